@@ -1,0 +1,18 @@
+#pragma once
+#include <QWidget>
+
+namespace kingyo {
+
+struct AppContext;
+
+// Placeholder until this window is built.
+class ControlPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit ControlPanel(AppContext &context, QWidget *parent = nullptr);
+
+private:
+    AppContext &context_;
+};
+
+} // namespace kingyo

@@ -1,0 +1,18 @@
+#pragma once
+#include <QWidget>
+
+namespace kingyo {
+
+struct AppContext;
+
+// Placeholder until this window is built.
+class OptionForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit OptionForm(AppContext &context, QWidget *parent = nullptr);
+
+private:
+    AppContext &context_;
+};
+
+} // namespace kingyo
