@@ -1,0 +1,225 @@
+#include "mail/mail_check.h"
+
+#include "app/shared_state.h"
+#include "mail/recording_mail_library.h"
+
+#include <gtest/gtest.h>
+
+namespace kingyo {
+namespace {
+
+class RecordingSurroundings final : public MailCheckSurroundings {
+public:
+    explicit RecordingSurroundings(QStringList &log) : log_(log) {}
+
+    StoredAccount stored{QStringLiteral("taro"), QStringLiteral("secret")};
+    bool hangUpOption = false;
+    QStringList errorsShown;
+
+    StoredAccount readStoredAccount() override
+    {
+        log_ << QStringLiteral("readAccount");
+        return stored;
+    }
+    void fillAccountDialog(const StoredAccount &account) override
+    {
+        log_ << QStringLiteral("fillAccount %1 %2").arg(account.userId, account.password);
+    }
+    void showAccountDialog() override { log_ << QStringLiteral("showAccountDialog"); }
+    void showError(const QString &text) override
+    {
+        log_ << QStringLiteral("error");
+        errorsShown << text;
+    }
+    void showNotice(int count) override { log_ << QStringLiteral("notice %1").arg(count); }
+    bool hangUpAfterCheck() override { return hangUpOption; }
+    void hangUp() override { log_ << QStringLiteral("hangUp"); }
+
+private:
+    QStringList &log_;
+};
+
+class MailCheckTest : public ::testing::Test {
+protected:
+    MailCheckTest() { state.pop3Server = QStringLiteral("pop.example.test"); }
+
+    int run() { return MailCheck(state, mail, surroundings).run(); }
+
+    QStringList log;
+    SharedState state;
+    test::RecordingMailLibrary mail{log};
+    RecordingSurroundings surroundings{log};
+};
+
+const QStringList kLogIn{"connect pop.example.test", "readAccount", "fillAccount taro secret",
+                         "authenticate 7 taro secret user"};
+
+TEST_F(MailCheckTest, ThreeMessagesAreFetchedInOrderThenTheConnectionClosesAndTheNoticeShowsTheCount)
+{
+    mail.authenticateResult = 3;
+    EXPECT_EQ(run(), 3);
+    QStringList expected = kLogIn;
+    for (int k = 1; k <= 3; ++k)
+        expected << QStringLiteral("status 7 %1").arg(k) << QStringLiteral("size 7 %1").arg(k)
+                 << QStringLiteral("fetch 7 %1").arg(k);
+    expected << "close 7" << "notice 3";
+    EXPECT_EQ(log, expected);
+}
+
+TEST_F(MailCheckTest, TheSameMessagesAreReportedAgainOnTheNextRun)
+{
+    mail.authenticateResult = 3;
+    run();
+    log.clear();
+    EXPECT_EQ(run(), 3);
+    EXPECT_EQ(log.last(), "notice 3");
+}
+
+TEST_F(MailCheckTest, AnEmptyMailboxClosesTheConnectionWithoutPerMessageCalls)
+{
+    mail.authenticateResult = 0;
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(log, (kLogIn + QStringList{"close 7", "notice 0"}));
+}
+
+TEST_F(MailCheckTest, AFailedLoginShowsTheLibraryTextBeforeClosingAndNoticesTheCode)
+{
+    mail.authenticateResult = -5;
+    EXPECT_EQ(run(), -5);
+    EXPECT_EQ(log, (kLogIn + QStringList{"lastError", "error", "close 7", "notice -5"}));
+    EXPECT_EQ(surroundings.errorsShown, QStringList{"-ERR no such user"});
+}
+
+TEST_F(MailCheckTest, AMissingPasswordShowsTheAccountDialogAndSkipsTheLogin)
+{
+    surroundings.stored.password.clear();
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(log, (QStringList{"connect pop.example.test", "readAccount", "fillAccount taro ", "showAccountDialog",
+                                "close 7", "notice 0"}));
+}
+
+TEST_F(MailCheckTest, AMissingUserIdShowsTheAccountDialogAndSkipsTheLogin)
+{
+    surroundings.stored.userId.clear();
+    run();
+    EXPECT_TRUE(log.contains("showAccountDialog"));
+    EXPECT_FALSE(log.filter("authenticate").size());
+}
+
+TEST_F(MailCheckTest, NoServerNameCallsNothingButTheNotice)
+{
+    state.pop3Server.clear();
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(log, QStringList{"notice 0"});
+}
+
+TEST_F(MailCheckTest, AFailedConnectionIsReportedThenNoticedAsNothingNewWithoutAClose)
+{
+    mail.connectResult = -1;
+    mail.failureText = QStringLiteral("pop.example.test: host not found");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(log, (QStringList{"connect pop.example.test", "lastError", "error", "notice 0"}));
+    EXPECT_EQ(surroundings.errorsShown, QStringList{"pop.example.test: host not found"});
+}
+
+TEST_F(MailCheckTest, OtherNegativeHandlesAreOrdinaryConnections)
+{
+    mail.connectResult = -2;
+    run();
+    EXPECT_TRUE(log.contains("close -2"));
+}
+
+TEST_F(MailCheckTest, TheRunStoresTheAccountItRead)
+{
+    state.userId = QStringLiteral("old");
+    state.userPass = QStringLiteral("old");
+    run();
+    EXPECT_EQ(state.userId, "taro");
+    EXPECT_EQ(state.userPass, "secret");
+}
+
+TEST_F(MailCheckTest, TheAccountIsReadAgainForEveryRun)
+{
+    run();
+    surroundings.stored = {QStringLiteral("hanako"), QStringLiteral("pw2")};
+    log.clear();
+    run();
+    EXPECT_TRUE(log.contains("authenticate 7 hanako pw2 user"));
+}
+
+TEST_F(MailCheckTest, ApopIsAskedForWhenTheFlagIsNonZero)
+{
+    for (std::int16_t flag : {std::int16_t(-1), std::int16_t(1), std::int16_t(0)}) {
+        log.clear();
+        state.apopFlag = flag;
+        run();
+        EXPECT_TRUE(log.contains(flag ? "authenticate 7 taro secret apop" : "authenticate 7 taro secret user"))
+            << "flag " << flag;
+    }
+}
+
+TEST_F(MailCheckTest, AMessageWhoseSizeFailsIsSkippedAndTheLoopGoesOn)
+{
+    mail.authenticateResult = 3;
+    mail.sizes[2] = -3;
+    EXPECT_EQ(run(), 3);
+    EXPECT_FALSE(log.contains("fetch 7 2"));
+    EXPECT_TRUE(log.contains("fetch 7 1"));
+    EXPECT_TRUE(log.contains("fetch 7 3"));
+    EXPECT_EQ(log.last(), "notice 3");
+}
+
+struct HangUpCase {
+    const char *name;
+    QString server;
+    int connectResult;
+    int authenticateResult;
+};
+
+class MailCheckHangUpTest : public MailCheckTest, public ::testing::WithParamInterface<HangUpCase> {};
+
+TEST_P(MailCheckHangUpTest, TheOptionHangsUpAfterTheNoticeWhateverTheResult)
+{
+    const HangUpCase &c = GetParam();
+    state.pop3Server = c.server;
+    mail.connectResult = c.connectResult;
+    mail.authenticateResult = c.authenticateResult;
+    surroundings.hangUpOption = true;
+    const int count = run();
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log.at(log.size() - 2), QStringLiteral("notice %1").arg(count));
+    EXPECT_EQ(log.last(), "hangUp");
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, MailCheckHangUpTest,
+                         ::testing::Values(HangUpCase{"NewMail", "pop", 7, 2}, HangUpCase{"NoMail", "pop", 7, 0},
+                                           HangUpCase{"LoginFailed", "pop", 7, -5},
+                                           HangUpCase{"NoConnection", "pop", -1, 0},
+                                           HangUpCase{"NoServer", "", 7, 0}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(MailCheckTest, WithoutTheOptionNothingIsHungUp)
+{
+    mail.authenticateResult = 2;
+    run();
+    EXPECT_FALSE(log.contains("hangUp"));
+}
+
+TEST(TrimNullTest, CutsAtTheFirstNulOrKeepsTheWholeText)
+{
+    EXPECT_EQ(trimNull(QString::fromUtf16(u"abc\0def", 7)), "abc");
+    EXPECT_EQ(trimNull(QString::fromUtf16(u"\0x", 2)), "");
+    const QString full(8192, QChar(u'x'));
+    EXPECT_EQ(trimNull(full), full);
+}
+
+TEST(NoticeSentenceTest, OnlyAPositiveCountIsNewMail)
+{
+    EXPECT_EQ(noticeSentence(1), "新着メールが有ります。");
+    EXPECT_EQ(noticeSentence(2000), "新着メールが有ります。");
+    EXPECT_EQ(noticeSentence(0), "新着メールはありませんでした。");
+    EXPECT_EQ(noticeSentence(-5), "新着メールはありませんでした。");
+}
+
+} // namespace
+} // namespace kingyo

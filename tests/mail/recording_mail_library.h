@@ -1,0 +1,63 @@
+#pragma once
+#include "mail/mail_library.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <ostream>
+
+// Readable failure output for Qt strings.
+inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+
+namespace kingyo::test {
+
+// A mail library that writes every call into a shared log and answers from a script.
+class RecordingMailLibrary final : public MailLibrary {
+public:
+    explicit RecordingMailLibrary(QStringList &log) : log_(log) {}
+
+    int connectResult = 7;
+    int authenticateResult = 0;
+    QMap<int, std::int64_t> sizes; // message -> size; missing ones report 100
+    QString failureText = QStringLiteral("-ERR no such user");
+
+    void initialize() override { log_ << QStringLiteral("initialize"); }
+    void setOption(int option, int value) override { log_ << QStringLiteral("setOption %1 %2").arg(option).arg(value); }
+    int connect(const QString &server) override
+    {
+        log_ << QStringLiteral("connect %1").arg(server);
+        return connectResult;
+    }
+    int authenticate(int handle, const QString &user, const QString &password, bool apop) override
+    {
+        log_ << QStringLiteral("authenticate %1 %2 %3 %4").arg(handle).arg(user, password, apop ? "apop" : "user");
+        return authenticateResult;
+    }
+    int mailStatus(int handle, int message) override
+    {
+        log_ << QStringLiteral("status %1 %2").arg(handle).arg(message);
+        return 0;
+    }
+    std::int64_t mailSize(int handle, int message) override
+    {
+        log_ << QStringLiteral("size %1 %2").arg(handle).arg(message);
+        return sizes.value(message, 100);
+    }
+    int fetchMail(int handle, int message) override
+    {
+        log_ << QStringLiteral("fetch %1 %2").arg(handle).arg(message);
+        return 0;
+    }
+    QString lastError() const override
+    {
+        log_ << QStringLiteral("lastError");
+        return failureText;
+    }
+    void close(int handle) override { log_ << QStringLiteral("close %1").arg(handle); }
+    void end() override { log_ << QStringLiteral("end"); }
+
+private:
+    QStringList &log_;
+};
+
+} // namespace kingyo::test
