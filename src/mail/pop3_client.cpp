@@ -1,0 +1,496 @@
+#include "mail/pop3_client.h"
+
+#include "mail/pop3_failure.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <algorithm>
+#include <charconv>
+#include <functional>
+
+namespace kingyo {
+
+using namespace pop3;
+using Shape = Pop3ReplyParser::Shape;
+using Status = Pop3ReplyParser::Status;
+
+namespace {
+
+constexpr std::size_t kReadChunk = 256 * 1024;
+constexpr qint64 kSocketBufferLimit = 1024 * 1024;
+constexpr int kMaxServerText = 200;
+constexpr int kDisconnectWaitMs = 2000;
+
+bool isFatal(int code)
+{
+    return code == kProtocolError || code == kTlsFailure || code == kTimeout || code == kConnectionLost;
+}
+
+template <typename Number>
+bool parseNumber(std::string_view text, Number *value)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+// "<...@...>" anywhere in the greeting: the APOP timestamp.
+std::string apopTimestamp(std::string_view greeting)
+{
+    for (std::size_t open = greeting.find('<'); open != std::string_view::npos; open = greeting.find('<', open + 1)) {
+        const std::size_t close = greeting.find('>', open);
+        if (close == std::string_view::npos)
+            break;
+        const std::string_view candidate = greeting.substr(open, close - open + 1);
+        if (candidate.find('@') != std::string_view::npos && candidate.find('<', 1) == std::string_view::npos)
+            return std::string(candidate);
+    }
+    return {};
+}
+
+std::string_view firstWord(std::string_view line)
+{
+    return line.substr(0, line.find(' '));
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == y; });
+}
+
+bool hasLineBreakOrNul(const QString &text)
+{
+    return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
+}
+
+class StatusSink : public Pop3ReplyParser::Sink {
+public:
+    void status(Status status, std::string_view text) override
+    {
+        result = status;
+        this->text.assign(text);
+    }
+    Status result = Status::Invalid;
+    std::string text;
+};
+
+// Hands each line of a multi-line block to a function.
+class LineSink : public StatusSink {
+public:
+    explicit LineSink(std::function<void(std::string_view)> onLine) : onLine_(std::move(onLine)) {}
+    void data(std::string_view chunk) override { splitter_.feed(chunk, onLine_); }
+
+private:
+    Pop3LineSplitter splitter_;
+    std::function<void(std::string_view)> onLine_;
+};
+
+// Counts a message body and lets it go.
+class CountingSink : public StatusSink {
+public:
+    void data(std::string_view chunk) override { bytes += static_cast<std::int64_t>(chunk.size()); }
+    std::int64_t bytes = 0;
+};
+
+QString connectFailureReason(const QAbstractSocket &socket, int timeoutMs)
+{
+    switch (socket.error()) {
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("サーバー名が見つかりません");
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("接続を拒否されました");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("%1 秒以内に応答がありません").arg(timeoutMs / 1000.0);
+    case QAbstractSocket::NetworkError:
+        return QStringLiteral("ネットワークに届きません");
+    default:
+        return socket.errorString();
+    }
+}
+
+} // namespace
+
+Pop3Client::Pop3Client(Pop3Settings settings) : settings_(std::move(settings)), buffer_(kReadChunk)
+{
+    settings_.pipelineWindow = std::max(settings_.pipelineWindow, 1);
+}
+
+Pop3Client::~Pop3Client()
+{
+    quit();
+}
+
+bool Pop3Client::usesTls() const
+{
+    return socket_ && socket_->isEncrypted();
+}
+
+int Pop3Client::fail(int code, const QString &text)
+{
+    errorText_ = text;
+    if (isFatal(code) && deadFailure_ == 0) {
+        deadFailure_ = code;
+        loggedIn_ = false;
+        if (socket_)
+            socket_->abort();
+    }
+    return code;
+}
+
+int Pop3Client::failTransport()
+{
+    if (deadFailure_ != 0)
+        return deadFailure_;
+    switch (socket_->error()) {
+    case QAbstractSocket::SocketTimeoutError:
+        return fail(kTimeout, QStringLiteral("サーバーが %1 秒間応答しませんでした。").arg(settings_.timeoutMs / 1000.0));
+    case QAbstractSocket::RemoteHostClosedError:
+        return fail(kConnectionLost, QStringLiteral("サーバーが途中で接続を切りました。"));
+    default:
+        return fail(kConnectionLost, QStringLiteral("サーバーとの接続が切れました（%1）。").arg(socket_->errorString()));
+    }
+}
+
+QString Pop3Client::sanitizedServerText(std::string_view text) const
+{
+    QString clean = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    for (QChar &c : clean) {
+        if (!c.isPrint())
+            c = u' ';
+    }
+    const QString password = QString::fromUtf8(password_);
+    if (!password.isEmpty())
+        clean.replace(password, QStringLiteral("***"));
+    clean = clean.simplified();
+    if (clean.size() > kMaxServerText)
+        clean = clean.left(kMaxServerText) + u'…';
+    return clean;
+}
+
+int Pop3Client::failReplyText(int code, const QString &what, std::string_view serverText)
+{
+    const QString server = sanitizedServerText(serverText);
+    return fail(code, server.isEmpty() ? what : QStringLiteral("%1 サーバーの応答:「%2」").arg(what, server));
+}
+
+bool Pop3Client::send(const QByteArray &commands)
+{
+    if (socket_->write(commands) != commands.size())
+        return false;
+    socket_->flush();
+    return true;
+}
+
+bool Pop3Client::fillBuffer()
+{
+    begin_ = end_ = 0;
+    const QDeadlineTimer deadline(settings_.timeoutMs);
+    // A TLS record may carry no application data, so one wake-up is not always enough.
+    while (socket_->bytesAvailable() == 0) {
+        if (deadline.hasExpired()) {
+            fail(kTimeout, QStringLiteral("サーバーが %1 秒間応答しませんでした。").arg(settings_.timeoutMs / 1000.0));
+            return false;
+        }
+        if (!socket_->waitForReadyRead(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
+            return socket_->bytesAvailable() > 0 && fillBuffer();
+    }
+    const qint64 got = socket_->read(buffer_.data(), static_cast<qint64>(buffer_.size()));
+    if (got <= 0)
+        return false;
+    end_ = static_cast<std::size_t>(got);
+    return true;
+}
+
+int Pop3Client::readReply(Shape shape, Pop3ReplyParser::Sink &sink)
+{
+    parser_.start(shape);
+    for (;;) {
+        if (begin_ == end_ && !fillBuffer())
+            return failTransport();
+        begin_ += parser_.feed(std::string_view(buffer_.data() + begin_, end_ - begin_), sink);
+        if (parser_.complete())
+            return 0;
+    }
+}
+
+int Pop3Client::readStatus(Status *status, std::string *text)
+{
+    StatusSink sink;
+    if (const int result = readReply(Shape::SingleLine, sink); result < 0)
+        return result;
+    *status = sink.result;
+    *text = std::move(sink.text);
+    if (*status == Status::Invalid)
+        return failReplyText(kProtocolError, QStringLiteral("サーバーの応答が POP3 の形ではありません。"), *text);
+    return 0;
+}
+
+int Pop3Client::connectTo(const Pop3ServerAddress &address)
+{
+    address_ = address;
+    socket_ = std::make_unique<QSslSocket>();
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.addCaCertificates(settings_.extraCaCertificates);
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    socket_->setSslConfiguration(tls);
+    socket_->setPeerVerifyName(address.host);
+    socket_->setReadBufferSize(kSocketBufferLimit);
+    socket_->connectToHost(address.host, address.port);
+    if (!socket_->waitForConnected(settings_.timeoutMs)) {
+        const QString reason = connectFailureReason(*socket_, settings_.timeoutMs);
+        socket_.reset();
+        return fail(kCouldNotConnect, QStringLiteral("サーバー「%1」のポート %2 に接続できませんでした（%3）。")
+                                          .arg(address.host)
+                                          .arg(address.port)
+                                          .arg(reason));
+    }
+    // Commands are small and the next one waits for nothing: send them at once.
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return 0;
+}
+
+int Pop3Client::startTls()
+{
+    socket_->startClientEncryption();
+    if (socket_->waitForEncrypted(settings_.timeoutMs))
+        return 0;
+    QStringList reasons;
+    for (const QSslError &error : socket_->sslHandshakeErrors())
+        reasons << error.errorString();
+    if (reasons.isEmpty())
+        reasons << socket_->errorString();
+    return fail(kTlsFailure, QStringLiteral("サーバーと暗号化して接続できなかったので、パスワードは送りませんでした（%1）。")
+                                 .arg(reasons.join(QStringLiteral("; "))));
+}
+
+int Pop3Client::readGreeting(std::string *timestamp)
+{
+    Status status;
+    std::string text;
+    if (const int result = readStatus(&status, &text); result < 0)
+        return result;
+    if (status != Status::Ok)
+        return failReplyText(kProtocolError, QStringLiteral("サーバーが POP3 の挨拶をしませんでした。"), text);
+    *timestamp = apopTimestamp(text);
+    return 0;
+}
+
+int Pop3Client::readCapabilities(Capabilities *caps)
+{
+    *caps = {};
+    if (!send("CAPA\r\n"))
+        return failTransport();
+    LineSink sink([caps](std::string_view line) {
+        const std::string_view word = firstWord(line);
+        caps->stls |= equalsIgnoringCase(word, "STLS");
+        caps->pipelining |= equalsIgnoringCase(word, "PIPELINING");
+    });
+    return readReply(Shape::MultiLine, sink); // "-ERR": a server without CAPA, so no extras
+}
+
+int Pop3Client::authenticate(const QString &user, bool apop, const std::string &timestamp)
+{
+    const QByteArray userBytes = user.toUtf8();
+    Status status;
+    std::string text;
+    if (apop) {
+        if (timestamp.empty())
+            return fail(kApopUnavailable, QStringLiteral("APOP を使う設定ですが、このサーバーは APOP に対応していません（挨拶にタイムスタンプがありません）。"));
+        const QByteArray digest =
+            QCryptographicHash::hash(QByteArray::fromStdString(timestamp) + password_, QCryptographicHash::Md5).toHex();
+        if (!send("APOP " + userBytes + ' ' + digest + "\r\n"))
+            return failTransport();
+    } else {
+        if (!send("USER " + userBytes + "\r\n"))
+            return failTransport();
+        if (const int result = readStatus(&status, &text); result < 0)
+            return result;
+        if (status != Status::Ok)
+            return failReplyText(kLoginRejected, QStringLiteral("ログインできませんでした。ユーザーIDが受け付けられませんでした。"), text);
+        if (!send("PASS " + password_ + "\r\n"))
+            return failTransport();
+    }
+    if (const int result = readStatus(&status, &text); result < 0)
+        return result;
+    if (status != Status::Ok)
+        return failReplyText(kLoginRejected, QStringLiteral("ログインできませんでした。ユーザーIDかパスワードが違います。"), text);
+    return 0;
+}
+
+int Pop3Client::readStatAndList(bool pipelined)
+{
+    if (!send(pipelined ? "STAT\r\nLIST\r\n" : "STAT\r\n"))
+        return failTransport();
+    Status status;
+    std::string text;
+    if (const int result = readStatus(&status, &text); result < 0)
+        return result;
+    if (status != Status::Ok)
+        return failReplyText(kServerError, QStringLiteral("メールボックスの状態を聞けませんでした。"), text);
+    int count = -1;
+    if (!parseNumber(firstWord(text), &count) || count < 0)
+        return failReplyText(kProtocolError, QStringLiteral("サーバーが伝えたメッセージ数を読めませんでした。"), text);
+
+    if (!pipelined && !send("LIST\r\n"))
+        return failTransport();
+    sizes_.clear();
+    bool tooMany = false;
+    LineSink list([&](std::string_view line) {
+        if (sizes_.size() == static_cast<std::size_t>(count)) {
+            tooMany = true;
+            return;
+        }
+        const std::size_t space = line.find(' ');
+        std::size_t number = 0;
+        std::int64_t size = -1;
+        const bool readable = space != std::string_view::npos && parseNumber(line.substr(0, space), &number) &&
+                              number == sizes_.size() + 1 && parseNumber(firstWord(line.substr(space + 1)), &size);
+        sizes_.push_back(readable && size >= 0 ? size : -1);
+    });
+    if (const int result = readReply(Shape::MultiLine, list); result < 0)
+        return result;
+    if (list.result != Status::Ok)
+        return failReplyText(list.result == Status::Err ? kServerError : kProtocolError,
+                             QStringLiteral("メッセージの一覧をもらえませんでした。"), list.text);
+    if (tooMany || sizes_.size() != static_cast<std::size_t>(count))
+        return fail(kProtocolError, QStringLiteral("サーバーの伝えたメッセージ数（%1）と一覧（%2 件）が合いません。")
+                                        .arg(count)
+                                        .arg(tooMany ? QStringLiteral("それ以上") : QString::number(sizes_.size())));
+    return count;
+}
+
+int Pop3Client::login(const QString &user, const QString &password, bool apop)
+{
+    if (deadFailure_ != 0)
+        return deadFailure_;
+    if (!socket_ || loggedIn_)
+        return fail(kNotConnected, QStringLiteral("ログインできる接続がありません。"));
+    if (hasLineBreakOrNul(user) || hasLineBreakOrNul(password))
+        return fail(kUnsafeCredentials, QStringLiteral("ユーザーIDかパスワードに改行などの使えない文字が含まれています。"));
+    password_ = password.toUtf8();
+
+    if (address_.implicitTls) {
+        if (const int result = startTls(); result < 0)
+            return result;
+    }
+    std::string timestamp;
+    if (const int result = readGreeting(&timestamp); result < 0)
+        return result;
+    if (const int result = readCapabilities(&caps_); result < 0)
+        return result;
+    if (!socket_->isEncrypted() && caps_.stls) {
+        if (!send("STLS\r\n"))
+            return failTransport();
+        Status status;
+        std::string text;
+        if (const int result = readStatus(&status, &text); result < 0)
+            return result;
+        if (status != Status::Ok)
+            return failReplyText(kTlsFailure, QStringLiteral("サーバーが暗号化（STLS）を断ったので、パスワードは送りませんでした。"), text);
+        // Anything the server sent before the handshake is not to be trusted.
+        begin_ = end_ = 0;
+        socket_->skip(socket_->bytesAvailable());
+        if (const int result = startTls(); result < 0)
+            return result;
+        if (const int result = readCapabilities(&caps_); result < 0)
+            return result;
+    }
+    if (const int result = authenticate(user, apop, timestamp); result < 0)
+        return result;
+    const int count = readStatAndList(caps_.pipelining);
+    loggedIn_ = count >= 0;
+    return count;
+}
+
+int Pop3Client::checkMessage(int message)
+{
+    if (deadFailure_ != 0)
+        return deadFailure_;
+    if (!loggedIn_)
+        return fail(kNotConnected, QStringLiteral("サーバーにログインしていません。"));
+    if (message < 1 || static_cast<std::size_t>(message) > sizes_.size())
+        return fail(kNoSuchMessage, QStringLiteral("メッセージ %1 はサーバーにありません。").arg(message));
+    return 0;
+}
+
+std::int64_t Pop3Client::messageSize(int message)
+{
+    if (const int result = checkMessage(message); result < 0)
+        return result;
+    const std::int64_t size = sizes_[static_cast<std::size_t>(message) - 1];
+    if (size < 0)
+        return fail(kServerError, QStringLiteral("サーバーが伝えたメッセージ %1 の大きさを読めませんでした。").arg(message));
+    return size;
+}
+
+void Pop3Client::queueRetrievals(int message)
+{
+    QByteArray commands;
+    const auto add = [&](int number) {
+        inFlight_.push_back(number);
+        commands += "RETR " + QByteArray::number(number) + "\r\n";
+    };
+    if (std::find(inFlight_.begin(), inFlight_.end(), message) == inFlight_.end())
+        add(message);
+    const auto window = static_cast<std::size_t>(settings_.pipelineWindow);
+    if (caps_.pipelining && inFlight_.size() <= window / 2) {
+        for (int next = inFlight_.back() + 1; next <= static_cast<int>(sizes_.size()) && inFlight_.size() < window; ++next)
+            add(next);
+    }
+    if (!commands.isEmpty() && !send(commands))
+        failTransport();
+}
+
+int Pop3Client::readOneRetr()
+{
+    const int message = inFlight_.front();
+    inFlight_.pop_front();
+    CountingSink body;
+    if (const int result = readReply(Shape::MultiLine, body); result < 0)
+        return result;
+    if (body.result == Status::Invalid)
+        return failReplyText(kProtocolError, QStringLiteral("サーバーの応答が POP3 の形ではありません。"), body.text);
+    if (body.result == Status::Err)
+        return failReplyText(kServerError, QStringLiteral("メッセージ %1 を受け取れませんでした。").arg(message), body.text);
+    lastBodySize_ = body.bytes;
+    return 0;
+}
+
+int Pop3Client::retrieve(int message)
+{
+    if (const int result = checkMessage(message); result < 0)
+        return result;
+    queueRetrievals(message);
+    for (;;) {
+        if (deadFailure_ != 0)
+            return deadFailure_;
+        const int front = inFlight_.front();
+        const int result = readOneRetr();
+        if (front == message || isFatal(result))
+            return result;
+    }
+}
+
+void Pop3Client::quit()
+{
+    if (!socket_ || deadFailure_ != 0 || socket_->state() != QAbstractSocket::ConnectedState) {
+        socket_.reset();
+        return;
+    }
+    const bool answerNext = inFlight_.empty() && parser_.complete();
+    if (send("QUIT\r\n") && answerNext) {
+        Status status;
+        std::string text;
+        if (readStatus(&status, &text) == 0) {
+            socket_->disconnectFromHost();
+            if (socket_->state() != QAbstractSocket::UnconnectedState)
+                socket_->waitForDisconnected(std::min(settings_.timeoutMs, kDisconnectWaitMs));
+        }
+    }
+    socket_.reset();
+    loggedIn_ = false;
+}
+
+} // namespace kingyo
