@@ -1,18 +1,37 @@
 #pragma once
 #include <QWidget>
 
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
 namespace kingyo {
 
 struct AppContext;
 
-// Placeholder until this window is built.
+// The account dialog: user ID and password, filled from the account file when it
+// loads; OK hands them to the shared state and stores them when the save box is ticked.
 class IdPassForm : public QWidget {
     Q_OBJECT
 public:
     explicit IdPassForm(AppContext &context, QWidget *parent = nullptr);
 
+    QLineEdit *idText() const { return idText_; }
+    QLineEdit *passText() const { return passText_; }
+    QCheckBox *saveCheck() const { return check1_; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
+    void accept();
+
     AppContext &context_;
+    QLineEdit *idText_;
+    QLineEdit *passText_;
+    QCheckBox *check1_;
+    QPushButton *okCommand_;
+    QPushButton *cancelCommand_;
 };
 
 } // namespace kingyo

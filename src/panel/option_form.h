@@ -1,18 +1,34 @@
 #pragma once
 #include <QWidget>
 
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
 namespace kingyo {
 
 struct AppContext;
 
-// Placeholder until this window is built.
+// The server dialog: SMTP and POP3 server names, mail address and APOP, filled from the
+// shared state when it loads; OK copies them back and rewrites the server file.
 class OptionForm : public QWidget {
     Q_OBJECT
 public:
     explicit OptionForm(AppContext &context, QWidget *parent = nullptr);
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
+    void accept();
+
     AppContext &context_;
+    QLineEdit *smtpText_;
+    QLineEdit *pop3Text_;
+    QLineEdit *mailText_;
+    QCheckBox *apopCheck_;
+    QPushButton *okCommand_;
+    QPushButton *cancelCommand_;
 };
 
 } // namespace kingyo

@@ -1,12 +1,81 @@
 #include "panel/set_form.h"
 
 #include "app/app_context.h"
+#include "app/settings_option.h"
+#include "panel/form_layout.h"
+#include "panel/id_pass_form.h"
+#include "panel/option_form.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
 
 namespace kingyo {
+namespace {
+
+// A graphical-style button: its face is drawn in its own colour.
+void setFaceColour(QPushButton *button, const QColor &colour)
+{
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, colour);
+    button->setPalette(palette);
+}
+
+void setBackground(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+} // namespace
 
 SetForm::SetForm(AppContext &context, QWidget *parent) : QWidget(parent), context_(context)
 {
-    setObjectName(QStringLiteral("SetForm"));
+    const TwipsScale scale = TwipsScale::of(screen());
+    form::setUpWindow(this, "SetForm", QStringLiteral("設定"), scale, 3120, 1065);
+
+    auto *command1 = form::place<QPushButton>(this, "Command1", {120, 120, 1455, 375}, scale);
+    command1->setText(QStringLiteral("ID/PASS"));
+    setFaceColour(command1, form::fromBgr(0x000080FF));
+    auto *command2 = form::place<QPushButton>(this, "Command2", {1560, 120, 1455, 375}, scale);
+    command2->setText(QStringLiteral("POPサーバー"));
+    setFaceColour(command2, form::fromBgr(0x00FF8080));
+    check1_ = form::place<QCheckBox>(this, "Check1", {120, 600, 255, 255}, scale);
+    setBackground(check1_, form::fromBgr(0x00C0C0C0));
+    auto *label1 = form::place<QLabel>(this, "Label1", {480, 645, 2535, 255}, scale);
+    label1->setText(QStringLiteral("新着がなければ接続を切断する。"));
+    form::setTextColour(label1, form::blue());
+    check1_->setAccessibleName(label1->text());
+    // The separator is 2 pixels thick, centred on its line across the whole width.
+    auto *line1 = new QFrame(this);
+    line1->setObjectName(QStringLiteral("Line1"));
+    line1->setGeometry(0, scale.toPixelsY(960) - 1, width(), 2);
+    setBackground(line1, form::blue());
+
+    for (QPushButton *button : {command1, command2})
+        button->setAutoDefault(true); // Enter on a focused button presses that button
+    setTabOrder(check1_, command1);
+    setTabOrder(command1, command2);
+    check1_->setFocus();
+
+    connect(command1, &QPushButton::clicked, this, [this] { context_.idPassForm.show(); });
+    connect(command2, &QPushButton::clicked, this, [this] { context_.optionForm.show(); });
+
+    const int hangUp = readHangupOption(context_.paths);
+    if (hangUp == 0 || hangUp == 1)
+        check1_->setChecked(hangUp == 1);
+    form::centreOnScreen(this);
+}
+
+void SetForm::closeEvent(QCloseEvent *event)
+{
+    // Stored on every close; ending the program deletes the window without closing it.
+    writeHangupOption(context_.paths, check1_->isChecked());
+    event->accept();
 }
 
 } // namespace kingyo

@@ -1,0 +1,31 @@
+#pragma once
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <optional>
+
+namespace kingyo {
+
+// Who may read a settings file that a write creates; an existing file keeps its mode.
+enum class NewFileAccess {
+    Usual,     // as the umask allows
+    OwnerOnly, // 0600: the file holds a password
+};
+
+// The whole file, or nothing when it is missing or cannot be read.
+std::optional<QByteArray> readSettingsFile(const QString &path);
+
+// Writes a temporary file beside path and renames it over the old one, so the old
+// file stays whole when anything fails. The folder is never created. False when
+// nothing was stored.
+bool replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAccess access = NewFileAccess::Usual);
+
+// Settings files are UTF-8. Bytes that are not (a file carried over from a Japanese
+// Windows system) are read as Shift_JIS when they decode cleanly, else one character
+// per byte, so nothing is dropped or replaced.
+QString decodeSettingsText(QByteArrayView bytes);
+
+// Drops a UTF-8 byte-order mark some editors put at the start of a file.
+QByteArrayView withoutByteOrderMark(QByteArrayView bytes);
+
+} // namespace kingyo
