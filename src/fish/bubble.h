@@ -1,0 +1,31 @@
+#pragma once
+#include "fish/swimmer.h"
+
+namespace kingyo {
+
+// The one bubble of the water box: released beside the fish's mouth on a few
+// seconds of the minute, then rising until the next release puts it back.
+class Bubble {
+public:
+    explicit Bubble(TwipSize size);
+
+    // Timer4: on the listed seconds only, place the bubble at the mouth the course points to.
+    // Returns whether it was placed.
+    bool release(const Swimmer &fish);
+    // Timer5: 80 twips up, seen or not.
+    void rise();
+
+    const TwipRect &rect() const { return rect_; }
+    bool isVisible() const { return visible_; }
+    void setRect(const TwipRect &rect) { rect_ = rect; }
+
+private:
+    // Image4 starts out of sight, right of the box, and hidden.
+    TwipRect rect_{3120, 240, 0, 0};
+    bool visible_ = false;
+};
+
+// Whether a clock tick's second lets a bubble go: 3, 13, 23, 33, 43 and 53.
+bool isReleaseSecond(int second);
+
+} // namespace kingyo

@@ -1,0 +1,144 @@
+#include "fish/living_bowl.h"
+
+#include "app/rounding.h"
+#include "fish/wait.h"
+#include "fish/water_box.h"
+
+#include <QLabel>
+#include <QTimer>
+
+namespace kingyo {
+
+namespace {
+
+// The water box's place and size in the bowl window, in twips.
+constexpr TwipRect kWaterBox{280, 720, 940, 585};
+constexpr QPoint kFoodAt{40, 48};     // pixels in the bowl picture
+constexpr QPoint kNibblerAt{56, 48};  // pixels in the bowl picture
+
+QPixmap picture(const char *name) { return QPixmap(QStringLiteral(":/assets/") + QLatin1String(name)); }
+
+TwipSize twipSizeOf(const QPixmap &pixmap, float twipsPerPixelX, float twipsPerPixelY)
+{
+    const QSizeF pixels = pixmap.deviceIndependentSize();
+    return {static_cast<float>(pixels.width() * twipsPerPixelX), static_cast<float>(pixels.height() * twipsPerPixelY)};
+}
+
+QLabel *pictureLabel(QWidget *parent, const char *name, const QPixmap &pixmap = {})
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    if (!pixmap.isNull()) {
+        label->setPixmap(pixmap);
+        label->resize(pixmap.deviceIndependentSize().toSize());
+    } else {
+        label->resize(0, 0);
+    }
+    return label;
+}
+
+} // namespace
+
+LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &clock)
+    : host_(host),
+      clock_(clock),
+      leftFrames_{picture("fish/left0.png"), picture("fish/left1.png")},
+      rightFrames_{picture("fish/right0.png"), picture("fish/right1.png")},
+      bubblePicture_(picture("bubble.png")),
+      swimmer_(random, clock,
+               FishFrameSizes{{twipSizeOf(leftFrames_[0], host.twipsPerPixelX, host.twipsPerPixelY),
+                               twipSizeOf(leftFrames_[1], host.twipsPerPixelX, host.twipsPerPixelY)},
+                              {twipSizeOf(rightFrames_[0], host.twipsPerPixelX, host.twipsPerPixelY),
+                               twipSizeOf(rightFrames_[1], host.twipsPerPixelX, host.twipsPerPixelY)}},
+               TwipSize{kWaterBox.width, kWaterBox.height}),
+      bubble_(twipSizeOf(bubblePicture_, host.twipsPerPixelX, host.twipsPerPixelY))
+{
+    // The scene behind the box: the upturned fish, and the food in front of it.
+    nibbler_ = pictureLabel(host_.bowlPicture, "Image6", picture("feeding_fish.png"));
+    nibbler_->move(kNibblerAt);
+    food_ = pictureLabel(host_.bowlPicture, "Image5", picture("food.png"));
+    food_->move(kFoodAt);
+
+    box_ = new WaterBox(host_.form);
+    box_->setGeometry(pixelsX(kWaterBox.left), pixelsY(kWaterBox.top), pixelsX(kWaterBox.width),
+                      pixelsY(kWaterBox.height));
+    box_->raise();
+    fish_ = pictureLabel(box_, "Image1");
+    placeInBox(fish_, swimmer_.body());
+    bubbleLabel_ = pictureLabel(box_, "Image4", bubblePicture_);
+    placeInBox(bubbleLabel_, bubble_.rect());
+    bubbleLabel_->hide();
+    if (host_.addPicture) host_.addPicture(box_);
+    if (host_.addSmallFish) host_.addSmallFish(fish_);
+
+    swimmer_.start();
+
+    addTimer("Timer2", 400, &LivingBowl::Timer2_Timer);
+    addTimer("Timer3", 3000, &LivingBowl::Timer3_Timer);
+    addTimer("Timer4", 3000, &LivingBowl::Timer4_Timer);
+    addTimer("Timer5", 150, &LivingBowl::Timer5_Timer);
+}
+
+LivingBowl::~LivingBowl() = default;
+
+QTimer *LivingBowl::addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)())
+{
+    // The timers belong to the form, like its other controls; the ticks stop with this object.
+    auto *timer = new QTimer(host_.form);
+    timer->setObjectName(QLatin1String(name));
+    connect(timer, &QTimer::timeout, this, tick);
+    timer->start(intervalMs);
+    return timer;
+}
+
+void LivingBowl::playFeedingScene()
+{
+    kingyo::playFeedingScene(*this, [this](std::int32_t ms) { Wait(ms, clock_); });
+}
+
+void LivingBowl::Timer2_Timer()
+{
+    showFish(swimmer_.swimTick());
+    placeInBox(fish_, swimmer_.body());
+}
+
+void LivingBowl::Timer3_Timer() { swimmer_.clockTick(); }
+
+void LivingBowl::Timer4_Timer()
+{
+    if (!bubble_.release(swimmer_)) return;
+    placeInBox(bubbleLabel_, bubble_.rect());
+    bubbleLabel_->show();
+}
+
+void LivingBowl::Timer5_Timer()
+{
+    bubble_.rise();
+    placeInBox(bubbleLabel_, bubble_.rect());
+}
+
+void LivingBowl::setWaterBoxTop(float twips)
+{
+    boxTop_ = twips;
+    box_->move(box_->x(), pixelsY(twips));
+}
+
+void LivingBowl::setFeedingFishLeft(int pixels) { nibbler_->move(pixels, nibbler_->y()); }
+
+int LivingBowl::pixelsX(float twips) const { return toInt32(twips / host_.twipsPerPixelX); }
+int LivingBowl::pixelsY(float twips) const { return toInt32(twips / host_.twipsPerPixelY); }
+
+void LivingBowl::placeInBox(QWidget *widget, const TwipRect &rect) const
+{
+    widget->move(pixelsX(rect.left), pixelsY(rect.top));
+}
+
+void LivingBowl::showFish(FishFrame frame)
+{
+    const auto &frames = frame.facing == Facing::Left ? leftFrames_ : rightFrames_;
+    const QPixmap &pixmap = frames[frame.index == 1 ? 1 : 0];
+    fish_->setPixmap(pixmap);
+    fish_->resize(pixmap.deviceIndependentSize().toSize());
+}
+
+} // namespace kingyo

@@ -1,0 +1,83 @@
+#pragma once
+#include "fish/bubble.h"
+#include "fish/feeding_scene.h"
+#include "fish/swimmer.h"
+
+#include <QObject>
+#include <QPixmap>
+#include <array>
+#include <functional>
+
+class QLabel;
+class QTimer;
+class QWidget;
+
+namespace kingyo {
+
+class BowlWindow;
+class Clock;
+class RandomSource;
+class WaterBox;
+struct AppContext;
+
+// What the living bowl needs from the bowl window: the form to hold the water box, the
+// bowl picture that hides the feeding scene, the screen's scale, and the window's way
+// of giving its mouse handling to a picture or to the small fish.
+struct BowlHost {
+    QWidget *form = nullptr;
+    QWidget *bowlPicture = nullptr;
+    float twipsPerPixelX = 15;
+    float twipsPerPixelY = 15;
+    std::function<void(QWidget *)> addPicture;
+    std::function<void(QWidget *)> addSmallFish;
+};
+
+// Everything that moves in the bowl: the water box with the swimming fish and its
+// bubble, their four timers, and the feeding scene behind the box.
+class LivingBowl : public QObject, private FeedingStage {
+    Q_OBJECT
+public:
+    LivingBowl(const BowlHost &host, RandomSource &random, const Clock &clock);
+    ~LivingBowl() override;
+
+    // The feed button's scene; waits with the events running, so it may nest.
+    void playFeedingScene();
+
+    // Timer2: swim tick. Timer3: clock tick. Timer4: bubble release. Timer5: bubble rise.
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void Timer4_Timer();
+    void Timer5_Timer();
+
+    Swimmer &swimmer() { return swimmer_; }
+    const Bubble &bubble() const { return bubble_; }
+    WaterBox *waterBox() const { return box_; }
+    float waterBoxTop() const { return boxTop_; }
+
+private:
+    void setWaterBoxTop(float twips) override;
+    void setFeedingFishLeft(int pixels) override;
+
+    int pixelsX(float twips) const;
+    int pixelsY(float twips) const;
+    void placeInBox(QWidget *widget, const TwipRect &rect) const;
+    void showFish(FishFrame frame);
+    QTimer *addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)());
+
+    BowlHost host_;
+    const Clock &clock_;
+    std::array<QPixmap, 2> leftFrames_;  // Image2(0), Image2(1)
+    std::array<QPixmap, 2> rightFrames_; // Image3(0), Image3(1)
+    QPixmap bubblePicture_;
+    Swimmer swimmer_;
+    Bubble bubble_;
+    float boxTop_ = 720;
+
+    WaterBox *box_ = nullptr;   // Picture1(9)
+    QLabel *fish_ = nullptr;    // Image1
+    QLabel *bubbleLabel_ = nullptr; // Image4
+    QLabel *food_ = nullptr;    // Image5
+    QLabel *nibbler_ = nullptr; // Image6
+};
+
+} // namespace kingyo

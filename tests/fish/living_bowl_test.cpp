@@ -1,0 +1,192 @@
+#include "fish/living_bowl.h"
+
+#include "fish/water_box.h"
+#include "swim_fakes.h"
+
+#include <QLabel>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <vector>
+
+// Readable failures for Qt's geometry types.
+inline void PrintTo(const QRect &r, std::ostream *os) { *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height(); }
+inline void PrintTo(const QPoint &p, std::ostream *os) { *os << p.x() << "," << p.y(); }
+inline void PrintTo(const QSize &s, std::ostream *os) { *os << s.width() << "x" << s.height(); }
+
+namespace kingyo {
+namespace {
+
+using testing::ScriptedRandom;
+using testing::SteppingClock;
+
+// A plain window standing in for the bowl: 100 x 100 with its bowl picture Picture1(0).
+struct Stage {
+    explicit Stage(float twipsPerPixel = 15, std::chrono::nanoseconds clockStride = {})
+        : clock(clockStride)
+    {
+        form.setObjectName("Form1");
+        form.resize(100, 100);
+        bowlPicture = new QWidget(&form);
+        bowlPicture->setObjectName("Picture1(0)");
+        bowlPicture->setGeometry(0, 0, 100, 100);
+        random.queue(0.0f); // start course 0
+        BowlHost host;
+        host.form = &form;
+        host.bowlPicture = bowlPicture;
+        host.twipsPerPixelX = twipsPerPixel;
+        host.twipsPerPixelY = twipsPerPixel;
+        host.addPicture = [this](QWidget *w) { pictures.push_back(w); };
+        host.addSmallFish = [this](QWidget *w) { smallFish.push_back(w); };
+        living = std::make_unique<LivingBowl>(host, random, clock);
+    }
+
+    template <class T = QWidget>
+    T *child(const char *name) const { return form.findChild<T *>(QLatin1String(name)); }
+
+    QWidget form;
+    QWidget *bowlPicture = nullptr;
+    ScriptedRandom random;
+    SteppingClock clock;
+    std::vector<QWidget *> pictures;
+    std::vector<QWidget *> smallFish;
+    std::unique_ptr<LivingBowl> living;
+};
+
+// Index among the parent's children: later children are drawn in front.
+int stackIndex(const QWidget *w) { return w->parentWidget()->children().indexOf(const_cast<QWidget *>(w)); }
+
+TEST(LivingBowl, BuildsTheWaterBoxInFrontOfTheBowlPicture)
+{
+    Stage s;
+    auto *box = s.child<WaterBox>("Picture1(9)");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->parentWidget(), &s.form);
+    EXPECT_EQ(box->geometry(), QRect(19, 48, 63, 39)); // 280, 720, 940 x 585 twips
+    EXPECT_GT(stackIndex(box), stackIndex(s.bowlPicture));
+    EXPECT_EQ(s.pictures, std::vector<QWidget *>{box});
+}
+
+TEST(LivingBowl, PutsFishAndBubbleInTheBoxAndTheSceneBehindIt)
+{
+    Stage s;
+    auto *fish = s.child<QLabel>("Image1");
+    auto *bubble = s.child<QLabel>("Image4");
+    auto *food = s.child<QLabel>("Image5");
+    auto *nibbler = s.child<QLabel>("Image6");
+    ASSERT_TRUE(fish && bubble && food && nibbler);
+
+    EXPECT_EQ(fish->parentWidget(), s.living->waterBox());
+    EXPECT_EQ(fish->pos(), QPoint(24, 16));
+    EXPECT_EQ(fish->size(), QSize(0, 0)) << "no picture before the first swim tick";
+    EXPECT_EQ(s.smallFish, std::vector<QWidget *>{fish});
+
+    EXPECT_EQ(bubble->parentWidget(), s.living->waterBox());
+    EXPECT_TRUE(bubble->isHidden());
+    EXPECT_EQ(bubble->pos(), QPoint(208, 16));
+    EXPECT_GT(stackIndex(bubble), stackIndex(fish));
+
+    EXPECT_EQ(food->parentWidget(), s.bowlPicture);
+    EXPECT_EQ(nibbler->parentWidget(), s.bowlPicture);
+    EXPECT_EQ(food->geometry(), QRect(40, 48, 14, 20));
+    EXPECT_EQ(nibbler->geometry(), QRect(56, 48, 26, 32));
+    EXPECT_GT(stackIndex(food), stackIndex(nibbler)) << "the food lies in front";
+}
+
+TEST(LivingBowl, RunsItsFourTimers)
+{
+    Stage s;
+    const std::pair<const char *, int> timers[] = {{"Timer2", 400}, {"Timer3", 3000}, {"Timer4", 3000}, {"Timer5", 150}};
+    for (auto [name, interval] : timers) {
+        auto *timer = s.form.findChild<QTimer *>(QLatin1String(name));
+        ASSERT_NE(timer, nullptr) << name;
+        EXPECT_TRUE(timer->isActive()) << name;
+        EXPECT_EQ(timer->interval(), interval) << name;
+    }
+}
+
+TEST(LivingBowl, StartsWithACourseDrawnAfterReseeding)
+{
+    Stage s;
+    EXPECT_EQ(s.random.log(), "Sr");
+    EXPECT_EQ(s.living->swimmer().direction(), 0);
+    EXPECT_EQ(s.living->swimmer().frameToggle(), 0);
+}
+
+TEST(LivingBowl, SwimTickShowsTheFrameAndMovesTheFish)
+{
+    Stage s;
+    auto *fish = s.child<QLabel>("Image1");
+    s.living->Timer2_Timer(); // course 0 at the bottom wall: left, then up-left
+    EXPECT_EQ(fish->size(), QSize(29, 25));
+    EXPECT_EQ(fish->pos(), QPoint(19, 16)); // 280, 240 twips
+    EXPECT_EQ(s.living->swimmer().body().width, 435);
+    const QImage firstFrame = fish->pixmap().toImage();
+    EXPECT_EQ(firstFrame, QPixmap(":/assets/fish/left0.png").toImage());
+
+    s.living->Timer2_Timer();
+    EXPECT_EQ(fish->pos(), QPoint(13, 11)); // 200, 160 twips
+    EXPECT_EQ(fish->pixmap().toImage(), QPixmap(":/assets/fish/left1.png").toImage());
+}
+
+TEST(LivingBowl, KeepsTwipStepsAtOtherScales)
+{
+    // 10 twips per pixel: the box grows in pixels, the fish keeps its pixel size.
+    Stage s(10);
+    EXPECT_EQ(s.living->waterBox()->geometry(), QRect(28, 72, 94, 58)); // 58.5 rounds to even
+    s.living->Timer2_Timer();
+    EXPECT_EQ(s.living->swimmer().body().width, 290);
+    EXPECT_EQ(s.living->swimmer().body().height, 250);
+    EXPECT_EQ(s.child("Image1")->pos(), QPoint(28, 24)); // 280, 240 twips
+}
+
+TEST(LivingBowl, ReleasesAndRaisesTheBubble)
+{
+    Stage s;
+    auto *bubble = s.child<QLabel>("Image4");
+    s.living->Timer2_Timer(); // fish at 280, 240, course 1
+    s.clock.second = 13;
+    s.living->Timer3_Timer();
+    s.living->Timer4_Timer();
+    EXPECT_TRUE(bubble->isVisibleTo(&s.form));
+    EXPECT_EQ(s.living->bubble().rect().left, 280 - 210);
+    EXPECT_EQ(s.living->bubble().rect().top, 240 + 93.75f);
+    EXPECT_EQ(bubble->pos(), QPoint(5, 22)); // 70, 333.75 twips
+    s.living->Timer5_Timer();
+    EXPECT_EQ(bubble->pos(), QPoint(5, 17)); // 253.75 twips
+}
+
+TEST(LivingBowl, NoBubbleOnOtherSeconds)
+{
+    Stage s;
+    s.clock.second = 14;
+    s.living->Timer3_Timer();
+    s.living->Timer4_Timer();
+    EXPECT_TRUE(s.child("Image4")->isHidden());
+}
+
+TEST(LivingBowl, NestedFeedingScenesEndWithTheBoxBackAndTheFishAtFifty)
+{
+    // A clock that jumps a second per reading: every wait still runs the pending events
+    // once, so the second press below lands inside the first scene's first wait.
+    Stage s(15, std::chrono::seconds(1));
+    auto *box = s.living->waterBox();
+    auto *nibbler = s.child("Image6");
+    std::vector<int> boxTopsSeenByPress;
+    QTimer::singleShot(0, [&] {
+        boxTopsSeenByPress.push_back(box->y());
+        s.living->playFeedingScene();
+    });
+    s.living->playFeedingScene();
+
+    EXPECT_EQ(boxTopsSeenByPress, std::vector<int>{-133}) << "pressed while the box was lifted";
+    EXPECT_EQ(s.living->waterBoxTop(), 720);
+    EXPECT_EQ(box->y(), 48);
+    EXPECT_EQ(nibbler->x(), 50);
+    EXPECT_EQ(nibbler->y(), 48);
+}
+
+} // namespace
+} // namespace kingyo
