@@ -18,7 +18,9 @@ bool replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAc
 {
     const bool isNew = !QFile::exists(path);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so that a short write shows in write()'s count: a buffered QSaveFile
+    // commits a file cut short when its final flush fails.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     // Narrow the mode before the contents arrive, so a password is never readable by others.
     if (isNew && access == NewFileAccess::OwnerOnly
