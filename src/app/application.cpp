@@ -4,15 +4,117 @@
 #include "app/clock.h"
 #include "app/random_source.h"
 #include "fish/bowl_window.h"
+#include "mail/mail_library.h"
+#include "mail/msg_form.h"
+#include "panel/control_panel.h"
+#include "panel/id_pass_form.h"
+#include "panel/option_form.h"
+#include "panel/set_form.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace kingyo {
+namespace {
+
+// SIGTERM and SIGINT only write a byte here; the event loop reads it and unloads.
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+bool openSignalPipe()
+{
+    if (signalPipe[0] >= 0)
+        return true;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    return true;
+}
+
+void drainSignalPipe()
+{
+    char buffer[64];
+    while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+    }
+}
+
+} // namespace
+
+ProgramLifetime::ProgramLifetime(AppContext &context, QObject *parent) : QObject(parent), context_(context) {}
+
+ProgramLifetime::~ProgramLifetime() = default;
+
+void ProgramLifetime::watch(BowlWindow &bowl)
+{
+    connect(&bowl, &BowlWindow::unloadRequested, this, &ProgramLifetime::unload);
+    connect(&bowl, &BowlWindow::endRequested, this, &ProgramLifetime::endNow);
+    // The session manager ends the program by quitting the application.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &ProgramLifetime::unload);
+    watchTerminationSignals();
+}
+
+void ProgramLifetime::watchTerminationSignals()
+{
+    if (signalNotifier_ || !openSignalPipe())
+        return;
+    signalNotifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(signalNotifier_, &QSocketNotifier::activated, this, [this] {
+        drainSignalPipe();
+        unload();
+    });
+}
+
+void ProgramLifetime::unload()
+{
+    if (ended_)
+        return;
+    if (context_.mail)
+        context_.mail->end();
+    endNow();
+}
+
+void ProgramLifetime::endNow()
+{
+    if (ended_)
+        return;
+    ended_ = true;
+    // Hidden now, deleted once the event loops have returned, so no handler still on
+    // the stack loses its window.
+    for (QWidget *window : QApplication::topLevelWidgets())
+        window->hide();
+    QCoreApplication::exit(0);
+}
+
+void discardWindows(AppContext &context)
+{
+    context.msgForm.discard();
+    context.optionForm.discard();
+    context.idPassForm.discard();
+    context.setForm.discard();
+    context.controlPanel.discard();
+}
 
 int runApplication(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/icon/kingyo.png")));
     SystemRandom random;
     SystemClock clock;
     AppContext context;
@@ -20,10 +122,16 @@ int runApplication(int argc, char **argv)
     context.random = &random;
     context.clock = &clock;
     installWindowFactories(context);
+
     BowlWindow bowl(context);
     context.bowl = &bowl;
+    ProgramLifetime lifetime(context);
+    lifetime.watch(bowl);
     bowl.show();
-    return app.exec();
+
+    const int exitCode = QApplication::exec();
+    discardWindows(context);
+    return exitCode;
 }
 
 } // namespace kingyo

@@ -1,12 +1,200 @@
 #include "fish/bowl_window.h"
 
 #include "app/app_context.h"
+#include "app/random_source.h"
+#include "fish/x11_window_state.h"
+#include "panel/control_panel.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
 namespace kingyo {
+namespace {
 
-BowlWindow::BowlWindow(AppContext &context, QWidget *parent) : QWidget(parent), context_(context)
+std::array<QImage, kRegionSlots> loadBowlFrames()
+{
+    std::array<QImage, kRegionSlots> frames;
+    for (int i = 0; i < kRegionSlots; ++i)
+        frames[i] = QImage(QStringLiteral(":/assets/bowl/frame%1.png").arg(i));
+    return frames;
+}
+
+// A whole-pixel rectangle in twips at this scale.
+TwipsRect toTwips(const QRect &pixels, const TwipsScale &scale)
+{
+    const auto x = static_cast<float>(scale.perPixelX);
+    const auto y = static_cast<float>(scale.perPixelY);
+    return {x * static_cast<float>(pixels.x()), y * static_cast<float>(pixels.y()),
+            x * static_cast<float>(pixels.width()), y * static_cast<float>(pixels.height())};
+}
+
+} // namespace
+
+BowlWindow::BowlWindow(AppContext &context, QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    , context_(context)
+    , scale_(TwipsScale::of(nullptr))
+    , tick_(*context.random)
 {
     setObjectName(QStringLiteral("Form1"));
+    const std::array<QImage, kRegionSlots> frames = loadBowlFrames();
+    const RgnData regions = MakeRegions(frames);
+    for (int i = 0; i < kRegionSlots; ++i)
+        shapes_[i] = toQRegion(regions[i]);
+
+    const QSize size = scale_.toPixels(kBowlPictureTwips, kBowlPictureTwips);
+    setFixedSize(size);
+    picture0_ = new QLabel(this);
+    picture0_->setObjectName(QStringLiteral("Picture1(0)"));
+    picture0_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture0_->setPixmap(QPixmap::fromImage(frames[0]));
+    picture0_->setGeometry(QRect(QPoint(0, 0), size));
+    addPicture(picture0_);
+
+    context_.random->reseed();
+    startPosition_ = QCursor::pos();
+    move(startPosition_);
+
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName(QStringLiteral("Timer1"));
+    timer1_->setInterval(1000);
+    connect(timer1_, &QTimer::timeout, this, &BowlWindow::Timer1_Timer);
+    timer1_->start();
 }
+
+void BowlWindow::addPicture(QWidget *picture)
+{
+    pictures_.insert(picture);
+    picture->installEventFilter(this);
+}
+
+void BowlWindow::addSmallFish(QWidget *fish)
+{
+    smallFish_.insert(fish);
+    fish->installEventFilter(this);
+}
+
+QWidget *BowlWindow::bowlPicture() const { return picture0_; }
+
+void BowlWindow::Timer1_Timer()
+{
+    TwipsRect window = toTwips(QRect(pos(), QSize()), scale_);
+    window.width = kBowlPictureTwips;
+    window.height = kBowlPictureTwips;
+    const TwipsRect screen = toTwips(QGuiApplication::primaryScreen()->geometry(), scale_);
+    const BowlStep step = tick_.tick(window, screen);
+    move(scale_.toPixelsX(step.left), scale_.toPixelsY(step.top));
+    setMask(shapes_[step.slot]);
+}
+
+void BowlWindow::setVisible(bool visible)
+{
+    if (visible && !isVisible()) {
+        // Qt marks the window as above others itself; the taskbar and pager states
+        // must be in place before the window manager maps it.
+        winId();
+        QWindow *window = windowHandle();
+        window->installEventFilter(this);
+        addNetWmStates(window, {QByteArrayLiteral("_NET_WM_STATE_SKIP_TASKBAR"),
+                                QByteArrayLiteral("_NET_WM_STATE_SKIP_PAGER")});
+    }
+    QWidget::setVisible(visible);
+}
+
+bool BowlWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::Expose && !exposed_) {
+        // Right after reparenting, the window manager's first placement can leave Qt
+        // believing the window sits at 0,0; place it again where it belongs.
+        exposed_ = true;
+        move(startPosition_);
+        return false;
+    }
+    if (smallFish_.contains(watched))
+        return handleSmallFishMouse(event);
+    if (pictures_.contains(watched))
+        return handleBowlMouse(event);
+    return QWidget::eventFilter(watched, event);
+}
+
+bool BowlWindow::handleSmallFishMouse(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+            openControlPanel();
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseMove:
+        return true; // kept from the bowl beneath
+    default:
+        return false;
+    }
+}
+
+bool BowlWindow::handleBowlMouse(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton)
+            startDrag(mouse);
+        else if (mouse->button() == Qt::RightButton)
+            emit endRequested();
+        return true;
+    }
+    case QEvent::MouseMove:
+        if (manualDrag_)
+            move(dragStartPosition_ + (static_cast<QMouseEvent *>(event)->globalPosition().toPoint() - dragStartGlobal_));
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+            manualDrag_ = false;
+        return true;
+    case QEvent::MouseButtonDblClick:
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+            openControlPanel();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void BowlWindow::startDrag(QMouseEvent *event)
+{
+    // Without a window manager that moves windows, follow the mouse ourselves.
+    QWindow *window = windowHandle();
+    manualDrag_ = !window || !window->startSystemMove();
+    dragStartGlobal_ = event->globalPosition().toPoint();
+    dragStartPosition_ = pos();
+}
+
+void BowlWindow::openControlPanel() { context_.controlPanel.show(); }
+
+void BowlWindow::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    emit unloadRequested();
+}
+
+void BowlWindow::mousePressEvent(QMouseEvent *event)
+{
+    // The window's own surface drags like the pictures but does not end the program.
+    if (event->button() != Qt::RightButton)
+        handleBowlMouse(event);
+}
+
+void BowlWindow::mouseMoveEvent(QMouseEvent *event) { handleBowlMouse(event); }
+
+void BowlWindow::mouseReleaseEvent(QMouseEvent *event) { handleBowlMouse(event); }
+
+void BowlWindow::mouseDoubleClickEvent(QMouseEvent *event) { handleBowlMouse(event); }
 
 } // namespace kingyo

@@ -1,18 +1,82 @@
 #pragma once
+#include "fish/bowl_tick.h"
+#include "fish/region_cache.h"
+
+#include <QPoint>
+#include <QRegion>
+#include <QSet>
 #include <QWidget>
+#include <array>
+
+class QLabel;
+class QMouseEvent;
+class QTimer;
 
 namespace kingyo {
 
 struct AppContext;
 
-// Placeholder until this window is built.
+// Form1: the fish bowl on the desktop. A frameless, topmost window outside the
+// taskbar whose shape is one of eight cached bowl outlines, switched by Timer1.
+// A left drag moves it, a double-click opens the control panel, a right press ends
+// the program.
 class BowlWindow : public QWidget {
     Q_OBJECT
 public:
+    // Start-up: builds the region cache, sizes the window to Picture1(0), makes it
+    // topmost, samples the twips per pixel, reseeds the random source and puts the
+    // window's top-left corner on the mouse pointer. The window stays hidden.
     explicit BowlWindow(AppContext &context, QWidget *parent = nullptr);
 
+    // A picture on the bowl that handles the mouse as the bowl does (press drags,
+    // right press ends, double-click opens the panel), such as the water box.
+    void addPicture(QWidget *picture);
+    // A picture that only opens the panel on a double-click; a press on it neither
+    // drags the bowl nor ends the program (the small fish).
+    void addSmallFish(QWidget *fish);
+
+    float twipsPerPixelX() const { return static_cast<float>(scale_.perPixelX); }
+    float twipsPerPixelY() const { return static_cast<float>(scale_.perPixelY); }
+    QWidget *bowlPicture() const; // Picture1(0), the empty bowl covering the window
+
+    // Timer1's tick: keeps the bowl on the primary screen and switches its outline.
+    void Timer1_Timer();
+
+    void setVisible(bool visible) override;
+
+signals:
+    // The window was closed from outside: the program unloads.
+    void unloadRequested();
+    // A right press on a bowl picture: the program ends at once.
+    void endRequested();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
 private:
+    bool handleBowlMouse(QEvent *event);
+    bool handleSmallFishMouse(QEvent *event);
+    void startDrag(QMouseEvent *event);
+    void openControlPanel();
+
     AppContext &context_;
+    TwipsScale scale_;
+    BowlTick tick_;
+    std::array<QRegion, kRegionSlots> shapes_;
+    QLabel *picture0_;
+    QTimer *timer1_;
+    QSet<QObject *> pictures_;
+    QSet<QObject *> smallFish_;
+    QPoint startPosition_;
+    bool exposed_ = false;
+    bool manualDrag_ = false;
+    QPoint dragStartGlobal_;
+    QPoint dragStartPosition_;
 };
 
 } // namespace kingyo

@@ -1,0 +1,13 @@
+#pragma once
+#include <QByteArrayList>
+
+class QWindow;
+
+namespace kingyo {
+
+// Adds the named _NET_WM_STATE atoms (for example "_NET_WM_STATE_SKIP_TASKBAR") to a
+// window that is about to be mapped; the window manager reads them when it maps the
+// window. Keeps the states already there. Does nothing off X11.
+void addNetWmStates(QWindow *window, const QByteArrayList &states);
+
+} // namespace kingyo
