@@ -49,7 +49,7 @@ int MailCheck::checkMailbox()
 
 int MailCheck::logIn(int handle)
 {
-    const StoredAccount account = surroundings_.readStoredAccount();
+    const Account account = surroundings_.readAccount();
     surroundings_.fillAccountDialog(account);
     state_.userId = account.userId;
     state_.userPass = account.password;

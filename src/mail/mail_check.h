@@ -1,4 +1,6 @@
 #pragma once
+#include "app/account_file.h"
+
 #include <QString>
 
 namespace kingyo {
@@ -6,20 +8,14 @@ namespace kingyo {
 struct SharedState;
 class MailLibrary;
 
-// The user ID and password as the account file holds them.
-struct StoredAccount {
-    QString userId;
-    QString password;
-};
-
 // What a mail check needs from the windows and files around it. The program's
 // own implementation reaches the real windows; tests record the calls.
 class MailCheckSurroundings {
 public:
     virtual ~MailCheckSurroundings() = default;
-    virtual StoredAccount readStoredAccount() = 0;
+    virtual Account readAccount() = 0;
     // Writes the account into the account dialog's boxes, loading it hidden if needed.
-    virtual void fillAccountDialog(const StoredAccount &account) = 0;
+    virtual void fillAccountDialog(const Account &account) = 0;
     virtual void showAccountDialog() = 0;          // modeless
     virtual void showError(const QString &text) = 0; // modal, returns when closed
     virtual void showNotice(int count) = 0;        // modeless notice of the run's result

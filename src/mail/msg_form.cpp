@@ -1,12 +1,54 @@
 #include "mail/msg_form.h"
 
-#include "app/app_context.h"
+#include "app/twips.h"
+#include "mail/mail_check.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLineEdit>
+#include <QScreen>
 
 namespace kingyo {
+namespace {
 
-MsgForm::MsgForm(AppContext &context, QWidget *parent) : QWidget(parent), context_(context)
+QLineEdit *addTextBox(QWidget *form, const char *name, const TwipsRect &place, const TwipsScale &scale)
+{
+    auto *box = new QLineEdit(form);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(scale.toPixels(place));
+    box->setReadOnly(true); // only the mail check writes here
+    return box;
+}
+
+} // namespace
+
+MsgForm::MsgForm(AppContext &, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint
+                          | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("MsgForm"));
+    setWindowTitle(QStringLiteral("新着お知らせ"));
+    setWindowIcon(QIcon(QStringLiteral(":/assets/icon/kingyo.png")));
+    const TwipsScale scale = TwipsScale::of(nullptr);
+    setFixedSize(scale.toPixels(3630, 270));
+
+    text1_ = addTextBox(this, "Text1", {0, 0, 3135, 270}, scale);
+    text1_->setText(QStringLiteral("新着メールはありませんでした。"));
+    QPalette blue = text1_->palette();
+    blue.setColor(QPalette::Text, QColor(0x00, 0x00, 0xFF));
+    text1_->setPalette(blue);
+    text2_ = addTextBox(this, "Text2", {3120, 0, 495, 270}, scale);
+    setTabOrder(text1_, text2_);
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
+}
+
+void MsgForm::showResult(int count)
+{
+    text2_->setText(QString::number(count));
+    text1_->setText(noticeSentence(count));
 }
 
 } // namespace kingyo

@@ -1,18 +1,29 @@
 #pragma once
 #include <QWidget>
 
+class QLineEdit;
+
 namespace kingyo {
 
 struct AppContext;
 
-// Placeholder until this window is built.
+// The new-mail notice: a small topmost window, centred on the screen when it
+// loads, with the run's sentence in Text1 (blue) and its count in Text2. The mail
+// check writes both; a later check reuses the open window.
 class MsgForm : public QWidget {
     Q_OBJECT
 public:
     explicit MsgForm(AppContext &context, QWidget *parent = nullptr);
 
+    QLineEdit *text1() const { return text1_; }
+    QLineEdit *text2() const { return text2_; }
+
+    // What a finished mail check writes: the count and the matching sentence.
+    void showResult(int count);
+
 private:
-    AppContext &context_;
+    QLineEdit *text1_;
+    QLineEdit *text2_;
 };
 
 } // namespace kingyo

@@ -12,16 +12,16 @@ class RecordingSurroundings final : public MailCheckSurroundings {
 public:
     explicit RecordingSurroundings(QStringList &log) : log_(log) {}
 
-    StoredAccount stored{QStringLiteral("taro"), QStringLiteral("secret")};
+    Account stored{QStringLiteral("taro"), QStringLiteral("secret")};
     bool hangUpOption = false;
     QStringList errorsShown;
 
-    StoredAccount readStoredAccount() override
+    Account readAccount() override
     {
         log_ << QStringLiteral("readAccount");
         return stored;
     }
-    void fillAccountDialog(const StoredAccount &account) override
+    void fillAccountDialog(const Account &account) override
     {
         log_ << QStringLiteral("fillAccount %1 %2").arg(account.userId, account.password);
     }

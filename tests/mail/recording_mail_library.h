@@ -1,13 +1,10 @@
 #pragma once
 #include "mail/mail_library.h"
+#include "mail/qt_printers.h"
 
 #include <QMap>
 #include <QString>
 #include <QStringList>
-#include <ostream>
-
-// Readable failure output for Qt strings.
-inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace kingyo::test {
 

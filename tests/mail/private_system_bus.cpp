@@ -1,0 +1,131 @@
+#include "mail/private_system_bus.h"
+
+#include <QDBusConnectionInterface>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+#include <QUuid>
+
+namespace kingyo::test {
+namespace {
+
+const QString kNetworkManager = QStringLiteral("org.freedesktop.NetworkManager");
+
+QByteArray busConfig(const QString &socketDir)
+{
+    return QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>custom</type>
+  <listen>unix:dir=%1</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)")
+        .arg(socketDir)
+        .toUtf8();
+}
+
+} // namespace
+
+PrivateSystemBus::PrivateSystemBus() : connectionName_(QUuid::createUuid().toString()) {}
+
+PrivateSystemBus::~PrivateSystemBus()
+{
+    QDBusConnection::disconnectFromBus(connectionName_);
+    stop(mock_);
+    stop(daemon_);
+}
+
+void PrivateSystemBus::stop(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate(); // SIGTERM to the pid we started
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
+bool PrivateSystemBus::startDaemon()
+{
+    const QString configPath = dir_.filePath(QStringLiteral("bus.conf"));
+    QFile config(configPath);
+    if (!config.open(QIODevice::WriteOnly) || config.write(busConfig(dir_.path())) < 0) {
+        failure_ = QStringLiteral("cannot write the bus configuration");
+        return false;
+    }
+    config.close();
+    daemon_.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--config-file=") + configPath, QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
+    if (!daemon_.waitForStarted(5000) || !daemon_.waitForReadyRead(5000)) {
+        failure_ = QStringLiteral("dbus-daemon did not start: ") + daemon_.errorString();
+        return false;
+    }
+    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    return !address_.isEmpty();
+}
+
+QString PrivateSystemBus::mockLog() const
+{
+    QFile log(dir_.filePath(QStringLiteral("mock.log")));
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+QDBusConnection PrivateSystemBus::connection() { return QDBusConnection::connectToBus(address_, connectionName_); }
+
+bool PrivateSystemBus::startNetworkManagerMock()
+{
+    return startMock({QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                      QStringLiteral("networkmanager")});
+}
+
+bool PrivateSystemBus::startSilentNetworkManager()
+{
+    const QString script = QStringLiteral(
+        "import dbus, time\n"
+        "bus = dbus.bus.BusConnection(%1)\n"
+        "bus.request_name('org.freedesktop.NetworkManager')\n"
+        "print('ready', flush=True)\n"
+        "time.sleep(600)\n");
+    return startMock({QStringLiteral("-c"), script.arg(QStringLiteral("'%1'").arg(address_))});
+}
+
+bool PrivateSystemBus::startMock(const QStringList &arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address_);
+    mock_.setProcessEnvironment(environment);
+    mock_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    mock_.setStandardOutputFile(dir_.filePath(QStringLiteral("mock.log"))); // its call log
+    // Debian's own interpreter: that is where python3-dbusmock is installed.
+    mock_.start(QStringLiteral("/usr/bin/python3"), arguments);
+    if (!mock_.waitForStarted(5000)) {
+        failure_ = QStringLiteral("python3 did not start: ") + mock_.errorString();
+        return false;
+    }
+    return waitForNetworkManagerName();
+}
+
+bool PrivateSystemBus::waitForNetworkManagerName()
+{
+    QDBusConnection bus = connection();
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        if (bus.interface()->isServiceRegistered(kNetworkManager))
+            return true;
+        if (mock_.state() == QProcess::NotRunning)
+            break;
+        QThread::msleep(20);
+    }
+    failure_ = QStringLiteral("NetworkManager's name never appeared on the private bus");
+    return false;
+}
+
+} // namespace kingyo::test

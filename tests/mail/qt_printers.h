@@ -1,0 +1,6 @@
+#pragma once
+#include <QString>
+#include <ostream>
+
+// Readable failure output for Qt strings.
+inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
