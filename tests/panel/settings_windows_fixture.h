@@ -1,0 +1,77 @@
+#pragma once
+#include "app/app_context.h"
+#include "panel/id_pass_form.h"
+#include "panel/option_form.h"
+#include "panel/set_form.h"
+#include "mail/mail_library.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace kingyo::test {
+
+// Records the start-up calls; a mail check is never run here.
+class RecordingMail : public MailLibrary {
+public:
+    QStringList calls;
+
+    void initialize() override { calls << QStringLiteral("initialize"); }
+    void setOption(int option, int value) override { calls << QStringLiteral("setOption %1 %2").arg(option).arg(value); }
+    int connect(const QString &) override { return -1; }
+    int authenticate(int, const QString &, const QString &, bool) override { return -1; }
+    int mailStatus(int, int) override { return -1; }
+    std::int64_t mailSize(int, int) override { return -1; }
+    int fetchMail(int, int) override { return -1; }
+    QString lastError() const override { return {}; }
+    void close(int) override {}
+    void end() override { calls << QStringLiteral("end"); }
+};
+
+// A program folder with its "★MailData" folder and a server file path, all in a fresh
+// temporary folder, and the windows created from them.
+struct SettingsWorld {
+    SettingsWorld()
+    {
+        context.paths.programDir = dir.path();
+        context.paths.serverFile = dir.filePath(QStringLiteral("vbmail.ini"));
+        QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
+        context.mail = &mail;
+        installWindowFactories(context);
+    }
+
+    ~SettingsWorld()
+    {
+        context.setForm.discard();
+        context.idPassForm.discard();
+        context.optionForm.discard();
+    }
+
+    static void put(const QString &path, const QByteArray &contents)
+    {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+        file.write(contents);
+    }
+
+    static QByteArray contentsOf(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    // Windows closed by the user delete themselves once the event loop comes round.
+    static void runDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+    QTemporaryDir dir;
+    RecordingMail mail;
+    AppContext context;
+};
+
+class SettingsWindowsTest : public ::testing::Test, protected SettingsWorld {};
+
+} // namespace kingyo::test
