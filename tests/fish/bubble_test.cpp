@@ -29,16 +29,6 @@ struct Fixture {
     }
 };
 
-TEST(Bubble, StartsHiddenOutOfSight)
-{
-    Bubble bubble(kBubble);
-    EXPECT_FALSE(bubble.isVisible());
-    EXPECT_EQ(bubble.rect().left, 3120);
-    EXPECT_EQ(bubble.rect().top, 240);
-    EXPECT_EQ(bubble.rect().width, 210);
-    EXPECT_EQ(bubble.rect().height, 300);
-}
-
 TEST(Bubble, ReleasedOnlyOnTheListedSeconds)
 {
     const std::set<int> releasing{3, 13, 23, 33, 43, 53};

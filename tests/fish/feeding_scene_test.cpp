@@ -76,21 +76,5 @@ TEST_P(NestedFeeding, ASecondPressInsideAWaitPlaysAWholeScene)
 
 INSTANTIATE_TEST_SUITE_P(EveryWait, NestedFeeding, ::testing::Range(0, 6));
 
-TEST(FeedingScene, ThreeDeepStillEndsInPlace)
-{
-    RecordingStage stage;
-    int presses = 0;
-    std::function<void(std::int32_t)> wait = [&](std::int32_t) {
-        if (presses < 3) {
-            ++presses;
-            playFeedingScene(stage, wait);
-        }
-    };
-    playFeedingScene(stage, wait);
-    EXPECT_EQ(presses, 3);
-    EXPECT_EQ(stage.boxTop, 720);
-    EXPECT_EQ(stage.fishLeft, 50);
-}
-
 } // namespace
 } // namespace kingyo

@@ -96,18 +96,6 @@ TEST(Atari, LeftRuleRunsBeforeRightRuleInANarrowBox)
     }
 }
 
-TEST(Atari, ReadsTheFishSizeItIsGiven)
-{
-    // Twice the size (30 twips per pixel): the right wall comes 435 twips sooner.
-    ScriptedRandom random;
-    SteppingClock clock;
-    Swimmer swimmer(random, clock, kFrames, kBox);
-    swimmer.setBody({40 + 80, 100, 870, 375});
-    swimmer.setDirection(3);
-    swimmer.atari();
-    EXPECT_EQ(swimmer.direction(), 0);
-}
-
 struct RoutineCase {
     const char *name;
     FishFrame (Swimmer::*routine)();
