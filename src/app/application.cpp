@@ -3,6 +3,7 @@
 #include "app/app_context.h"
 #include "app/clock.h"
 #include "app/random_source.h"
+#include "app/startup_settings.h"
 #include "fish/bowl_window.h"
 #include "mail/mail_library.h"
 #include "mail/msg_form.h"
@@ -127,6 +128,7 @@ int runApplication(int argc, char **argv)
     context.bowl = &bowl;
     ProgramLifetime lifetime(context);
     lifetime.watch(bowl);
+    loadSettingsAtStartup(context);
     bowl.show();
 
     const int exitCode = QApplication::exec();
