@@ -3,6 +3,7 @@
 #include "panel/set_form.h"
 #include "settings_windows_fixture.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -114,6 +115,23 @@ TEST_F(ServerDialog, LayoutCaptionsAndFocusOrder)
     EXPECT_EQ(form->focusWidget(), child<QLineEdit>(form, "MailText"));
     EXPECT_EQ(focusOrder(form, child<QLineEdit>(form, "MailText"), 7),
               QStringList({"MailText", "CancelCommand", "OkCommand", "ApopCheck", "Pop3Text", "SmtpText", "MailText"}));
+}
+
+TEST_F(ServerDialog, AccessKeysFollowTheFocusOrder)
+{
+    OptionForm *form = context.optionForm.show();
+    QApplication::setActiveWindow(form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    // Each label's key goes to the next control in focus order that takes focus; the
+    // labels come last in that order, so it wraps round to the mail address box.
+    for (const Qt::Key key : {Qt::Key_S, Qt::Key_P, Qt::Key_M}) {
+        child<QLineEdit>(form, "SmtpText")->setFocus();
+        QTest::keyClick(form, key, Qt::AltModifier);
+        EXPECT_EQ(QApplication::focusWidget(), child<QLineEdit>(form, "MailText")) << key;
+    }
+    QTest::keyClick(form, Qt::Key_A, Qt::AltModifier); // the box's own key clicks it, animated
+    EXPECT_TRUE(QTest::qWaitFor([&] { return child<QCheckBox>(form, "ApopCheck")->isChecked(); }));
+    EXPECT_EQ(QApplication::focusWidget(), child<QCheckBox>(form, "ApopCheck"));
 }
 
 TEST_F(ServerDialog, IsCentredOnTheScreen)
