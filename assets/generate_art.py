@@ -119,10 +119,6 @@ def prune_spurs(pixels):
     return pixels
 
 
-def in_ellipse(x, y, cx, cy, rx, ry):
-    return ((x - cx) / rx) ** 2 + ((y - cy) / ry) ** 2 <= 1.0
-
-
 def in_polygon(x, y, points):
     inside = False
     n = len(points)
@@ -254,7 +250,8 @@ def in_foot(x, y):
 RIM_RX, RIM_RY = 24.5, 5.6
 RIM_WAVES = 9
 RIM_WAVE = 1.3
-RIM_BRUSH = 2.8
+RIM_BRUSH_BACK = 2.0
+RIM_BRUSH_FRONT = 2.9
 
 
 def rim_curve():
@@ -262,8 +259,10 @@ def rim_curve():
     for i in range(720):
         a = 2 * math.pi * i / 720
         wave = math.cos(RIM_WAVES * a)
+        # The near side looks thicker than the far side.
+        brush = RIM_BRUSH_BACK + (RIM_BRUSH_FRONT - RIM_BRUSH_BACK) * max(0.0, math.sin(a))
         points.append((BOWL_CX + RIM_RX * math.cos(a),
-                       RIM_CY + RIM_RY * math.sin(a) - RIM_WAVE * wave, a, wave))
+                       RIM_CY + RIM_RY * math.sin(a) - RIM_WAVE * wave, a, wave, brush))
     return points
 
 
@@ -276,13 +275,13 @@ def rim_hit(x, y):
             RIM_CY - RIM_RY - 5 <= y <= RIM_CY + RIM_RY + 5):
         return None
     best = None
-    for (px, py, a, wave) in RIM_POINTS:
+    for (px, py, a, wave, brush) in RIM_POINTS:
         d = (x - px) ** 2 + (y - py) ** 2
-        if d <= RIM_BRUSH ** 2:
+        if d <= brush ** 2:
             front = math.sin(a) > 0
             key = (not front, d)
             if best is None or key < best[0]:
-                best = (key, front, wave, y - py)
+                best = (key, front, wave, y - py, abs(math.cos(a)))
     return best
 
 
@@ -291,30 +290,24 @@ def in_rim(x, y):
 
 
 def rim_colour(x, y):
-    _, front, wave, above = rim_hit(x, y)
-    if front and wave > 0.2 and above < -0.6:
+    _, front, wave, above, sideways = rim_hit(x, y)
+    if front and wave > 0.2 and above < -0.6 and sideways < 0.8:
         return RIM_LIGHT
     return RIM_FRONT if front else RIM_BACK
 
 
-def in_glint(x, y):
-    """A curved streak of light on the upper left of the glass."""
-    d = math.hypot((x - 52.0) / 1.0, (y - 56.0) / 1.05)
-    angle = math.degrees(math.atan2(y - 56.0, x - 52.0))
-    return 36.0 <= d <= 38.6 and -150.0 <= angle <= -118.0
+def glint(inner, outer, start_deg, end_deg):
+    """A streak of light following the curve of the glass, between two radii
+    and two angles (degrees, clockwise from the right)."""
+    def inside(x, y):
+        d = math.hypot(x - 52.0, (y - 56.0) / 1.05)
+        angle = math.degrees(math.atan2(y - 56.0, x - 52.0))
+        return inner <= d <= outer and start_deg <= angle <= end_deg
+    return inside
 
 
-def in_water_glint(x, y):
-    """A faint reflection on the right, inside the water."""
-    d = math.hypot(x - 52.0, (y - 56.0) / 1.05)
-    angle = math.degrees(math.atan2(y - 56.0, x - 52.0))
-    return 36.4 <= d <= 38.0 and 4.0 <= angle <= 24.0
-
-
-def in_small_glint(x, y):
-    d = math.hypot(x - 52.0, (y - 56.0) / 1.05)
-    angle = math.degrees(math.atan2(y - 56.0, x - 52.0))
-    return 36.2 <= d <= 37.8 and -162.0 <= angle <= -156.0
+GLASS_GLINTS = (glint(36.0, 38.6, -150.0, -118.0), glint(36.2, 37.8, -162.0, -156.0))
+WATER_GLINT = glint(36.4, 38.0, 4.0, 24.0)
 
 
 def draw_bowl(size=100, glass_fill=None):
@@ -324,30 +317,26 @@ def draw_bowl(size=100, glass_fill=None):
     image = Image.new("RGB", (size, size), WHITE)
     body = sample(size, size, in_bowl, scale)
     foot = sample(size, size, in_foot, scale) - body
-    rim = sample(size, size, in_rim, scale)
+    rim = prune_spurs(sample(size, size, in_rim, scale))
     outer, inner = glass_rings(body)
     interior = body - outer - inner
     surface_row = round((SURFACE_Y + 0.5) * scale - 0.5)
 
-    water = Image.new("RGB", (size, size))
     # Other sizes take the water's colours from the full-size picture but draw
     # the weed anew, so that its leaves stay whole.
-    big_water = water_layer(100, 100, weed=size == 100)
-    for (x, y) in body:
-        water.putpixel((x, y), big_water.getpixel((min(99, int((x + 0.5) / scale)),
-                                                   min(99, int((y + 0.5) / scale)))))
+    water = water_layer(100, 100, weed=size == 100)
     for (x, y) in interior:
         if y >= surface_row:
-            image.putpixel((x, y), water.getpixel((x, y)))
+            image.putpixel((x, y), water.getpixel((int((x + 0.5) / scale), int((y + 0.5) / scale))))
         elif glass_fill is not None:
             image.putpixel((x, y), glass_fill)
     if size != 100:
         draw_weed(image, [pixels & interior for pixels in weed_pixels(scale)])
     for (x, y) in inner:
         image.putpixel((x, y), WATER_EDGE if y >= surface_row else GLASS_INNER)
-    put(image, sample(size, size, in_glint, scale) & interior, GLASS_GLINT)
-    put(image, sample(size, size, in_small_glint, scale) & interior, GLASS_GLINT)
-    put(image, sample(size, size, in_water_glint, scale) & interior, WATER_SURFACE)
+    for streak in GLASS_GLINTS:
+        put(image, sample(size, size, streak, scale) & interior, GLASS_GLINT)
+    put(image, sample(size, size, WATER_GLINT, scale) & interior, WATER_SURFACE)
     put(image, outer, GLASS_OUTLINE)
     put(image, foot, GLASS_BASE)
     put(image, {(x, y) for (x, y) in foot if y == max(fy for _, fy in foot)}, GLASS_OUTLINE)
