@@ -18,7 +18,7 @@ bool Bubble::release(const Swimmer &fish)
 {
     if (!isReleaseSecond(fish.lastSecond())) return false;
     // The course, not the picture on show, tells where the mouth is.
-    const TwipRect &body = fish.body();
+    const TwipsRect &body = fish.body();
     const double left = fish.facesRight() ? double(body.left) + body.width : double(body.left) - rect_.width;
     rect_.left = static_cast<float>(left);
     rect_.top = static_cast<float>(double(body.top) + double(body.height) / 4);

@@ -15,13 +15,13 @@ public:
     // Timer5: 80 twips up, seen or not.
     void rise();
 
-    const TwipRect &rect() const { return rect_; }
+    const TwipsRect &rect() const { return rect_; }
     bool isVisible() const { return visible_; }
-    void setRect(const TwipRect &rect) { rect_ = rect; }
+    void setRect(const TwipsRect &rect) { rect_ = rect; }
 
 private:
     // Image4 starts out of sight, right of the box, and hidden.
-    TwipRect rect_{3120, 240, 0, 0};
+    TwipsRect rect_{3120, 240, 0, 0};
     bool visible_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include "fish/living_bowl.h"
 
-#include "app/rounding.h"
+#include "app/app_context.h"
+#include "fish/bowl_window.h"
 #include "fish/wait.h"
 #include "fish/water_box.h"
 
@@ -12,16 +13,35 @@ namespace kingyo {
 namespace {
 
 // The water box's place and size in the bowl window, in twips.
-constexpr TwipRect kWaterBox{280, 720, 940, 585};
+constexpr TwipsRect kWaterBox{280, 720, 940, 585};
 constexpr QPoint kFoodAt{40, 48};     // pixels in the bowl picture
 constexpr QPoint kNibblerAt{56, 48};  // pixels in the bowl picture
 
 QPixmap picture(const char *name) { return QPixmap(QStringLiteral(":/assets/") + QLatin1String(name)); }
 
-TwipSize twipSizeOf(const QPixmap &pixmap, float twipsPerPixelX, float twipsPerPixelY)
+TwipSize twipSizeOf(const QPixmap &pixmap, const TwipsScale &scale)
 {
     const QSizeF pixels = pixmap.deviceIndependentSize();
-    return {static_cast<float>(pixels.width() * twipsPerPixelX), static_cast<float>(pixels.height() * twipsPerPixelY)};
+    return {static_cast<float>(pixels.width() * scale.perPixelX), static_cast<float>(pixels.height() * scale.perPixelY)};
+}
+
+FishFrameSizes frameSizesOf(const std::array<QPixmap, 2> &left, const std::array<QPixmap, 2> &right,
+                            const TwipsScale &scale)
+{
+    return {{twipSizeOf(left[0], scale), twipSizeOf(left[1], scale)},
+            {twipSizeOf(right[0], scale), twipSizeOf(right[1], scale)}};
+}
+
+BowlHost hostOf(BowlWindow &form)
+{
+    BowlHost host;
+    host.form = &form;
+    host.bowlPicture = form.bowlPicture();
+    host.scale.perPixelX = form.twipsPerPixelX();
+    host.scale.perPixelY = form.twipsPerPixelY();
+    host.addPicture = [&form](QWidget *picture) { form.addPicture(picture); };
+    host.addSmallFish = [&form](QWidget *fish) { form.addSmallFish(fish); };
+    return host;
 }
 
 QLabel *pictureLabel(QWidget *parent, const char *name, const QPixmap &pixmap = {})
@@ -45,13 +65,9 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
       leftFrames_{picture("fish/left0.png"), picture("fish/left1.png")},
       rightFrames_{picture("fish/right0.png"), picture("fish/right1.png")},
       bubblePicture_(picture("bubble.png")),
-      swimmer_(random, clock,
-               FishFrameSizes{{twipSizeOf(leftFrames_[0], host.twipsPerPixelX, host.twipsPerPixelY),
-                               twipSizeOf(leftFrames_[1], host.twipsPerPixelX, host.twipsPerPixelY)},
-                              {twipSizeOf(rightFrames_[0], host.twipsPerPixelX, host.twipsPerPixelY),
-                               twipSizeOf(rightFrames_[1], host.twipsPerPixelX, host.twipsPerPixelY)}},
+      swimmer_(random, clock, frameSizesOf(leftFrames_, rightFrames_, host.scale),
                TwipSize{kWaterBox.width, kWaterBox.height}),
-      bubble_(twipSizeOf(bubblePicture_, host.twipsPerPixelX, host.twipsPerPixelY))
+      bubble_(twipSizeOf(bubblePicture_, host.scale))
 {
     // The scene behind the box: the upturned fish, and the food in front of it.
     nibbler_ = pictureLabel(host_.bowlPicture, "Image6", picture("feeding_fish.png"));
@@ -60,8 +76,7 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
     food_->move(kFoodAt);
 
     box_ = new WaterBox(host_.form);
-    box_->setGeometry(pixelsX(kWaterBox.left), pixelsY(kWaterBox.top), pixelsX(kWaterBox.width),
-                      pixelsY(kWaterBox.height));
+    box_->setGeometry(host_.scale.toPixels(kWaterBox));
     box_->raise();
     fish_ = pictureLabel(box_, "Image1");
     placeInBox(fish_, swimmer_.body());
@@ -77,6 +92,11 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
     addTimer("Timer3", 3000, &LivingBowl::Timer3_Timer);
     addTimer("Timer4", 3000, &LivingBowl::Timer4_Timer);
     addTimer("Timer5", 150, &LivingBowl::Timer5_Timer);
+}
+
+LivingBowl::LivingBowl(BowlWindow &form, AppContext &context)
+    : LivingBowl(hostOf(form), *context.random, *context.clock)
+{
 }
 
 LivingBowl::~LivingBowl() = default;
@@ -120,17 +140,14 @@ void LivingBowl::Timer5_Timer()
 void LivingBowl::setWaterBoxTop(float twips)
 {
     boxTop_ = twips;
-    box_->move(box_->x(), pixelsY(twips));
+    box_->move(box_->x(), host_.scale.toPixelsY(twips));
 }
 
 void LivingBowl::setFeedingFishLeft(int pixels) { nibbler_->move(pixels, nibbler_->y()); }
 
-int LivingBowl::pixelsX(float twips) const { return toInt32(twips / host_.twipsPerPixelX); }
-int LivingBowl::pixelsY(float twips) const { return toInt32(twips / host_.twipsPerPixelY); }
-
-void LivingBowl::placeInBox(QWidget *widget, const TwipRect &rect) const
+void LivingBowl::placeInBox(QWidget *widget, const TwipsRect &rect) const
 {
-    widget->move(pixelsX(rect.left), pixelsY(rect.top));
+    widget->move(host_.scale.toPixelsX(rect.left), host_.scale.toPixelsY(rect.top));
 }
 
 void LivingBowl::showFish(FishFrame frame)

@@ -26,8 +26,7 @@ struct AppContext;
 struct BowlHost {
     QWidget *form = nullptr;
     QWidget *bowlPicture = nullptr;
-    float twipsPerPixelX = 15;
-    float twipsPerPixelY = 15;
+    TwipsScale scale;
     std::function<void(QWidget *)> addPicture;
     std::function<void(QWidget *)> addSmallFish;
 };
@@ -37,6 +36,7 @@ struct BowlHost {
 class LivingBowl : public QObject, private FeedingStage {
     Q_OBJECT
 public:
+    LivingBowl(BowlWindow &form, AppContext &context);
     LivingBowl(const BowlHost &host, RandomSource &random, const Clock &clock);
     ~LivingBowl() override;
 
@@ -58,9 +58,7 @@ private:
     void setWaterBoxTop(float twips) override;
     void setFeedingFishLeft(int pixels) override;
 
-    int pixelsX(float twips) const;
-    int pixelsY(float twips) const;
-    void placeInBox(QWidget *widget, const TwipRect &rect) const;
+    void placeInBox(QWidget *widget, const TwipsRect &rect) const;
     void showFish(FishFrame frame);
     QTimer *addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)());
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "app/twips.h"
+
 #include <array>
 #include <cstdint>
 
@@ -7,15 +9,8 @@ namespace kingyo {
 class Clock;
 class RandomSource;
 
-// A size or a rectangle in twips, kept in single precision like every position of the bowl.
+// A size in twips, in single precision like every position of the bowl.
 struct TwipSize {
-    float width = 0;
-    float height = 0;
-};
-
-struct TwipRect {
-    float left = 0;
-    float top = 0;
     float width = 0;
     float height = 0;
 };
@@ -65,13 +60,13 @@ public:
     std::int16_t direction() const { return direction_; }
     std::int16_t frameToggle() const { return frameToggle_; }
     std::int16_t lastSecond() const { return lastSecond_; }
-    const TwipRect &body() const { return body_; }
+    const TwipsRect &body() const { return body_; }
     bool facesRight() const;
 
     void setDirection(std::int16_t direction) { direction_ = direction; }
     void setFrameToggle(std::int16_t toggle) { frameToggle_ = toggle; }
     void setLastSecond(std::int16_t second) { lastSecond_ = second; }
-    void setBody(const TwipRect &body) { body_ = body; }
+    void setBody(const TwipsRect &body) { body_ = body; }
 
 private:
     FishFrame step(Facing facing, float dLeft, float dTop);
@@ -85,7 +80,7 @@ private:
     std::int16_t frameToggle_ = 0;
     std::int16_t lastSecond_ = 0;
     // Image1 starts at Left 360, Top 240 in the box, without a picture (so without a size).
-    TwipRect body_{360, 240, 0, 0};
+    TwipsRect body_{360, 240, 0, 0};
 };
 
 } // namespace kingyo

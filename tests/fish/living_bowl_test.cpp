@@ -36,8 +36,8 @@ struct Stage {
         BowlHost host;
         host.form = &form;
         host.bowlPicture = bowlPicture;
-        host.twipsPerPixelX = twipsPerPixel;
-        host.twipsPerPixelY = twipsPerPixel;
+        host.scale.perPixelX = twipsPerPixel;
+        host.scale.perPixelY = twipsPerPixel;
         host.addPicture = [this](QWidget *w) { pictures.push_back(w); };
         host.addSmallFish = [this](QWidget *w) { smallFish.push_back(w); };
         living = std::make_unique<LivingBowl>(host, random, clock);

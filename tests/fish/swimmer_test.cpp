@@ -272,7 +272,7 @@ TEST(Swimming, StaysOnTheGridAndWithinOneStepOfTheWalls)
     for (int tick = 0; tick < 5000; ++tick) {
         if (tick % 37 == 0) f.swimmer.setDirection(static_cast<std::int16_t>(course(engine)));
         f.swimmer.swimTick();
-        const TwipRect &b = f.swimmer.body();
+        const TwipsRect &b = f.swimmer.body();
         ASSERT_EQ(std::fmod(b.left - 360, 80.0f), 0) << tick;
         ASSERT_EQ(std::fmod(b.top - 240, 80.0f), 0) << tick;
         ASSERT_GE(b.left, 40 - 2 * 80) << tick;
