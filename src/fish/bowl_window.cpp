@@ -17,14 +17,6 @@
 namespace kingyo {
 namespace {
 
-std::array<QImage, kRegionSlots> loadBowlFrames()
-{
-    std::array<QImage, kRegionSlots> frames;
-    for (int i = 0; i < kRegionSlots; ++i)
-        frames[i] = QImage(QStringLiteral(":/assets/bowl/frame%1.png").arg(i));
-    return frames;
-}
-
 // A whole-pixel rectangle in twips at this scale.
 TwipsRect toTwips(const QRect &pixels, const TwipsScale &scale)
 {
@@ -36,14 +28,23 @@ TwipsRect toTwips(const QRect &pixels, const TwipsScale &scale)
 
 } // namespace
 
-BowlWindow::BowlWindow(AppContext &context, QWidget *parent)
+BowlFrames BowlWindow::loadFrames()
+{
+    BowlFrames frames;
+    for (int i = 0; i < kRegionSlots; ++i)
+        frames[i] = QImage(QStringLiteral(":/assets/bowl/frame%1.png").arg(i));
+    return frames;
+}
+
+BowlWindow::BowlWindow(AppContext &context, QWidget *parent) : BowlWindow(context, loadFrames(), parent) {}
+
+BowlWindow::BowlWindow(AppContext &context, const BowlFrames &frames, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     , context_(context)
     , scale_(TwipsScale::of(nullptr))
     , tick_(*context.random)
 {
     setObjectName(QStringLiteral("Form1"));
-    const std::array<QImage, kRegionSlots> frames = loadBowlFrames();
     const RgnData regions = MakeRegions(frames);
     for (int i = 0; i < kRegionSlots; ++i)
         shapes_[i] = toQRegion(regions[i]);

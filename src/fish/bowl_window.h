@@ -26,7 +26,12 @@ public:
     // Start-up: builds the region cache, sizes the window to Picture1(0), makes it
     // topmost, samples the twips per pixel, reseeds the random source and puts the
     // window's top-left corner on the mouse pointer. The window stays hidden.
+    // The frames are the eight bowl pictures Picture1(0) to Picture1(7).
+    BowlWindow(AppContext &context, const BowlFrames &frames, QWidget *parent = nullptr);
+    // The bowl with the program's own pictures.
     explicit BowlWindow(AppContext &context, QWidget *parent = nullptr);
+
+    static BowlFrames loadFrames();
 
     // A picture on the bowl that handles the mouse as the bowl does (press drags,
     // right press ends, double-click opens the panel), such as the water box.

@@ -101,7 +101,7 @@ RegionData regionFromFrame(const QImage &frame)
     return data;
 }
 
-RgnData MakeRegions(const std::array<QImage, kRegionSlots> &frames)
+RgnData MakeRegions(const BowlFrames &frames)
 {
     RgnData cache;
     for (int i = 0; i < kRegionSlots; ++i)

@@ -36,6 +36,7 @@ struct RegionData {
 // The eight cached shapes, slot i built from bowl frame i.
 inline constexpr int kRegionSlots = 8;
 using RgnData = std::array<RegionData, kRegionSlots>;
+using BowlFrames = std::array<QImage, kRegionSlots>;
 
 // A frame's shape is sampled over one column and one row more than the 100 x 100
 // picture; samples outside the picture count as part of the shape.
@@ -46,7 +47,7 @@ inline constexpr int kShapeSamples = 101;
 RegionData regionFromFrame(const QImage &frame);
 
 // Fills every slot from the frame of the same index.
-RgnData MakeRegions(const std::array<QImage, kRegionSlots> &frames);
+RgnData MakeRegions(const BowlFrames &frames);
 
 // The same shape as a QRegion, ready for QWidget::setMask.
 QRegion toQRegion(const RegionData &data);

@@ -48,10 +48,11 @@ std::vector<xcb_atom_t> atomListProperty(xcb_connection_t *connection, xcb_windo
 void addNetWmStates(QWindow *window, const QByteArrayList &states)
 {
 #if QT_CONFIG(xcb)
+    // Other platforms (offscreen among them) may offer the interface without a connection.
     auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !window)
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection || !window)
         return;
-    xcb_connection_t *connection = x11->connection();
     const auto id = static_cast<xcb_window_t>(window->winId());
     const xcb_atom_t netWmState = internAtom(connection, QByteArrayLiteral("_NET_WM_STATE"));
     std::vector<xcb_atom_t> atoms = atomListProperty(connection, id, netWmState);
