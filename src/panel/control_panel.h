@@ -1,18 +1,42 @@
 #pragma once
 #include <QWidget>
 
+class QPushButton;
+
 namespace kingyo {
 
 struct AppContext;
+class BowlPin;
 
-// Placeholder until this window is built.
+// Form2: the small topmost control panel below the bowl. Four coloured buttons
+// feed the fish, check the mail, open the settings and offer the home page; a
+// fifth, below the visible area and reached with Tab only, hangs up dial-up
+// links. While it is open it holds the bowl just above itself.
 class ControlPanel : public QWidget {
     Q_OBJECT
 public:
+    static constexpr const char *kHomePage = "https://github.com/kingyo-desktop/kingyo";
+
+    // The load step: topmost, placed 1600 twips below and 100 twips left of the bowl.
     explicit ControlPanel(AppContext &context, QWidget *parent = nullptr);
 
+    QPushButton *command(int number) const; // Command1 .. Command5
+
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    QPushButton *addButton(int number, const QString &caption, const QRect &place);
+
     AppContext &context_;
+    QPushButton *commands_[5] = {};
+    BowlPin *pin_ = nullptr;
 };
 
 } // namespace kingyo

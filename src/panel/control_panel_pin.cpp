@@ -1,0 +1,83 @@
+#include "panel/control_panel_pin.h"
+
+#include "app/clock.h"
+
+#include <QEvent>
+#include <QWidget>
+
+namespace kingyo {
+namespace {
+
+constexpr double kPanelBelowBowl = 1600; // twips
+constexpr double kPanelLeftOfBowl = 100; // twips
+constexpr std::chrono::milliseconds kRefusalWindow{250};
+
+} // namespace
+
+// Positions are converted as the window system stores them: pixels to twips, add
+// the offset in twips, back to the nearest pixel.
+QPoint panelPositionBelow(QPoint bowl, const TwipsScale &scale)
+{
+    return {scale.toPixelsX(bowl.x() * scale.perPixelX - kPanelLeftOfBowl),
+            scale.toPixelsY(bowl.y() * scale.perPixelY + kPanelBelowBowl)};
+}
+
+QPoint bowlPositionAbove(QPoint panel, const TwipsScale &scale)
+{
+    return {scale.toPixelsX(panel.x() * scale.perPixelX + kPanelLeftOfBowl),
+            scale.toPixelsY(panel.y() * scale.perPixelY - kPanelBelowBowl)};
+}
+
+BowlPin::BowlPin(QWidget *panel, QWidget *bowl, const TwipsScale &scale, const Clock &clock)
+    : QObject(panel), panel_(panel), bowl_(bowl), scale_(scale), clock_(clock)
+{
+    panel_->installEventFilter(this);
+    if (bowl_)
+        bowl_->installEventFilter(this);
+}
+
+BowlPin::~BowlPin()
+{
+    if (bowl_)
+        bowl_->removeEventFilter(this);
+}
+
+void BowlPin::placeBowl()
+{
+    if (!bowl_)
+        return;
+    const QPoint target = bowlPositionAbove(panel_->pos(), scale_);
+    if (bowl_->pos() == target)
+        return;
+    placing_ = true;
+    bowl_->move(target);
+    placing_ = false;
+}
+
+bool BowlPin::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Move) {
+        if (watched == panel_) {
+            lastPutBackFrom_.reset();
+            placeBowl();
+        } else if (watched == bowl_ && !placing_) {
+            bowlMoved();
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void BowlPin::bowlMoved()
+{
+    const QPoint now = bowl_->pos();
+    if (now == bowlPositionAbove(panel_->pos(), scale_))
+        return;
+    const auto time = clock_.now();
+    if (now == lastPutBackFrom_ && time - lastPutBackAt_ < kRefusalWindow)
+        return;
+    lastPutBackFrom_ = now;
+    lastPutBackAt_ = time;
+    placeBowl();
+}
+
+} // namespace kingyo
