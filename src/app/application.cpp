@@ -5,8 +5,10 @@
 #include "app/random_source.h"
 #include "app/startup_settings.h"
 #include "fish/bowl_window.h"
+#include "mail/dialup_hangup.h"
 #include "mail/mail_library.h"
 #include "mail/msg_form.h"
+#include "mail/pop3_mail_library.h"
 #include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
 #include "panel/option_form.h"
@@ -122,6 +124,10 @@ int runApplication(int argc, char **argv)
     context.paths = AppPaths::forRunningProgram();
     context.random = &random;
     context.clock = &clock;
+    Pop3MailLibrary mail;
+    context.mail = &mail;
+    DialupHangup hangup(QDBusConnection::systemBus());
+    context.hangup = &hangup;
     installWindowFactories(context);
 
     BowlWindow bowl(context);
