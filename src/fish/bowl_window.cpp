@@ -67,6 +67,8 @@ BowlWindow::BowlWindow(AppContext &context, const BowlFrames &frames, QWidget *p
     timer1_->setInterval(1000);
     connect(timer1_, &QTimer::timeout, this, &BowlWindow::Timer1_Timer);
     timer1_->start();
+
+    living_ = std::make_unique<LivingBowl>(*this, context_);
 }
 
 void BowlWindow::addPicture(QWidget *picture)
@@ -92,6 +94,7 @@ void BowlWindow::Timer1_Timer()
     const BowlStep step = tick_.tick(window, screen);
     move(scale_.toPixelsX(step.left), scale_.toPixelsY(step.top));
     setMask(shapes_[step.slot]);
+    flushX11Requests();
 }
 
 void BowlWindow::setVisible(bool visible)

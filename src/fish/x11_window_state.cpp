@@ -42,15 +42,20 @@ std::vector<xcb_atom_t> atomListProperty(xcb_connection_t *connection, xcb_windo
     return {atoms, atoms + xcb_get_property_value_length(reply.get()) / sizeof(xcb_atom_t)};
 }
 
+xcb_connection_t *x11Connection()
+{
+    // Other platforms (offscreen among them) may offer the interface without a connection.
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
 } // namespace
 #endif
 
 void addNetWmStates(QWindow *window, const QByteArrayList &states)
 {
 #if QT_CONFIG(xcb)
-    // Other platforms (offscreen among them) may offer the interface without a connection.
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *connection = x11Connection();
     if (!connection || !window)
         return;
     const auto id = static_cast<xcb_window_t>(window->winId());
@@ -67,6 +72,14 @@ void addNetWmStates(QWindow *window, const QByteArrayList &states)
 #else
     Q_UNUSED(window);
     Q_UNUSED(states);
+#endif
+}
+
+void flushX11Requests()
+{
+#if QT_CONFIG(xcb)
+    if (xcb_connection_t *connection = x11Connection())
+        xcb_flush(connection);
 #endif
 }
 

@@ -10,4 +10,9 @@ namespace kingyo {
 // window. Keeps the states already there. Does nothing off X11.
 void addNetWmStates(QWindow *window, const QByteArrayList &states);
 
+// Sends the requests Qt has queued for the X server now. Qt flushes only when X
+// events arrive, so a shape set from a timer on an idle desktop would otherwise wait
+// for the next mouse move. Does nothing off X11.
+void flushX11Requests();
+
 } // namespace kingyo
