@@ -1,5 +1,6 @@
 #pragma once
 #include "fish/bowl_tick.h"
+#include "fish/living_bowl.h"
 #include "fish/region_cache.h"
 
 #include <QPoint>
@@ -7,6 +8,7 @@
 #include <QSet>
 #include <QWidget>
 #include <array>
+#include <memory>
 
 class QLabel;
 class QMouseEvent;
@@ -43,6 +45,8 @@ public:
     float twipsPerPixelX() const { return static_cast<float>(scale_.perPixelX); }
     float twipsPerPixelY() const { return static_cast<float>(scale_.perPixelY); }
     QWidget *bowlPicture() const; // Picture1(0), the empty bowl covering the window
+    // The swimming fish, its bubbles and the feeding scene.
+    LivingBowl &living() { return *living_; }
 
     // Timer1's tick: keeps the bowl on the primary screen and switches its outline.
     void Timer1_Timer();
@@ -82,6 +86,7 @@ private:
     bool manualDrag_ = false;
     QPoint dragStartGlobal_;
     QPoint dragStartPosition_;
+    std::unique_ptr<LivingBowl> living_;
 };
 
 } // namespace kingyo
