@@ -1,0 +1,166 @@
+#include "x11_client.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kingyo::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Polls until the condition holds or the time is up; true when it held.
+bool waitUntil(std::chrono::milliseconds limit, const std::function<bool()> &condition)
+{
+    const auto deadline = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// The real kingyo, started in a folder of its own and stopped by its pid.
+class KingyoProcess {
+public:
+    KingyoProcess()
+    {
+        char folder[] = "/tmp/kingyo-e2e.XXXXXX";
+        folder_ = ::mkdtemp(folder);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            if (::chdir(folder_.c_str()) != 0)
+                ::_exit(127);
+            const int log = ::open("kingyo.log", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(log, STDOUT_FILENO);
+            ::dup2(log, STDERR_FILENO);
+            ::execl(KINGYO_BINARY, KINGYO_BINARY, static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+    }
+
+    ~KingyoProcess()
+    {
+        if (pid_ > 0 && !exitStatus_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        std::filesystem::remove_all(folder_);
+    }
+
+    // Sends SIGTERM and waits for the exit; the exit status, or -1 if it lived on.
+    int terminate(std::chrono::milliseconds limit)
+    {
+        ::kill(pid_, SIGTERM);
+        waitUntil(limit, [this] { return exited(); });
+        return exitStatus_.value_or(-1);
+    }
+
+    bool exited()
+    {
+        int status = 0;
+        if (!exitStatus_ && ::waitpid(pid_, &status, WNOHANG) == pid_)
+            exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return exitStatus_.has_value();
+    }
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+    std::optional<int> exitStatus_;
+};
+
+bool onScreen(const Geometry &window, const Geometry &screen)
+{
+    return window.x >= screen.x && window.y >= screen.y && window.x + window.width <= screen.x + screen.width &&
+           window.y + window.height <= screen.y + screen.height;
+}
+
+bool shapeContains(const std::vector<xcb_rectangle_t> &shape, int x, int y)
+{
+    return std::any_of(shape.begin(), shape.end(), [&](const xcb_rectangle_t &r) {
+        return x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+    });
+}
+
+TEST(BowlOnTheDesktop, ShapedTopmostOutsideTheTaskbarAndKeptOnScreen)
+{
+    X11Client x11;
+    ASSERT_TRUE(x11.connected()) << "needs an X display (run through scripts/with-x11)";
+    const Geometry screen = x11.screen();
+    const int pointerX = 333;
+    const int pointerY = 222;
+    x11.warpPointer(pointerX, pointerY);
+    ASSERT_EQ(x11.pointer(), std::make_pair(pointerX, pointerY));
+
+    KingyoProcess kingyo;
+    // The bowl is kingyo's 100 x 100 window; settings dialogs may open beside it.
+    xcb_window_t bowl = XCB_NONE;
+    ASSERT_TRUE(waitUntil(5s, [&] {
+        for (const xcb_window_t window : x11.windowsOfClass("kingyo")) {
+            const Geometry g = x11.geometry(window);
+            if (g.width == 100 && g.height == 100) {
+                bowl = window;
+                return true;
+            }
+        }
+        return kingyo.exited();
+    }) && bowl != XCB_NONE) << "no bowl window appeared";
+
+    // Where it first shows: its top-left corner on the pointer.
+    const Geometry start = x11.geometry(bowl);
+    EXPECT_EQ(start.x, pointerX);
+    EXPECT_EQ(start.y, pointerY);
+
+    const std::vector<std::string> states = x11.netWmState(bowl);
+    for (const char *state : {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"})
+        EXPECT_NE(std::find(states.begin(), states.end(), state), states.end()) << state;
+
+    // The first bowl tick, about a second in, gives it the bowl's outline.
+    ASSERT_TRUE(waitUntil(2500ms, [&] { return x11.isShaped(bowl); })) << "the window never got a shape";
+    const std::vector<xcb_rectangle_t> shape = x11.boundingShape(bowl);
+    EXPECT_GT(shape.size(), 10u);
+    EXPECT_FALSE(shapeContains(shape, 0, 0)) << "the background corner shows the desktop";
+    EXPECT_TRUE(shapeContains(shape, 50, 80)) << "the water is part of the bowl";
+
+    // Pushed past an edge, the next tick pulls it back so the edge lies on the screen's.
+    struct Push {
+        int x;
+        int y;
+        int expectedX;
+        int expectedY;
+    };
+    const Push pushes[] = {
+        {screen.width - 30, screen.height - 20, screen.width - 100, screen.height - 100},
+        {-40, -30, 0, 0},
+    };
+    for (const Push &push : pushes) {
+        x11.requestMove(bowl, push.x, push.y);
+        ASSERT_TRUE(waitUntil(1s, [&] { return !onScreen(x11.geometry(bowl), screen); }))
+            << "the window manager did not move the bowl to " << push.x << "," << push.y;
+        const auto pushed = Clock::now();
+        EXPECT_TRUE(waitUntil(2s, [&] { return onScreen(x11.geometry(bowl), screen); }))
+            << "still off screen at " << x11.geometry(bowl).x << "," << x11.geometry(bowl).y;
+        const auto pulledBack = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pushed);
+        const Geometry back = x11.geometry(bowl);
+        EXPECT_EQ(back.x, push.expectedX);
+        EXPECT_EQ(back.y, push.expectedY);
+        RecordProperty("pulled_back_ms", static_cast<int>(pulledBack.count()));
+    }
+
+    // SIGTERM unloads the program cleanly.
+    EXPECT_EQ(kingyo.terminate(3s), 0);
+}
+
+} // namespace
+} // namespace kingyo::e2e

@@ -1,0 +1,130 @@
+#include "x11_client.h"
+
+#include <cstring>
+
+namespace kingyo::e2e {
+
+X11Client::X11Client()
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return;
+    }
+    connection_ = connection;
+    screen_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+}
+
+X11Client::~X11Client()
+{
+    if (connection_)
+        xcb_disconnect(connection_);
+}
+
+Geometry X11Client::screen() const { return {0, 0, screen_->width_in_pixels, screen_->height_in_pixels}; }
+
+void X11Client::warpPointer(int x, int y)
+{
+    xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, static_cast<std::int16_t>(x),
+                     static_cast<std::int16_t>(y));
+    xcb_flush(connection_);
+}
+
+std::pair<int, int> X11Client::pointer()
+{
+    auto r = reply(xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, screen_->root), nullptr));
+    return r ? std::pair<int, int>{r->root_x, r->root_y} : std::pair<int, int>{-1, -1};
+}
+
+xcb_atom_t X11Client::atom(const char *name)
+{
+    auto r = reply(xcb_intern_atom_reply(
+        connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
+    return r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+}
+
+std::string X11Client::atomName(xcb_atom_t atom)
+{
+    auto r = reply(xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, atom), nullptr));
+    return r ? std::string(xcb_get_atom_name_name(r.get()), xcb_get_atom_name_name_length(r.get())) : std::string();
+}
+
+void X11Client::collect(xcb_window_t parent, const std::string &instance, std::vector<xcb_window_t> &found)
+{
+    auto tree = reply(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, parent), nullptr));
+    if (!tree)
+        return;
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+        const xcb_window_t child = children[i];
+        auto attributes = reply(
+            xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, child), nullptr));
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+            continue;
+        auto wmClass = reply(xcb_get_property_reply(
+            connection_, xcb_get_property(connection_, 0, child, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256), nullptr));
+        if (wmClass && xcb_get_property_value_length(wmClass.get()) > 0) {
+            const char *value = static_cast<const char *>(xcb_get_property_value(wmClass.get()));
+            // WM_CLASS is "instance\0class\0".
+            const std::string first(value, strnlen(value, xcb_get_property_value_length(wmClass.get())));
+            if (first == instance)
+                found.push_back(child);
+        }
+        collect(child, instance, found);
+    }
+}
+
+std::vector<xcb_window_t> X11Client::windowsOfClass(const std::string &instance)
+{
+    std::vector<xcb_window_t> found;
+    collect(screen_->root, instance, found);
+    return found;
+}
+
+Geometry X11Client::geometry(xcb_window_t window)
+{
+    auto size = reply(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr));
+    auto place = reply(xcb_translate_coordinates_reply(
+        connection_, xcb_translate_coordinates(connection_, window, screen_->root, 0, 0), nullptr));
+    if (!size || !place)
+        return {};
+    return {place->dst_x, place->dst_y, size->width, size->height};
+}
+
+std::vector<xcb_rectangle_t> X11Client::boundingShape(xcb_window_t window)
+{
+    auto r = reply(xcb_shape_get_rectangles_reply(
+        connection_, xcb_shape_get_rectangles(connection_, window, XCB_SHAPE_SK_BOUNDING), nullptr));
+    if (!r)
+        return {};
+    const xcb_rectangle_t *rects = xcb_shape_get_rectangles_rectangles(r.get());
+    return {rects, rects + xcb_shape_get_rectangles_rectangles_length(r.get())};
+}
+
+bool X11Client::isShaped(xcb_window_t window)
+{
+    auto r = reply(xcb_shape_query_extents_reply(connection_, xcb_shape_query_extents(connection_, window), nullptr));
+    return r && r->bounding_shaped;
+}
+
+std::vector<std::string> X11Client::netWmState(xcb_window_t window)
+{
+    auto r = reply(xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64), nullptr));
+    std::vector<std::string> names;
+    if (!r || r->format != 32)
+        return names;
+    const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(r.get()));
+    for (int i = 0; i < xcb_get_property_value_length(r.get()) / 4; ++i)
+        names.push_back(atomName(atoms[i]));
+    return names;
+}
+
+void X11Client::requestMove(xcb_window_t window, int x, int y)
+{
+    const std::uint32_t values[] = {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};
+    xcb_configure_window(connection_, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    xcb_flush(connection_);
+}
+
+} // namespace kingyo::e2e
