@@ -1,5 +1,6 @@
 #include "panel/form_layout.h"
 
+#include <QFont>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPalette>
@@ -12,6 +13,14 @@ QColor fromBgr(quint32 bgr)
     return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
 }
 
+QFont layoutFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAPGothic")});
+    font.setPointSize(9);
+    return font;
+}
+
 void setUpWindow(QWidget *window, const char *objectName, const QString &caption, const TwipsScale &scale,
                  float widthTwips, float heightTwips, Qt::WindowFlags extraFlags)
 {
@@ -20,6 +29,7 @@ void setUpWindow(QWidget *window, const char *objectName, const QString &caption
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | extraFlags);
     window->setWindowIcon(QIcon(QStringLiteral(":/assets/icon/kingyo.png")));
+    window->setFont(layoutFont());
     window->setFixedSize(scale.toPixels(widthTwips, heightTwips));
 }
 

@@ -2,6 +2,7 @@
 #include "app/twips.h"
 
 #include <QColor>
+#include <QFont>
 #include <QString>
 #include <QWidget>
 
@@ -13,8 +14,12 @@ QColor fromBgr(quint32 bgr);
 // Blue, &H00FF0000&: the labels' text and the settings window's line.
 inline QColor blue() { return fromBgr(0x00FF0000); }
 
+// The face the layouts were drawn for: 9 points, proportional Japanese, whose texts fit
+// their labels; where it is missing the system's usual face stands in.
+QFont layoutFont();
+
 // A fixed-size window with title bar, close and minimize buttons (no maximize), the
-// fish icon and a client area given in twips.
+// fish icon, the layout font and a client area given in twips.
 void setUpWindow(QWidget *window, const char *objectName, const QString &caption, const TwipsScale &scale,
                  float widthTwips, float heightTwips, Qt::WindowFlags extraFlags = {});
 

@@ -24,6 +24,7 @@ IdPassForm::IdPassForm(AppContext &context, QWidget *parent) : QWidget(parent), 
     passwordLabel->setText(QStringLiteral("Password"));
     passText_ = form::place<QLineEdit>(this, "PassText", {960, 600, 1632, 264}, scale);
     passText_->setEchoMode(QLineEdit::Password);
+    passText_->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // one "*" per character
     check1_ = form::place<QCheckBox>(this, "Check1", {420, 1020, 255, 255}, scale);
     auto *saveLabel = form::place<QLabel>(this, "Label2(1)", {780, 1020, 1875, 255}, scale);
     saveLabel->setText(QStringLiteral("IDパスワードを保存する"));

@@ -152,7 +152,7 @@ TEST_F(AccountDialog, LoadsTheStoredAccountMasked)
     IdPassForm *form = context.idPassForm.get();
     EXPECT_EQ(form->idText()->text(), QStringLiteral("me"));
     EXPECT_EQ(form->passText()->text(), QStringLiteral("secret"));
-    EXPECT_EQ(form->passText()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(form->passText()->displayText(), QStringLiteral("******"));
     EXPECT_FALSE(child<QCheckBox>(form, "Check1")->isChecked()) << "the save box starts unticked";
 }
 
