@@ -152,7 +152,9 @@ TEST_F(BowlWindowTest, ProgramPicturesGiveEverySlotAShape)
         EXPECT_GT(shape.rectCount(), 2) << "more than the extra row and column";
     }
     BowlWindow programBowl(context);
-    EXPECT_EQ(programBowl.bowlPicture()->grab().toImage().convertToFormat(QImage::Format_RGB32),
+    const auto *picture0 = qobject_cast<QLabel *>(programBowl.bowlPicture());
+    ASSERT_NE(picture0, nullptr);
+    EXPECT_EQ(picture0->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
               pictures[0].convertToFormat(QImage::Format_RGB32));
 }
 
