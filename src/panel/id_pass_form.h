@@ -18,7 +18,6 @@ public:
 
     QLineEdit *idText() const { return idText_; }
     QLineEdit *passText() const { return passText_; }
-    QCheckBox *saveCheck() const { return check1_; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
