@@ -44,16 +44,18 @@ BowlHost hostOf(BowlWindow &form)
     return host;
 }
 
+// A picture control is not stretched: each picture gives it that picture's size.
+void showPicture(QLabel *label, const QPixmap &pixmap)
+{
+    label->setPixmap(pixmap);
+    label->resize(pixmap.deviceIndependentSize().toSize());
+}
+
 QLabel *pictureLabel(QWidget *parent, const char *name, const QPixmap &pixmap = {})
 {
     auto *label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
-    if (!pixmap.isNull()) {
-        label->setPixmap(pixmap);
-        label->resize(pixmap.deviceIndependentSize().toSize());
-    } else {
-        label->resize(0, 0);
-    }
+    showPicture(label, pixmap);
     return label;
 }
 
@@ -72,8 +74,7 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
     // The scene behind the box: the upturned fish, and the food in front of it.
     nibbler_ = pictureLabel(host_.bowlPicture, "Image6", picture("feeding_fish.png"));
     nibbler_->move(kNibblerAt);
-    food_ = pictureLabel(host_.bowlPicture, "Image5", picture("food.png"));
-    food_->move(kFoodAt);
+    pictureLabel(host_.bowlPicture, "Image5", picture("food.png"))->move(kFoodAt);
 
     box_ = new WaterBox(host_.form);
     box_->setGeometry(host_.scale.toPixels(kWaterBox));
@@ -101,14 +102,13 @@ LivingBowl::LivingBowl(BowlWindow &form, AppContext &context)
 
 LivingBowl::~LivingBowl() = default;
 
-QTimer *LivingBowl::addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)())
+void LivingBowl::addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)())
 {
     // The timers belong to the form, like its other controls; the ticks stop with this object.
     auto *timer = new QTimer(host_.form);
     timer->setObjectName(QLatin1String(name));
     connect(timer, &QTimer::timeout, this, tick);
     timer->start(intervalMs);
-    return timer;
 }
 
 void LivingBowl::playFeedingScene()
@@ -153,9 +153,7 @@ void LivingBowl::placeInBox(QWidget *widget, const TwipsRect &rect) const
 void LivingBowl::showFish(FishFrame frame)
 {
     const auto &frames = frame.facing == Facing::Left ? leftFrames_ : rightFrames_;
-    const QPixmap &pixmap = frames[frame.index == 1 ? 1 : 0];
-    fish_->setPixmap(pixmap);
-    fish_->resize(pixmap.deviceIndependentSize().toSize());
+    showPicture(fish_, frames[frame.index == 1 ? 1 : 0]);
 }
 
 } // namespace kingyo

@@ -60,7 +60,7 @@ private:
 
     void placeInBox(QWidget *widget, const TwipsRect &rect) const;
     void showFish(FishFrame frame);
-    QTimer *addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)());
+    void addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)());
 
     BowlHost host_;
     const Clock &clock_;
@@ -74,7 +74,6 @@ private:
     WaterBox *box_ = nullptr;   // Picture1(9)
     QLabel *fish_ = nullptr;    // Image1
     QLabel *bubbleLabel_ = nullptr; // Image4
-    QLabel *food_ = nullptr;    // Image5
     QLabel *nibbler_ = nullptr; // Image6
 };
 
