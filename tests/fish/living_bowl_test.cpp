@@ -142,6 +142,19 @@ TEST(LivingBowl, KeepsTwipStepsAtOtherScales)
     EXPECT_EQ(s.child("Image1")->pos(), QPoint(28, 24)); // 280, 240 twips
 }
 
+TEST(LivingBowl, WaterIsDrawnUnstretchedFromTheTopLeftOnTheBackColour)
+{
+    // At 10 twips per pixel the box (94 x 58) is wider than the 74 x 47 water picture.
+    Stage s(10);
+    s.child("Image1")->hide();
+    const QImage box = s.living->waterBox()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage water = QImage(":/assets/water.png").convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(water.size(), QSize(74, 47));
+    EXPECT_EQ(box.copy(0, 0, 74, 47), water);
+    EXPECT_EQ(QColor(box.pixel(80, 10)), QColor(192, 255, 255));
+    EXPECT_EQ(QColor(box.pixel(10, 52)), QColor(192, 255, 255));
+}
+
 TEST(LivingBowl, ReleasesAndRaisesTheBubble)
 {
     Stage s;
