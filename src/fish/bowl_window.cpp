@@ -155,12 +155,11 @@ bool BowlWindow::handleBowlMouse(QEvent *event)
         return true;
     }
     case QEvent::MouseMove:
-        if (manualDrag_)
-            move(dragStartPosition_ + (static_cast<QMouseEvent *>(event)->globalPosition().toPoint() - dragStartGlobal_));
+        followDrag(static_cast<QMouseEvent *>(event));
         return true;
     case QEvent::MouseButtonRelease:
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
-            manualDrag_ = false;
+            drag_ = Drag::None;
         return true;
     case QEvent::MouseButtonDblClick:
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
@@ -173,11 +172,23 @@ bool BowlWindow::handleBowlMouse(QEvent *event)
 
 void BowlWindow::startDrag(QMouseEvent *event)
 {
-    // Without a window manager that moves windows, follow the mouse ourselves.
-    QWindow *window = windowHandle();
-    manualDrag_ = !window || !window->startSystemMove();
+    drag_ = Drag::Pressed;
     dragStartGlobal_ = event->globalPosition().toPoint();
     dragStartPosition_ = pos();
+}
+
+void BowlWindow::followDrag(QMouseEvent *event)
+{
+    if (drag_ == Drag::None)
+        return;
+    move(dragStartPosition_ + (event->globalPosition().toPoint() - dragStartGlobal_));
+    // The window manager takes over at the first motion, not at the press: a move it
+    // starts on a press swallows the second click of a double-click. Without a window
+    // manager that moves windows, the bowl keeps following the mouse itself.
+    if (drag_ == Drag::Pressed) {
+        QWindow *window = windowHandle();
+        drag_ = window && window->startSystemMove() ? Drag::None : Drag::Manual;
+    }
 }
 
 void BowlWindow::openControlPanel() { context_.controlPanel.show(); }

@@ -71,6 +71,7 @@ private:
     bool handleBowlMouse(QEvent *event);
     bool handleSmallFishMouse(QEvent *event);
     void startDrag(QMouseEvent *event);
+    void followDrag(QMouseEvent *event);
     void openControlPanel();
 
     AppContext &context_;
@@ -83,7 +84,8 @@ private:
     QSet<QObject *> smallFish_;
     QPoint startPosition_;
     bool exposed_ = false;
-    bool manualDrag_ = false;
+    enum class Drag { None, Pressed, Manual };
+    Drag drag_ = Drag::None;
     QPoint dragStartGlobal_;
     QPoint dragStartPosition_;
     std::unique_ptr<LivingBowl> living_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -93,6 +94,35 @@ bool shapeContains(const std::vector<xcb_rectangle_t> &shape, int x, int y)
     });
 }
 
+// The bowl is kingyo's 100 x 100 window; settings dialogs may open beside it.
+xcb_window_t findBowl(X11Client &x11, KingyoProcess &kingyo)
+{
+    xcb_window_t bowl = XCB_NONE;
+    waitUntil(5s, [&] {
+        for (const xcb_window_t window : x11.windowsOfClass("kingyo")) {
+            const Geometry g = x11.geometry(window);
+            if (g.width == 100 && g.height == 100) {
+                bowl = window;
+                return true;
+            }
+        }
+        return kingyo.exited();
+    });
+    return bowl;
+}
+
+// Drives the real pointer through xdotool (XTest), as a user's mouse would.
+void xdotool(const std::string &arguments)
+{
+    const std::string command = "xdotool " + arguments;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+std::string at(const Geometry &bowl, int x, int y)
+{
+    return "mousemove " + std::to_string(bowl.x + x) + " " + std::to_string(bowl.y + y);
+}
+
 TEST(BowlOnTheDesktop, ShapedTopmostOutsideTheTaskbarAndKeptOnScreen)
 {
     X11Client x11;
@@ -104,18 +134,8 @@ TEST(BowlOnTheDesktop, ShapedTopmostOutsideTheTaskbarAndKeptOnScreen)
     ASSERT_EQ(x11.pointer(), std::make_pair(pointerX, pointerY));
 
     KingyoProcess kingyo;
-    // The bowl is kingyo's 100 x 100 window; settings dialogs may open beside it.
-    xcb_window_t bowl = XCB_NONE;
-    ASSERT_TRUE(waitUntil(5s, [&] {
-        for (const xcb_window_t window : x11.windowsOfClass("kingyo")) {
-            const Geometry g = x11.geometry(window);
-            if (g.width == 100 && g.height == 100) {
-                bowl = window;
-                return true;
-            }
-        }
-        return kingyo.exited();
-    }) && bowl != XCB_NONE) << "no bowl window appeared";
+    const xcb_window_t bowl = findBowl(x11, kingyo);
+    ASSERT_NE(bowl, XCB_NONE) << "no bowl window appeared";
 
     // Where it first shows: its top-left corner on the pointer.
     const Geometry start = x11.geometry(bowl);
@@ -160,6 +180,49 @@ TEST(BowlOnTheDesktop, ShapedTopmostOutsideTheTaskbarAndKeptOnScreen)
 
     // SIGTERM unloads the program cleanly.
     EXPECT_EQ(kingyo.terminate(3s), 0);
+}
+
+TEST(BowlOnTheDesktop, DragDoubleClickAndRightPressWithTheRealPointer)
+{
+    X11Client x11;
+    ASSERT_TRUE(x11.connected()) << "needs an X display (run through scripts/with-x11)";
+    x11.warpPointer(400, 300);
+    KingyoProcess kingyo;
+    const xcb_window_t bowl = findBowl(x11, kingyo);
+    ASSERT_NE(bowl, XCB_NONE) << "no bowl window appeared";
+    ASSERT_TRUE(waitUntil(2500ms, [&] { return x11.isShaped(bowl); }));
+
+    // A spot on the bowl away from the water box, where the small fish swims.
+    const int spotX = 10;
+    const int spotY = 60;
+    ASSERT_TRUE(shapeContains(x11.boundingShape(bowl), spotX, spotY));
+
+    // A left drag moves the bowl with the pointer; the window manager takes over after
+    // the first small step, which may be lost.
+    const Geometry before = x11.geometry(bowl);
+    xdotool(at(before, spotX, spotY) + " sleep 0.2 mousedown 1 sleep 0.1 " + at(before, spotX + 1, spotY + 1) +
+            " sleep 0.2 " + at(before, spotX + 60, spotY + 40) + " sleep 0.1 " + at(before, spotX + 150, spotY + 100) +
+            " sleep 0.2 mouseup 1");
+    EXPECT_TRUE(waitUntil(1s, [&] {
+        const Geometry g = x11.geometry(bowl);
+        return std::abs(g.x - (before.x + 150)) <= 1 && std::abs(g.y - (before.y + 100)) <= 1;
+    })) << "bowl at " << x11.geometry(bowl).x << "," << x11.geometry(bowl).y;
+
+    // A double-click opens the control panel.
+    const auto panelShown = [&] {
+        for (const xcb_window_t window : x11.windowsOfClass("kingyo"))
+            if (x11.title(window) == "Brimble屋さん")
+                return true;
+        return false;
+    };
+    EXPECT_FALSE(panelShown());
+    xdotool(at(x11.geometry(bowl), spotX, spotY) + " sleep 0.2 click --repeat 2 --delay 80 1");
+    EXPECT_TRUE(waitUntil(2s, panelShown)) << "no control panel after a double-click";
+
+    // A right press on the bowl ends the program at once, cleanly.
+    xdotool(at(x11.geometry(bowl), spotX, spotY) + " sleep 0.2 click 3");
+    EXPECT_TRUE(waitUntil(2s, [&] { return kingyo.exited(); }));
+    EXPECT_EQ(kingyo.terminate(0ms), 0);
 }
 
 } // namespace

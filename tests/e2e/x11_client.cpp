@@ -120,6 +120,17 @@ std::vector<std::string> X11Client::netWmState(xcb_window_t window)
     return names;
 }
 
+std::string X11Client::title(xcb_window_t window)
+{
+    auto r = reply(xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 0, 256),
+        nullptr));
+    if (!r)
+        return {};
+    return std::string(static_cast<const char *>(xcb_get_property_value(r.get())),
+                       xcb_get_property_value_length(r.get()));
+}
+
 void X11Client::requestMove(xcb_window_t window, int x, int y)
 {
     const std::uint32_t values[] = {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};

@@ -48,6 +48,7 @@ public:
     std::vector<xcb_rectangle_t> boundingShape(xcb_window_t window);
     bool isShaped(xcb_window_t window);
     std::vector<std::string> netWmState(xcb_window_t window);
+    std::string title(xcb_window_t window); // _NET_WM_NAME, UTF-8
     // Asks (through the window manager) to move the window's top-left corner.
     void requestMove(xcb_window_t window, int x, int y);
 
