@@ -1,0 +1,28 @@
+#pragma once
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace kingyo::test {
+
+// One run of tests/mail/fake_pop3_server.py: a scripted POP3 server on
+// loopback serving one client. received() is every byte the client sent.
+class FakePop3Server {
+public:
+    explicit FakePop3Server(const QString &scenario);
+    ~FakePop3Server();
+
+    quint16 port() const { return port_; }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+    QString certificatePath() const { return dir_.filePath(QStringLiteral("cert.pem")); }
+    // Waits for the server to finish with its client, then reads the record.
+    QByteArray received();
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    quint16 port_ = 0;
+};
+
+} // namespace kingyo::test

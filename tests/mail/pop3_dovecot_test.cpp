@@ -1,0 +1,262 @@
+#include "mail/pop3_client.h"
+#include "mail/pop3_failure.h"
+#include "mail/pop3_mail_library.h"
+#include "test_pop3_server.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace kingyo {
+namespace {
+
+using namespace pop3;
+using test::TestPop3Server;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+class DovecotTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QString problem;
+        ASSERT_TRUE(server_.load(&problem)) << problem.toStdString();
+    }
+
+    QString plainAddress() const { return serverField("127.0.0.1:{plain}"); }
+    QString serverField(const char *pattern) const
+    {
+        return QString::fromUtf8(pattern)
+            .replace(QStringLiteral("{plain}"), QString::number(server_.port()))
+            .replace(QStringLiteral("{tls}"), QString::number(server_.tlsPort()));
+    }
+
+    // A message of about the given size, CRLF line ends, numbered in its subject.
+    static QByteArray message(int number, int bodyLines)
+    {
+        QByteArray text = "From: sender@example.jp\r\nSubject: message " + QByteArray::number(number) + "\r\n\r\n";
+        for (int line = 0; line < bodyLines; ++line)
+            text += "line " + QByteArray::number(line) + " of message " + QByteArray::number(number) + "\r\n";
+        return text;
+    }
+
+    TestPop3Server server_;
+};
+
+TEST_F(DovecotTest, ThreeMessagesComeInOrderWithTheirSizes)
+{
+    const QString user = QStringLiteral("alice");
+    server_.clearMailbox(user);
+    const QList<QByteArray> messages{message(1, 3), message(2, 300), message(3, 30)};
+    for (const QByteArray &m : messages)
+        server_.deliver(user, m);
+
+    Pop3MailLibrary library(server_.trustingSettings());
+    library.initialize();
+    library.setOption(1, 8192);
+    const int handle = library.connect(plainAddress());
+    ASSERT_GT(handle, 0) << library.lastError().toStdString();
+    ASSERT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), 3)
+        << library.lastError().toStdString();
+    for (int k = 1; k <= 3; ++k) {
+        EXPECT_EQ(library.mailStatus(handle, k), 0);
+        EXPECT_EQ(library.mailSize(handle, k), messages[k - 1].size());
+        ASSERT_EQ(library.fetchMail(handle, k), 0) << library.lastError().toStdString();
+        EXPECT_EQ(library.lastBodySize(handle), messages[k - 1].size()) << k;
+    }
+    EXPECT_EQ(library.mailStatus(handle, 4), kNoSuchMessage);
+    library.close(handle);
+    library.end();
+}
+
+TEST_F(DovecotTest, EmptyMailboxCountsZero)
+{
+    const QString user = QStringLiteral("bob");
+    server_.clearMailbox(user);
+    Pop3MailLibrary library(server_.trustingSettings());
+    const int handle = library.connect(plainAddress());
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), true), 0)
+        << library.lastError().toStdString();
+    EXPECT_EQ(library.mailStatus(handle, 1), kNoSuchMessage);
+    library.close(handle);
+}
+
+TEST_F(DovecotTest, StuffedDotsEightBitAndLongLinesArriveWhole)
+{
+    const QString user = QStringLiteral("carol");
+    server_.clearMailbox(user);
+    const QByteArray tricky = "Subject: =?UTF-8?B?6YeR6a2a?=\r\n\r\n"
+                              ".\r\n..\r\n.hidden\r\n\r\n.\r\n"
+                              "金魚が泳ぐ \xff\xfe\x80 bytes\r\n" +
+                              QByteArray(200000, 'L') + "\r\n" + "end.\r\n.";
+    server_.deliver(user, tricky + "\r\n");
+    Pop3Client client(server_.trustingSettings());
+    ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(plainAddress())), 0);
+    ASSERT_EQ(client.login(user, TestPop3Server::passwordOf(user), false), 1) << client.errorText().toStdString();
+    ASSERT_EQ(client.retrieve(1), 0) << client.errorText().toStdString();
+    EXPECT_EQ(client.lastBodySize(), tricky.size() + 2);
+    EXPECT_EQ(client.messageSize(1), tricky.size() + 2);
+}
+
+struct TransportCase {
+    const char *name;
+    const char *field; // {plain}: the plain port, {tls}: the POP3S port
+    bool apop;
+    bool needsIpv6;
+};
+
+class DovecotTransport : public DovecotTest, public ::testing::WithParamInterface<TransportCase> {};
+
+TEST_P(DovecotTransport, LogsInEncryptedAndFetches)
+{
+    const TransportCase &c = GetParam();
+    if (c.needsIpv6 && !server_.hasIpv6())
+        GTEST_SKIP() << "no IPv6 loopback here";
+    const QString user = QStringLiteral("erin");
+    server_.clearMailbox(user);
+    const QByteArray only = message(1, 10);
+    server_.deliver(user, only);
+
+    const QString field = serverField(c.field);
+    Pop3Client client(server_.trustingSettings());
+    ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(field)), 0) << client.errorText().toStdString();
+    ASSERT_EQ(client.login(user, TestPop3Server::passwordOf(user), c.apop), 1) << client.errorText().toStdString();
+    EXPECT_TRUE(client.usesTls()) << "STLS was offered, or the port was POP3S";
+    ASSERT_EQ(client.retrieve(1), 0);
+    EXPECT_EQ(client.lastBodySize(), only.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Pop3, DovecotTransport,
+                         ::testing::Values(TransportCase{"stls_user_pass", "127.0.0.1:{plain}", false, false},
+                                           TransportCase{"stls_apop", "pop3://127.0.0.1:{plain}", true, false},
+                                           TransportCase{"pop3s_user_pass", "pop3s://127.0.0.1:{tls}", false, false},
+                                           TransportCase{"pop3s_by_name_apop", "pop3s://localhost:{tls}", true, false},
+                                           TransportCase{"ipv6_stls", "[::1]:{plain}", false, true},
+                                           TransportCase{"ipv6_pop3s_apop", "pop3s://[::1]:{tls}", true, true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+struct RejectionCase {
+    const char *name;
+    const char *user;
+    const char *password;
+    bool apop;
+};
+
+class DovecotRejection : public DovecotTest, public ::testing::WithParamInterface<RejectionCase> {};
+
+TEST_P(DovecotRejection, IsALoginFailureWithTheServersWords)
+{
+    const RejectionCase &c = GetParam();
+    Pop3MailLibrary library(server_.trustingSettings());
+    const int handle = library.connect(plainAddress());
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(library.authenticate(handle, QString::fromUtf8(c.user), QString::fromUtf8(c.password), c.apop),
+              kLoginRejected);
+    const std::string text = library.lastError().toStdString();
+    EXPECT_THAT(text, HasSubstr("ログインできませんでした"));
+    EXPECT_THAT(text, HasSubstr("Authentication failed")); // Dovecot's own words
+    EXPECT_THAT(text, Not(HasSubstr(c.password)));
+    EXPECT_EQ(library.fetchMail(handle, 1), kNotConnected);
+    library.close(handle);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pop3, DovecotRejection,
+                         ::testing::Values(RejectionCase{"wrong_password", "frank", "not-franks-password", false},
+                                           RejectionCase{"wrong_password_apop", "frank", "not-franks-password", true},
+                                           RejectionCase{"unknown_user", "nobody-here", "whatever-1", false}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(DovecotTest, PasswordWithSpacesIsSentWhole)
+{
+    const QString user = QStringLiteral("grace");
+    server_.clearMailbox(user);
+    Pop3MailLibrary library(server_.trustingSettings());
+    const int handle = library.connect(plainAddress());
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), 0)
+        << library.lastError().toStdString();
+    library.close(handle);
+}
+
+class DovecotUntrusted : public DovecotTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(DovecotUntrusted, CertificateIsRefusedBeforeAnyPassword)
+{
+    const QString user = QStringLiteral("heidi");
+    Pop3Settings settings; // the system store only: the test certificate is not in it
+    settings.timeoutMs = 10000;
+    Pop3MailLibrary library(settings);
+    const int handle = library.connect(serverField(GetParam()));
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), kTlsFailure);
+    EXPECT_THAT(library.lastError().toStdString(), HasSubstr("パスワードは送りませんでした"));
+    library.close(handle);
+    EXPECT_THAT(server_.logText().toStdString(), Not(HasSubstr("user=<heidi>")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pop3, DovecotUntrusted, ::testing::Values("127.0.0.1:{plain}", "pop3s://127.0.0.1:{tls}"));
+
+std::int64_t statusKilobytes(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpression pattern(QStringLiteral("^%1:\\s+(\\d+) kB").arg(QLatin1String(key)),
+                                     QRegularExpression::MultilineOption);
+    return pattern.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
+}
+
+TEST_F(DovecotTest, FiftyMegabyteMessageIsCountedNotKept)
+{
+    const QString user = QStringLiteral("dave");
+    server_.clearMailbox(user);
+    constexpr int kMegabytes = 50;
+    const QByteArray line = QByteArray(78, 'm') + "\r\n";
+    const QByteArray megabyte = line.repeated(1024 * 1024 / line.size());
+    server_.deliver(user, [&](const auto &append) {
+        append("Subject: big\r\n\r\n");
+        for (int i = 0; i < kMegabytes; ++i)
+            append(megabyte);
+    });
+    const std::int64_t expected = 16 + std::int64_t{kMegabytes} * megabyte.size();
+
+    Pop3Client client(server_.trustingSettings());
+    ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(plainAddress())), 0);
+    ASSERT_EQ(client.login(user, TestPop3Server::passwordOf(user), false), 1) << client.errorText().toStdString();
+    // Resets the peak to the present size, so the peak below belongs to the fetch.
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    ASSERT_TRUE(clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1);
+    clearRefs.close();
+    const std::int64_t before = statusKilobytes("VmRSS");
+    ASSERT_EQ(client.retrieve(1), 0) << client.errorText().toStdString();
+    const std::int64_t growth = statusKilobytes("VmHWM") - before;
+    EXPECT_EQ(client.lastBodySize(), expected);
+    EXPECT_LT(growth, 16 * 1024) << "kB of peak memory growth for a 50 MB message";
+}
+
+TEST_F(DovecotTest, MessagesCanBeFetchedOutOfOrderAndLeftInFlight)
+{
+    const QString user = QStringLiteral("ivan");
+    server_.clearMailbox(user);
+    QList<QByteArray> messages;
+    for (int i = 1; i <= 200; ++i) {
+        messages << message(i, i % 17);
+        server_.deliver(user, messages.back());
+    }
+    Pop3Settings settings = server_.trustingSettings();
+    settings.pipelineWindow = 8;
+    Pop3Client client(settings);
+    ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(plainAddress())), 0);
+    ASSERT_EQ(client.login(user, TestPop3Server::passwordOf(user), false), 200);
+    for (const int k : {1, 2, 3, 7, 5, 5, 200, 100, 101}) {
+        ASSERT_EQ(client.retrieve(k), 0) << k;
+        EXPECT_EQ(client.lastBodySize(), messages[k - 1].size()) << k;
+    }
+    client.quit(); // RETRs still in flight: goodbye without waiting for them
+    EXPECT_EQ(client.retrieve(102), kNotConnected);
+}
+
+} // namespace
+} // namespace kingyo

@@ -1,0 +1,239 @@
+#include "fake_pop3_server.h"
+#include "mail/pop3_client.h"
+#include "mail/pop3_failure.h"
+#include "mail/pop3_mail_library.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace kingyo {
+namespace {
+
+using namespace pop3;
+using test::FakePop3Server;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr int kShortTimeoutMs = 300;
+constexpr int kNormalTimeoutMs = 5000;
+const QString kPassword = QStringLiteral("open-sesame-9");
+
+Pop3Settings settingsFor(const FakePop3Server &server, int timeoutMs = kNormalTimeoutMs)
+{
+    Pop3Settings settings;
+    settings.timeoutMs = timeoutMs;
+    settings.extraCaCertificates = QSslCertificate::fromPath(server.certificatePath());
+    return settings;
+}
+
+// Connects to the fake server and logs in; the result of login().
+int loginTo(Pop3Client &client, const FakePop3Server &server, bool apop = false)
+{
+    if (client.connectTo(*parsePop3ServerAddress(server.address())) != 0)
+        return 1; // never a login result: the test fails on it
+    return client.login(QStringLiteral("kingyo"), kPassword, apop);
+}
+
+struct FailedLoginCase {
+    const char *scenario;
+    bool apop;
+    int expected;
+    const char *textPart;
+    bool passwordMayGo; // the fault shows only after the password went out
+};
+
+class FailedLogin : public ::testing::TestWithParam<FailedLoginCase> {};
+
+TEST_P(FailedLogin, GivesItsOwnCodeAndSaysWhy)
+{
+    const FailedLoginCase &c = GetParam();
+    FakePop3Server server(QString::fromLatin1(c.scenario));
+    {
+        Pop3Client client(settingsFor(server, kShortTimeoutMs));
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(loginTo(client, server, c.apop), c.expected);
+        EXPECT_LT(clock.elapsed(), 5000) << "the client hung beyond its timeout";
+        EXPECT_THAT(client.errorText().toStdString(), HasSubstr(c.textPart));
+        EXPECT_THAT(client.errorText().toStdString(), Not(HasSubstr(kPassword.toStdString())));
+        // A dead session stays dead and says so at once.
+        if (c.expected != kApopUnavailable) {
+            EXPECT_EQ(client.retrieve(1), c.expected);
+        }
+    }
+    if (!c.passwordMayGo) {
+        EXPECT_THAT(server.received().toStdString(), Not(HasSubstr(kPassword.toStdString())));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3HostileServer, FailedLogin,
+    ::testing::Values(FailedLoginCase{"stall_after_greeting", false, kTimeout, "応答しませんでした", false},
+                      FailedLoginCase{"no_ok_greeting", false, kProtocolError, "POP3", false},
+                      FailedLoginCase{"err_greeting", false, kProtocolError, "too many connections", false},
+                      FailedLoginCase{"stls_refused", false, kTlsFailure, "not today", false},
+                      FailedLoginCase{"stls_then_garbage", false, kTlsFailure, "パスワードは送りませんでした", false},
+                      FailedLoginCase{"apop_plain_greeting", true, kApopUnavailable, "APOP", false},
+                      FailedLoginCase{"negative_count", false, kProtocolError, "メッセージ数", true},
+                      FailedLoginCase{"garbage_count", false, kProtocolError, "メッセージ数", true},
+                      FailedLoginCase{"count_beyond_list", false, kProtocolError, "2000000000", true},
+                      FailedLoginCase{"list_beyond_count", false, kProtocolError, "合いません", true}),
+    [](const auto &info) { return std::string(info.param.scenario); });
+
+TEST(Pop3HostileServer, StallInsideAMessageTimesOut)
+{
+    FakePop3Server server(QStringLiteral("stall_mid_message"));
+    Pop3Client client(settingsFor(server, kShortTimeoutMs));
+    ASSERT_EQ(loginTo(client, server), 1);
+    EXPECT_EQ(client.retrieve(1), kTimeout);
+    EXPECT_EQ(client.messageSize(1), kTimeout);
+}
+
+TEST(Pop3HostileServer, ConnectionCutInsideAMessageIsReported)
+{
+    FakePop3Server server(QStringLiteral("cut_mid_message"));
+    Pop3Client client(settingsFor(server));
+    ASSERT_EQ(loginTo(client, server), 1);
+    EXPECT_EQ(client.retrieve(1), kConnectionLost);
+    EXPECT_THAT(client.errorText().toStdString(), HasSubstr("接続を切りました"));
+}
+
+TEST(Pop3HostileServer, MegabyteLinesAreReadThrough)
+{
+    FakePop3Server server(QStringLiteral("huge_line"));
+    Pop3Client client(settingsFor(server));
+    ASSERT_EQ(loginTo(client, server), 1);
+    ASSERT_EQ(client.retrieve(1), 0);
+    EXPECT_EQ(client.lastBodySize(), (1 << 20) + 2);
+}
+
+TEST(Pop3HostileServer, UnreadableSizesFailOnlyTheirOwnMessage)
+{
+    FakePop3Server server(QStringLiteral("garbage_sizes"));
+    Pop3Client client(settingsFor(server));
+    ASSERT_EQ(loginTo(client, server), 4);
+    EXPECT_EQ(client.messageSize(1), 25);
+    for (int message : {2, 3, 4})
+        EXPECT_EQ(client.messageSize(message), kServerError) << message;
+    EXPECT_EQ(client.retrieve(2), 0);
+    EXPECT_EQ(client.lastBodySize(), 22);
+    EXPECT_EQ(client.messageSize(5), kNoSuchMessage);
+    EXPECT_EQ(client.retrieve(0), kNoSuchMessage);
+}
+
+TEST(Pop3HostileServer, RepliesInjectedBeforeTheHandshakeAreDropped)
+{
+    FakePop3Server server(QStringLiteral("stls_injected"));
+    {
+        Pop3Client client(settingsFor(server));
+        EXPECT_EQ(loginTo(client, server), 0) << client.errorText().toStdString();
+        EXPECT_TRUE(client.usesTls());
+    }
+    const QByteArray received = server.received();
+    const QByteArray inTheClear = received.left(received.indexOf("<TLS>"));
+    EXPECT_EQ(inTheClear, "CAPA\r\nSTLS\r\n");
+    EXPECT_TRUE(received.contains("PASS " + kPassword.toUtf8())) << "the login went on inside TLS";
+}
+
+TEST(Pop3HostileServer, BareServerWithoutCapaAndWithBareLineFeeds)
+{
+    FakePop3Server server(QStringLiteral("bare_server"));
+    {
+        Pop3Client client(settingsFor(server));
+        ASSERT_EQ(loginTo(client, server), 2);
+        EXPECT_EQ(client.messageSize(1), 22);
+        ASSERT_EQ(client.retrieve(1), 0);
+        EXPECT_EQ(client.lastBodySize(), QByteArray("Subject: one\n\n.dot\n").size());
+        ASSERT_EQ(client.retrieve(2), 0);
+        EXPECT_EQ(client.lastBodySize(), 0);
+    }
+    EXPECT_EQ(server.received(), "CAPA\r\nUSER kingyo\r\nPASS open-sesame-9\r\nSTAT\r\nLIST\r\nRETR 1\r\nRETR 2\r\nQUIT\r\n");
+}
+
+TEST(Pop3HostileServer, PipelinedRepliesReachTheMessageAskedFor)
+{
+    FakePop3Server server(QStringLiteral("pipelined"));
+    {
+        Pop3Client client(settingsFor(server));
+        ASSERT_EQ(loginTo(client, server), 10);
+        for (const int message : {1, 2, 5, 3, 10, 10}) {
+            ASSERT_EQ(client.retrieve(message), 0) << message;
+            EXPECT_EQ(client.lastBodySize(), QByteArray::number(message).repeated(10).size() + 2) << message;
+        }
+    }
+    const QByteArray received = server.received();
+    EXPECT_TRUE(received.contains("STAT\r\nLIST\r\n"));
+    EXPECT_TRUE(received.endsWith("QUIT\r\n"));
+}
+
+TEST(Pop3HostileServer, ApopSendsTheDigestOfTimestampAndPassword)
+{
+    FakePop3Server server(QStringLiteral("apop_rfc_example"));
+    {
+        Pop3Client client(settingsFor(server));
+        ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(server.address())), 0);
+        // The example of RFC 1939; its printed digest is wrong, this one is
+        // MD5("<1896.697170952@dbc.mindspring.com>tanstaaf") from another MD5.
+        EXPECT_EQ(client.login(QStringLiteral("mrose"), QStringLiteral("tanstaaf"), true), 0);
+    }
+    const QByteArray received = server.received();
+    EXPECT_TRUE(received.contains("APOP mrose 3bb2a25fc1387c60fe0f855905965be0\r\n")) << received.toStdString();
+    EXPECT_FALSE(received.contains("tanstaaf"));
+}
+
+TEST(Pop3HostileServer, ServerTextIsCleanedBoundedAndHidesThePassword)
+{
+    FakePop3Server server(QStringLiteral("hostile_error_text"));
+    Pop3MailLibrary library(settingsFor(server));
+    const int handle = library.connect(server.address());
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(library.authenticate(handle, QStringLiteral("kingyo"), kPassword, false), kLoginRejected);
+    const QString text = library.lastError();
+    EXPECT_THAT(text.toStdString(), HasSubstr("bad"));
+    EXPECT_THAT(text.toStdString(), Not(HasSubstr(kPassword.toStdString())));
+    EXPECT_LT(text.size(), 400);
+    for (const QChar c : text)
+        EXPECT_TRUE(c.isPrint()) << "control character " << int{c.unicode()};
+    library.close(handle);
+}
+
+TEST(Pop3HostileServer, CredentialsWithLineBreaksAreNeverSent)
+{
+    FakePop3Server server(QStringLiteral("bare_server"));
+    {
+        Pop3Client client(settingsFor(server));
+        ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(server.address())), 0);
+        EXPECT_EQ(client.login(QStringLiteral("kingyo"), QStringLiteral("x\r\nDELE 1"), false), kUnsafeCredentials);
+    }
+    EXPECT_FALSE(server.received().contains("DELE"));
+}
+
+TEST(Pop3MailLibrary, UnknownHandlesAndServersFailCleanly)
+{
+    Pop3MailLibrary library;
+    EXPECT_EQ(library.connect(QStringLiteral("pop3://[::1")), -1);
+    EXPECT_THAT(library.lastError().toStdString(), HasSubstr("pop3://[::1"));
+    EXPECT_EQ(library.authenticate(42, QStringLiteral("a"), QStringLiteral("b"), false), kNotConnected);
+    EXPECT_EQ(library.mailStatus(42, 1), kNotConnected);
+    EXPECT_EQ(library.mailSize(42, 1), kNotConnected);
+    EXPECT_EQ(library.fetchMail(42, 1), kNotConnected);
+    library.close(42);
+}
+
+TEST(Pop3MailLibrary, RefusedConnectionGivesMinusOneAndAText)
+{
+    // A port that was free a moment ago: nothing listens there now.
+    quint16 port = 0;
+    {
+        FakePop3Server server(QStringLiteral("stall_after_greeting"));
+        port = server.port();
+    }
+    Pop3MailLibrary library;
+    EXPECT_EQ(library.connect(QStringLiteral("127.0.0.1:%1").arg(port)), -1);
+    EXPECT_THAT(library.lastError().toStdString(), HasSubstr("接続できませんでした"));
+}
+
+} // namespace
+} // namespace kingyo

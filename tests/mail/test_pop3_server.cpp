@@ -1,0 +1,99 @@
+#include "test_pop3_server.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace kingyo::test {
+
+bool TestPop3Server::load(QString *problem)
+{
+    QFile env(QStringLiteral(KINGYO_POP3_SERVER_DIR "/env"));
+    if (!env.open(QIODevice::ReadOnly)) {
+        *problem = QStringLiteral("no %1: is the pop3_server fixture running?").arg(env.fileName());
+        return false;
+    }
+    while (!env.atEnd()) {
+        const QString line = QString::fromUtf8(env.readLine()).trimmed();
+        const QString key = line.section(u'=', 0, 0);
+        QString value = line.section(u'=', 1);
+        value.remove(u'\'');
+        if (key == u"POP3_DIR")
+            dir_ = value;
+        else if (key == u"POP3_PORT")
+            port_ = static_cast<quint16>(value.toUInt());
+        else if (key == u"POP3S_PORT")
+            tlsPort_ = static_cast<quint16>(value.toUInt());
+        else if (key == u"POP3_CA")
+            caPath_ = value;
+        else if (key == u"POP3_IPV6")
+            ipv6_ = value == u"1";
+    }
+    if (port_ == 0 || tlsPort_ == 0 || dir_.isEmpty()) {
+        *problem = QStringLiteral("incomplete %1").arg(env.fileName());
+        return false;
+    }
+    return true;
+}
+
+QString TestPop3Server::passwordOf(const QString &user)
+{
+    return user == u"grace" ? QStringLiteral("open sesame 7") : user + QStringLiteral("-pass-1");
+}
+
+Pop3Settings TestPop3Server::trustingSettings() const
+{
+    Pop3Settings settings;
+    settings.timeoutMs = 10000;
+    settings.extraCaCertificates = QSslCertificate::fromPath(caPath_);
+    return settings;
+}
+
+QString TestPop3Server::logText() const
+{
+    QFile log(dir_ + QStringLiteral("/dovecot.log"));
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+QString TestPop3Server::maildir(const QString &user) const
+{
+    return dir_ + QStringLiteral("/home/") + user + QStringLiteral("/Maildir");
+}
+
+void TestPop3Server::clearMailbox(const QString &user) const
+{
+    for (const char *sub : {"new", "cur", "tmp"}) {
+        QDir folder(maildir(user) + u'/' + QLatin1String(sub));
+        for (const QString &name : folder.entryList(QDir::Files))
+            folder.remove(name);
+    }
+}
+
+void TestPop3Server::deliver(const QString &user,
+                             const std::function<void(const std::function<void(const QByteArray &)> &)> &writer) const
+{
+    static std::atomic<int> serial = 0;
+    const QString name = QStringLiteral("%1.%2_%3.kingyo-test").arg(time(nullptr)).arg(getpid()).arg(serial++, 8, 10, QChar(u'0'));
+    const QString temporary = maildir(user) + QStringLiteral("/tmp/") + name;
+    {
+        QFile file(temporary);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << temporary.toStdString();
+        writer([&file](const QByteArray &bytes) { file.write(bytes); });
+    }
+    // Dovecot reads the mailboxes as their owner, not as whoever runs the tests.
+    const QFileInfo owner(maildir(user));
+    if (getuid() == 0) {
+        ASSERT_EQ(::chown(QFile::encodeName(temporary).constData(), owner.ownerId(), owner.groupId()), 0);
+    }
+    ASSERT_TRUE(QFile::rename(temporary, maildir(user) + QStringLiteral("/new/") + name));
+}
+
+void TestPop3Server::deliver(const QString &user, const QByteArray &message) const
+{
+    deliver(user, [&message](const auto &append) { append(message); });
+}
+
+} // namespace kingyo::test
