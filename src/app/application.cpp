@@ -26,7 +26,8 @@
 namespace kingyo {
 namespace {
 
-// SIGTERM and SIGINT only write a byte here; the event loop reads it and unloads.
+// SIGTERM, SIGINT and SIGHUP (the session or terminal ending) only write a byte
+// here; the event loop reads it and unloads.
 int signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int)
@@ -47,6 +48,7 @@ bool openSignalPipe()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
     return true;
 }
 

@@ -12,7 +12,7 @@ class BowlWindow;
 int runApplication(int argc, char **argv);
 
 // The program's ways out. Unloading (the bowl closed from outside, the session
-// ending, SIGTERM or SIGINT) ends the mail library and then the program; a right
+// ending, SIGTERM, SIGINT or SIGHUP) ends the mail library and then the program; a right
 // press on the bowl ends the program at once, leaving the mail library alone.
 // Either way the event loops stop with exit code 0 and no other window's close
 // handling runs; whichever comes first wins.

@@ -5,6 +5,14 @@
 
 namespace kingyo {
 
+TwipsRect pixelsToTwips(const QRect &pixels, const TwipsScale &scale)
+{
+    const auto x = static_cast<float>(scale.perPixelX);
+    const auto y = static_cast<float>(scale.perPixelY);
+    return {x * static_cast<float>(pixels.x()), y * static_cast<float>(pixels.y()),
+            x * static_cast<float>(pixels.width()), y * static_cast<float>(pixels.height())};
+}
+
 std::int16_t BowlTick::reloadSteps(float r)
 {
     const float steps = (r * 10.0f + 3.0f) * 2.0f;

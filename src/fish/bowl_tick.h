@@ -11,6 +11,9 @@ class RandomSource;
 // at 15 twips per pixel).
 inline constexpr float kBowlPictureTwips = 1500.0f;
 
+// A rectangle of whole screen pixels in twips at this scale.
+TwipsRect pixelsToTwips(const QRect &pixels, const TwipsScale &scale);
+
 // What one bowl tick decides: the window's new top-left corner in twips and the
 // region slot that becomes its shape.
 struct BowlStep {

@@ -15,19 +15,6 @@
 #include <QWindow>
 
 namespace kingyo {
-namespace {
-
-// A whole-pixel rectangle in twips at this scale.
-TwipsRect toTwips(const QRect &pixels, const TwipsScale &scale)
-{
-    const auto x = static_cast<float>(scale.perPixelX);
-    const auto y = static_cast<float>(scale.perPixelY);
-    return {x * static_cast<float>(pixels.x()), y * static_cast<float>(pixels.y()),
-            x * static_cast<float>(pixels.width()), y * static_cast<float>(pixels.height())};
-}
-
-} // namespace
-
 BowlFrames BowlWindow::loadFrames()
 {
     BowlFrames frames;
@@ -87,10 +74,10 @@ QWidget *BowlWindow::bowlPicture() const { return picture0_; }
 
 void BowlWindow::Timer1_Timer()
 {
-    TwipsRect window = toTwips(QRect(pos(), QSize()), scale_);
+    TwipsRect window = pixelsToTwips(QRect(pos(), QSize()), scale_);
     window.width = kBowlPictureTwips;
     window.height = kBowlPictureTwips;
-    const TwipsRect screen = toTwips(QGuiApplication::primaryScreen()->geometry(), scale_);
+    const TwipsRect screen = pixelsToTwips(QGuiApplication::primaryScreen()->geometry(), scale_);
     const BowlStep step = tick_.tick(window, screen);
     move(scale_.toPixelsX(step.left), scale_.toPixelsY(step.top));
     setMask(shapes_[step.slot]);

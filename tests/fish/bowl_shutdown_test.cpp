@@ -104,7 +104,7 @@ TEST_P(TerminationSignal, Unloads)
     EXPECT_EQ(otherCloses.closes, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, TerminationSignal, ::testing::Values(SIGTERM, SIGINT));
+INSTANTIATE_TEST_SUITE_P(Signals, TerminationSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
 
 TEST_F(BowlShutdownTest, QuittingTheApplicationUnloadsOnce)
 {

@@ -117,6 +117,19 @@ TEST(BowlTick, KeepsTheWindowOnTheScreen)
     }
 }
 
+TEST(BowlTick, PixelsToTwipsAtTheScreensScale)
+{
+    TwipsScale scale; // 96 DPI
+    const TwipsRect at96 = pixelsToTwips(QRect(-2, 3, 1280, 800), scale);
+    EXPECT_EQ((std::vector<float>{at96.left, at96.top, at96.width, at96.height}),
+              (std::vector<float>{-30, 45, 19200, 12000}));
+    scale.perPixelX = 1440.0 / 120; // 120 DPI
+    scale.perPixelY = 1440.0 / 144;
+    const TwipsRect at120 = pixelsToTwips(QRect(10, 10, 100, 100), scale);
+    EXPECT_EQ((std::vector<float>{at120.left, at120.top, at120.width, at120.height}),
+              (std::vector<float>{120, 100, 1200, 1000}));
+}
+
 TEST(BowlTick, StepMovesBeforeTheClamp)
 {
     EXPECT_EQ(BowlTick::clampToScreen(3000, 45, 1500, 0, 19200), 3045);
