@@ -114,7 +114,11 @@ bool ControlPanel::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void ControlPanel::Command1_Click() {}
+void ControlPanel::Command1_Click()
+{
+    if (context_.bowl)
+        context_.bowl->living().playFeedingScene();
+}
 
 void ControlPanel::Command2_Click() { runMailCheck(context_); }
 
