@@ -59,13 +59,8 @@ public:
         std::filesystem::remove_all(folder_);
     }
 
-    // Sends SIGTERM and waits for the exit; the exit status, or -1 if it lived on.
-    int terminate(std::chrono::milliseconds limit)
-    {
-        ::kill(pid_, SIGTERM);
-        waitUntil(limit, [this] { return exited(); });
-        return exitStatus_.value_or(-1);
-    }
+    // The exit status, or -1 while it runs.
+    int exitStatus() { return exited() ? *exitStatus_ : -1; }
 
     bool exited()
     {
@@ -178,8 +173,10 @@ TEST(BowlOnTheDesktop, ShapedTopmostOutsideTheTaskbarAndKeptOnScreen)
         RecordProperty("pulled_back_ms", static_cast<int>(pulledBack.count()));
     }
 
-    // SIGTERM unloads the program cleanly.
-    EXPECT_EQ(kingyo.terminate(3s), 0);
+    // Closed from outside, the program unloads and ends cleanly.
+    x11.requestClose(bowl);
+    EXPECT_TRUE(waitUntil(3s, [&] { return kingyo.exited(); }));
+    EXPECT_EQ(kingyo.exitStatus(), 0);
 }
 
 TEST(BowlOnTheDesktop, DragDoubleClickAndRightPressWithTheRealPointer)
@@ -222,7 +219,7 @@ TEST(BowlOnTheDesktop, DragDoubleClickAndRightPressWithTheRealPointer)
     // A right press on the bowl ends the program at once, cleanly.
     xdotool(at(x11.geometry(bowl), spotX, spotY) + " sleep 0.2 click 3");
     EXPECT_TRUE(waitUntil(2s, [&] { return kingyo.exited(); }));
-    EXPECT_EQ(kingyo.terminate(0ms), 0);
+    EXPECT_EQ(kingyo.exitStatus(), 0);
 }
 
 } // namespace

@@ -131,6 +131,19 @@ std::string X11Client::title(xcb_window_t window)
                        xcb_get_property_value_length(r.get()));
 }
 
+void X11Client::requestClose(xcb_window_t window)
+{
+    xcb_client_message_event_t message = {};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&message));
+    xcb_flush(connection_);
+}
+
 void X11Client::requestMove(xcb_window_t window, int x, int y)
 {
     const std::uint32_t values[] = {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};

@@ -49,6 +49,8 @@ public:
     bool isShaped(xcb_window_t window);
     std::vector<std::string> netWmState(xcb_window_t window);
     std::string title(xcb_window_t window); // _NET_WM_NAME, UTF-8
+    // Asks the window's client to close it, as a window manager's close button does.
+    void requestClose(xcb_window_t window);
     // Asks (through the window manager) to move the window's top-left corner.
     void requestMove(xcb_window_t window, int x, int y);
 
