@@ -1,0 +1,143 @@
+// A mail check from the click on "受信" to the notice, against a private Dovecot
+// on loopback holding COUNT messages of SIZE bytes (default 2,000 x 20 KB), over
+// plain POP3 and over STLS. Prints the median and the fastest of RUNS checks.
+//   mail_check_bench [COUNT SIZE RUNS]
+#include "app/account_file.h"
+#include "app/app_context.h"
+#include "app/clock.h"
+#include "mail/msg_form.h"
+#include "mail/pop3_mail_library.h"
+#include "panel/control_panel.h"
+#include "panel/id_pass_form.h"
+#include "panel/set_form.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSslCertificate>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace kingyo;
+
+namespace {
+
+const QString kUser = QStringLiteral("frank");
+
+bool pop3Server(const QString &action, const QString &dir, bool plain)
+{
+    const QString command = QStringLiteral(KINGYO_SOURCE_DIR "/scripts/test-pop3-server %1 %2 %3 >%2.log 2>&1 </dev/null")
+                                .arg(action, dir, plain ? QStringLiteral("plain") : QString());
+    return std::system(command.toLocal8Bit().constData()) == 0;
+}
+
+// Writes the messages straight into the Maildir, as a delivery agent would.
+void fillMailbox(const QString &serverDir, int count, int size)
+{
+    const QString maildir = serverDir + QStringLiteral("/home/") + kUser + QStringLiteral("/Maildir");
+    const QFileInfo owner(maildir);
+    QByteArray line = "kingyo fish bowl water bubble food mail server pop3 swim the a of and more words\r\n";
+    for (int n = 0; n < count; ++n) {
+        QByteArray message = "From: bench@example.jp\r\nSubject: message " + QByteArray::number(n) + "\r\n\r\n";
+        while (message.size() < size - line.size())
+            message += line;
+        const QString name = QStringLiteral("1700000000.%1.bench").arg(n, 6, 10, QChar(u'0'));
+        const QString temporary = maildir + QStringLiteral("/tmp/") + name;
+        QFile file(temporary);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write(message);
+        file.close();
+        if (::getuid() == 0 && ::chown(QFile::encodeName(temporary).constData(), owner.ownerId(), owner.groupId()) != 0)
+            return;
+        QFile::rename(temporary, maildir + QStringLiteral("/new/") + name);
+    }
+}
+
+struct Result {
+    double medianMs;
+    double fastestMs;
+    QString shown;
+};
+
+Result measure(const QString &serverDir, int runs)
+{
+    QSettings env(serverDir + QStringLiteral("/env"), QSettings::IniFormat);
+    const int port = env.value(QStringLiteral("POP3_PORT")).toInt();
+    Pop3Settings settings;
+    settings.extraCaCertificates = QSslCertificate::fromPath(serverDir + QStringLiteral("/cert.pem"));
+    Pop3MailLibrary library(settings);
+
+    QTemporaryDir programDir;
+    QDir(programDir.path()).mkdir(QStringLiteral("★MailData"));
+    SystemClock clock;
+    AppContext context;
+    context.paths.programDir = programDir.path();
+    context.clock = &clock;
+    context.mail = &library;
+    context.state.pop3Server = QStringLiteral("127.0.0.1:%1").arg(port);
+    writeAccount(context.paths, {kUser, kUser + QStringLiteral("-pass-1")}, true);
+    installWindowFactories(context);
+    library.initialize();
+    library.setOption(1, 8192);
+    ControlPanel *panel = context.controlPanel.show();
+
+    panel->command(2)->click(); // the first session marks every message seen: not timed
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        context.msgForm.discard();
+        QElapsedTimer timer;
+        timer.start();
+        panel->command(2)->click();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    Result result;
+    result.shown = context.msgForm.get()->text2()->text() + u' ' + context.msgForm.get()->text1()->text();
+    std::sort(times.begin(), times.end());
+    result.medianMs = times[times.size() / 2];
+    result.fastestMs = times.front();
+    library.end();
+    context.msgForm.discard();
+    context.controlPanel.discard();
+    context.idPassForm.discard();
+    context.setForm.discard();
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
+    const int size = argc > 2 ? std::atoi(argv[2]) : 20 * 1024;
+    const int runs = argc > 3 ? std::atoi(argv[3]) : 7;
+
+    QTemporaryDir work(QStringLiteral("/tmp/kingyo-mailcheck.XXXXXX"));
+    QFile::setPermissions(work.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                           | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    std::printf("mail check, click to notice, %d x %d bytes, %d runs\n", count, size, runs);
+    std::printf("| transport | median ms | fastest ms | notice |\n|---|---|---|---|\n");
+    for (const bool plain : {true, false}) {
+        const QString serverDir = work.filePath(plain ? QStringLiteral("plain") : QStringLiteral("tls"));
+        if (!pop3Server(QStringLiteral("start"), serverDir, plain)) {
+            std::fprintf(stderr, "Dovecot did not start; see %s.log\n", qPrintable(serverDir));
+            return 1;
+        }
+        fillMailbox(serverDir, count, size);
+        const Result result = measure(serverDir, runs);
+        pop3Server(QStringLiteral("stop"), serverDir, plain);
+        std::printf("| %s | %.1f | %.1f | %s |\n", plain ? "plain POP3" : "STLS", result.medianMs, result.fastestMs,
+                    qPrintable(result.shown));
+    }
+    return 0;
+}
