@@ -12,13 +12,14 @@ runs=${2:-5}
 here=$(dirname "$(realpath "$0")")
 server_script="$here/../scripts/test-pop3-server"
 work=$(mktemp -d /tmp/kingyo-pop3-bench.XXXXXX)
+chmod 755 "$work" # Dovecot's own users read the server folder inside
 server_dir="$work/server"
 user=alice
 password=alice-pass-1
 
 cleanup() {
     "$server_script" stop "$server_dir" || true
-    rm -rf "$work"
+    rm -rf "$work" "${deliveries:-}"
 }
 trap cleanup EXIT
 
@@ -75,7 +76,7 @@ time_median() {
 write_peer_configs() { # plain | tls
     local port=$POP3_PORT tls=off sslproto="sslproto ''" ssl_opts=""
     if [ "$1" = tls ]; then
-        port=$POP3S_PORT; tls=on; sslproto=""; ssl_opts="ssl sslcertck sslcertfile $POP3_CA"
+        port=$POP3S_PORT; tls=on; sslproto=""; ssl_opts="ssl sslcertck sslcertfile $POP3_CA sslcommonname localhost"
     fi
     cat >"$work/mpoprc" <<EOF
 account default
@@ -90,7 +91,7 @@ password $password
 keep on
 only_new off
 received_header off
-delivery mbox $work/mpop.mbox
+delivery maildir $deliveries/current
 EOF
     chmod 600 "$work/mpoprc"
     cat >"$work/fetchmailrc" <<EOF
@@ -99,7 +100,15 @@ EOF
     chmod 600 "$work/fetchmailrc"
 }
 
-run_mpop() { : >"$work/mpop.mbox"; mpop -C "$work/mpoprc" -q; }
+# mpop delivers into a fresh Maildir on tmpfs each run: its mbox delivery and a
+# Maildir on disk would time the disk, not the retrieval.
+deliveries=$(mktemp -d /dev/shm/kingyo-mpop.XXXXXX 2>/dev/null || mktemp -d "$work/mpop.XXXXXX")
+# Moving the last run's mail aside is instant; it is removed after the shape.
+run_mpop() {
+    if [ -d "$deliveries/current" ]; then mv "$deliveries/current" "$deliveries/old.$(date +%s%N)"; fi
+    mkdir -p "$deliveries/current/"{new,cur,tmp}
+    mpop -C "$work/mpoprc" -q
+}
 run_fetchmail() {
     FETCHMAILHOME="$work" fetchmail -f "$work/fetchmailrc" --nosyslog --silent --bsmtp /dev/null
 }
@@ -129,6 +138,7 @@ bench_shape() { # label count size mode
     kingyo=$(time_median "$build/bench/pop3_bench" "$kingyo_server" "$user" "$password" "$POP3_CA")
     [ "$count" = 200 ] && [ "$mode" = plain ] && kingyo_rss=$(sed -E 's/.*growth ([0-9]+) kB/\1/' "$work/out")
     mpop=$(time_median run_mpop)
+    rm -rf "${deliveries:?}"/*
     fetchmail=$(time_median run_fetchmail)
     curl=$(time_median curl -s -S -u "$user:$password" "${curl_tls[@]}" -o /dev/null "$curl_url")
     local row="| $label"

@@ -39,7 +39,10 @@ struct Connection {
             const int error = SSL_get_error(tls, n);
             if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
                 return 0;
-            die("TLS error or end of stream");
+            char detail[256];
+            std::snprintf(detail, sizeof detail, "TLS error %d, errno %d, %s", error, errno,
+                          ERR_error_string(ERR_get_error(), nullptr));
+            die(detail);
         }
         const long n = write ? ::send(fd, buffer, size, MSG_NOSIGNAL) : ::recv(fd, buffer, size, 0);
         if (n > 0)

@@ -365,8 +365,10 @@ int Pop3Client::login(const QString &user, const QString &password, bool apop)
 {
     if (deadFailure_ != 0)
         return deadFailure_;
-    if (!socket_ || loggedIn_)
-        return fail(kNotConnected, QStringLiteral("ログインできる接続がありません。"));
+    // One login per connection: after a refusal the dialogue is past its greeting.
+    if (!socket_ || loginTried_)
+        return fail(kNotConnected, QStringLiteral("ログインできる接続がありません。接続し直してください。"));
+    loginTried_ = true;
     if (hasLineBreakOrNul(user) || hasLineBreakOrNul(password))
         return fail(kUnsafeCredentials, QStringLiteral("ユーザーIDかパスワードに改行などの使えない文字が含まれています。"));
     password_ = password.toUtf8();

@@ -79,6 +79,7 @@ private:
     std::size_t end_ = 0;
 
     Capabilities caps_;
+    bool loginTried_ = false;
     bool loggedIn_ = false;
     int deadFailure_ = 0; // the failure that ended the session, 0 while it lives
     QByteArray password_; // only to keep it out of server texts

@@ -33,7 +33,7 @@ bool isPlausibleHost(const QString &host)
 std::optional<Pop3ServerAddress> parseHostAndPort(const QString &text, std::optional<quint16> defaultPort)
 {
     QString host = text;
-    QString portText;
+    std::optional<QString> portText;
     if (text.startsWith(u'[')) {
         const qsizetype close = text.indexOf(u']');
         if (close < 0)
@@ -56,8 +56,8 @@ std::optional<Pop3ServerAddress> parseHostAndPort(const QString &text, std::opti
     if (!isPlausibleHost(host))
         return std::nullopt;
     Pop3ServerAddress address{host, defaultPort.value_or(kPop3Port), false};
-    if (!portText.isNull()) {
-        const auto port = parsePort(portText);
+    if (portText) {
+        const auto port = parsePort(*portText);
         if (!port)
             return std::nullopt;
         address.port = *port;

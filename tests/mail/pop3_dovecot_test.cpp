@@ -159,6 +159,9 @@ TEST_P(DovecotRejection, IsALoginFailureWithTheServersWords)
     EXPECT_THAT(text, HasSubstr("Authentication failed")); // Dovecot's own words
     EXPECT_THAT(text, Not(HasSubstr(c.password)));
     EXPECT_EQ(library.fetchMail(handle, 1), kNotConnected);
+    // A second try on the same connection is refused at once rather than left waiting.
+    EXPECT_EQ(library.authenticate(handle, QString::fromUtf8(c.user), QString::fromUtf8(c.password), c.apop),
+              kNotConnected);
     library.close(handle);
 }
 
