@@ -97,18 +97,6 @@ TEST_F(MailCheckDovecotTest, ThreeMessagesAreReportedOnEveryRun)
     }
 }
 
-TEST_F(MailCheckDovecotTest, APopLoginWorksToo)
-{
-    const QString user = QStringLiteral("judy");
-    server.clearMailbox(user);
-    server.deliver(user, QByteArray("Subject: one\r\n\r\nbody\r\n"));
-    storeAccount(user, TestPop3Server::passwordOf(user));
-    context.state.apopFlag = 1;
-    runCheck();
-    EXPECT_TRUE(errorTexts.isEmpty()) << errorTexts.join(u'\n').toStdString();
-    EXPECT_EQ(noticeCount(), "1");
-}
-
 TEST_F(MailCheckDovecotTest, AWrongPasswordShowsTheServersTextThenTheNegativeCode)
 {
     storeAccount(QStringLiteral("mallory"), QStringLiteral("not-the-password"));

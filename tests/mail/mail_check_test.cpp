@@ -66,15 +66,6 @@ TEST_F(MailCheckTest, ThreeMessagesAreFetchedInOrderThenTheConnectionClosesAndTh
     EXPECT_EQ(log, expected);
 }
 
-TEST_F(MailCheckTest, TheSameMessagesAreReportedAgainOnTheNextRun)
-{
-    mail.authenticateResult = 3;
-    run();
-    log.clear();
-    EXPECT_EQ(run(), 3);
-    EXPECT_EQ(log.last(), "notice 3");
-}
-
 TEST_F(MailCheckTest, AnEmptyMailboxClosesTheConnectionWithoutPerMessageCalls)
 {
     mail.authenticateResult = 0;

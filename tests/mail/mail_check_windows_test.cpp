@@ -135,18 +135,6 @@ TEST_F(MailCheckWindowsTest, AServerTextIsShownAsPlainText)
     EXPECT_EQ(errorBox.text, mail.failureText);
 }
 
-TEST_F(MailCheckWindowsTest, AFailedConnectionShowsTheErrorBoxThenNothingNew)
-{
-    mail.connectResult = -1;
-    mail.failureText = QStringLiteral("Connection refused");
-    closeNextErrorBox();
-    runMailCheck(context);
-    EXPECT_TRUE(errorBox.shown);
-    EXPECT_EQ(errorBox.text, "Connection refused");
-    ASSERT_NE(notice(), nullptr);
-    EXPECT_EQ(notice()->text2()->text(), "0");
-}
-
 TEST_F(MailCheckWindowsTest, AMissingPasswordOpensTheAccountDialog)
 {
     storeAccount(QStringLiteral("taro"), QString());
@@ -165,13 +153,6 @@ TEST_F(MailCheckWindowsTest, TheHangUpOptionIsReadFromTheSettingsWindowLoadedHid
     EXPECT_FALSE(context.setForm.get()->isVisible());
     context.setForm.get()->check1()->setChecked(true);
     EXPECT_TRUE(windows.hangUpAfterCheck());
-}
-
-TEST_F(MailCheckWindowsTest, WithoutAMailLibraryNothingHappens)
-{
-    context.mail = nullptr;
-    runMailCheck(context);
-    EXPECT_FALSE(context.msgForm.isLoaded());
 }
 
 TEST(MsgFormTest, LaysOutItsTwoBoxesAtTheCentreOfTheScreen)
