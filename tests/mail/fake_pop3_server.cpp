@@ -10,13 +10,13 @@ namespace {
 constexpr int kStartMs = 10000;
 constexpr int kFinishMs = 10000;
 
-// A small EC certificate for 127.0.0.1, made in a moment.
-void makeCertificate(const QTemporaryDir &dir)
+// A small EC certificate, made in a moment.
+void makeCertificate(const QTemporaryDir &dir, const QString &altNames)
 {
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
                   {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1",
-                   "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout",
+                   "-subj", "/CN=localhost", "-addext", "subjectAltName=" + altNames, "-keyout",
                    dir.filePath("key.pem"), "-out", dir.filePath("cert.pem")});
     ASSERT_TRUE(openssl.waitForFinished(kStartMs));
     ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
@@ -24,9 +24,9 @@ void makeCertificate(const QTemporaryDir &dir)
 
 } // namespace
 
-FakePop3Server::FakePop3Server(const QString &scenario)
+FakePop3Server::FakePop3Server(const QString &scenario, const QString &altNames)
 {
-    makeCertificate(dir_);
+    makeCertificate(dir_, altNames);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("python3"), {QStringLiteral(KINGYO_FAKE_POP3_SERVER), scenario,
                                                dir_.filePath("received"), dir_.filePath("cert.pem"),

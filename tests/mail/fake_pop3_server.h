@@ -10,7 +10,9 @@ namespace kingyo::test {
 // loopback serving one client. received() is every byte the client sent.
 class FakePop3Server {
 public:
-    explicit FakePop3Server(const QString &scenario);
+    // The certificate names the server by altNames (openssl's subjectAltName form).
+    explicit FakePop3Server(const QString &scenario,
+                            const QString &altNames = QStringLiteral("IP:127.0.0.1,DNS:localhost"));
     ~FakePop3Server();
 
     quint16 port() const { return port_; }

@@ -137,6 +137,18 @@ TEST(Pop3HostileServer, RepliesInjectedBeforeTheHandshakeAreDropped)
     EXPECT_TRUE(received.contains("PASS " + kPassword.toUtf8())) << "the login went on inside TLS";
 }
 
+TEST(Pop3HostileServer, CertificateForAnotherNameIsRefusedBeforeThePassword)
+{
+    // Signed by a trusted certificate, but not for 127.0.0.1.
+    FakePop3Server server(QStringLiteral("stls_injected"), QStringLiteral("DNS:elsewhere.invalid"));
+    {
+        Pop3Client client(settingsFor(server));
+        EXPECT_EQ(loginTo(client, server), kTlsFailure);
+        EXPECT_THAT(client.errorText().toStdString(), HasSubstr("パスワードは送りませんでした"));
+    }
+    EXPECT_FALSE(server.received().contains(kPassword.toUtf8()));
+}
+
 TEST(Pop3HostileServer, BareServerWithoutCapaAndWithBareLineFeeds)
 {
     FakePop3Server server(QStringLiteral("bare_server"));
