@@ -5,6 +5,8 @@
 #include "app/random_source.h"
 #include "app/twips.h"
 #include "fish/bowl_window.h"
+#include "fish/living_bowl.h"
+#include "fish/water_box.h"
 #include "panel/control_panel_pin.h"
 #include "panel/set_form.h"
 
@@ -24,11 +26,13 @@
 namespace kingyo {
 namespace {
 
-class FixedClock final : public Clock {
+// Stands still unless given a step, which each reading then adds (waits pass at once).
+class FakeClock final : public Clock {
 public:
     int localSecond() const override { return 0; }
-    std::chrono::steady_clock::time_point now() const override { return time; }
-    std::chrono::steady_clock::time_point time{};
+    std::chrono::steady_clock::time_point now() const override { return time += step; }
+    mutable std::chrono::steady_clock::time_point time{};
+    std::chrono::milliseconds step{0};
 };
 
 // Opened URLs land here instead of in a browser.
@@ -93,7 +97,7 @@ protected:
         return panel;
     }
 
-    FixedClock clock;
+    FakeClock clock;
     SystemRandom random;
     AppContext context;
     std::unique_ptr<BowlWindow> bowl;
@@ -215,6 +219,19 @@ TEST_F(ControlPanelTest, ShowingAgainKeepsTheOnePanel)
     first->setWindowTitle(QStringLiteral("作者のHP"));
     EXPECT_EQ(context.controlPanel.show(), first);
     EXPECT_EQ(first->windowTitle(), "作者のHP"); // not loaded again
+}
+
+TEST_F(ControlPanelTest, TheFeedButtonPlaysTheFeedingScene)
+{
+    ControlPanel *panel = openPanel();
+    QWidget *waterBox = bowl->living().waterBox();
+    const int restingTop = waterBox->y();
+    int topDuringScene = restingTop;
+    QTimer::singleShot(0, [&] { topDuringScene = waterBox->y(); }); // runs inside the scene's first wait
+    clock.step = std::chrono::seconds(1);
+    panel->command(1)->click();
+    EXPECT_LT(topDuringScene, restingTop) << "the water box was not lifted";
+    EXPECT_EQ(waterBox->y(), restingTop);
 }
 
 TEST_F(ControlPanelTest, TheSettingsButtonShowsTheSettingsWindow)
