@@ -14,7 +14,6 @@
 #include <sys/types.h>
 
 using NmSettings = QMap<QString, QVariantMap>; // a{sa{sv}}
-Q_DECLARE_METATYPE(NmSettings)
 
 namespace kingyo {
 namespace {

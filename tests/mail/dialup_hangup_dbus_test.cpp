@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 using ConnectionSettings = QMap<QString, QVariantMap>;
-Q_DECLARE_METATYPE(ConnectionSettings)
 
 namespace kingyo {
 namespace {
