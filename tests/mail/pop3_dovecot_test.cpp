@@ -119,6 +119,12 @@ struct TransportCase {
     bool needsIpv6;
 };
 
+// Names the case in test listings.
+void PrintTo(const TransportCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class DovecotTransport : public DovecotTest, public ::testing::WithParamInterface<TransportCase> {};
 
 TEST_P(DovecotTransport, LogsInEncryptedAndFetches)
@@ -155,6 +161,12 @@ struct RejectionCase {
     const char *password;
     bool apop;
 };
+
+// Names the case in test listings.
+void PrintTo(const RejectionCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class DovecotRejection : public DovecotTest, public ::testing::WithParamInterface<RejectionCase> {};
 

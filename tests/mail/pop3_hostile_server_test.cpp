@@ -44,6 +44,12 @@ struct FailedLoginCase {
     bool passwordMayGo; // the fault shows only after the password went out
 };
 
+// Names the case in test listings.
+void PrintTo(const FailedLoginCase &c, std::ostream *out)
+{
+    *out << c.scenario;
+}
+
 class FailedLogin : public ::testing::TestWithParam<FailedLoginCase> {};
 
 TEST_P(FailedLogin, GivesItsOwnCodeAndSaysWhy)

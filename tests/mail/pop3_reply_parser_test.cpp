@@ -69,6 +69,12 @@ struct ParserCase {
     std::size_t used; // where the reply ends in the input
 };
 
+// Names the case in test listings.
+void PrintTo(const ParserCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class ReplyParser : public ::testing::TestWithParam<ParserCase> {};
 
 TEST_P(ReplyParser, GivesTheSameReplyHoweverTheBytesAreSplit)

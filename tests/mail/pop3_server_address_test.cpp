@@ -10,6 +10,12 @@ struct AddressCase {
     std::optional<Pop3ServerAddress> expected;
 };
 
+// Names the case in test listings.
+void PrintTo(const AddressCase &c, std::ostream *out)
+{
+    *out << c.field;
+}
+
 class ServerField : public ::testing::TestWithParam<AddressCase> {};
 
 TEST_P(ServerField, IsReadAsHostPortAndTls)
