@@ -355,9 +355,10 @@ int Pop3Client::readStatAndList(bool pipelined)
         return failReplyText(list.result == Status::Err ? kServerError : kProtocolError,
                              QStringLiteral("メッセージの一覧をもらえませんでした。"), list.text);
     if (tooMany || sizes_.size() != static_cast<std::size_t>(count))
-        return fail(kProtocolError, QStringLiteral("サーバーの伝えたメッセージ数（%1）と一覧（%2 件）が合いません。")
+        return fail(kProtocolError, QStringLiteral("サーバーの伝えたメッセージ数（%1 件）と一覧（%2）が合いません。")
                                         .arg(count)
-                                        .arg(tooMany ? QStringLiteral("それ以上") : QString::number(sizes_.size())));
+                                        .arg(tooMany ? QStringLiteral("%1 件より多い").arg(count)
+                                                     : QStringLiteral("%1 件").arg(sizes_.size())));
     return count;
 }
 
