@@ -39,16 +39,17 @@ OptionForm::OptionForm(AppContext &context, QWidget *parent) : QWidget(parent), 
     for (QPushButton *button : {okCommand_, cancelCommand_})
         button->setAutoDefault(true); // Enter on a focused button presses that button
 
-    // Focus order: MailText, CancelCommand, OkCommand, ApopCheck, Pop3Text, SmtpText,
-    // then the three labels. A label's access key goes to the next control in that
-    // order that takes focus; after the labels the order wraps round to MailText.
+    // Focus order: MailText, CancelCommand, OkCommand, ApopCheck, Pop3Text, SmtpText.
     setTabOrder(mailText_, cancelCommand_);
     setTabOrder(cancelCommand_, okCommand_);
     setTabOrder(okCommand_, apopCheck_);
     setTabOrder(apopCheck_, pop3Text_);
     setTabOrder(pop3Text_, smtpText_);
-    for (QLabel *label : {smtpLabel, pop3Label, mailLabel})
-        label->setBuddy(mailText_);
+    // Each label's access key goes to the box it names; the labels come last in the
+    // focus order, so following that order would send all three to the mail address.
+    smtpLabel->setBuddy(smtpText_);
+    pop3Label->setBuddy(pop3Text_);
+    mailLabel->setBuddy(mailText_);
     mailText_->setFocus();
 
     connect(okCommand_, &QPushButton::clicked, this, &OptionForm::accept);

@@ -117,17 +117,17 @@ TEST_F(ServerDialog, LayoutCaptionsAndFocusOrder)
               QStringList({"MailText", "CancelCommand", "OkCommand", "ApopCheck", "Pop3Text", "SmtpText", "MailText"}));
 }
 
-TEST_F(ServerDialog, AccessKeysFollowTheFocusOrder)
+TEST_F(ServerDialog, EachLabelsAccessKeyFocusesTheBoxItNames)
 {
     OptionForm *form = context.optionForm.show();
     QApplication::setActiveWindow(form);
     ASSERT_TRUE(QTest::qWaitForWindowActive(form));
-    // Each label's key goes to the next control in focus order that takes focus; the
-    // labels come last in that order, so it wraps round to the mail address box.
-    for (const Qt::Key key : {Qt::Key_S, Qt::Key_P, Qt::Key_M}) {
-        child<QLineEdit>(form, "SmtpText")->setFocus();
+    const std::pair<Qt::Key, const char *> keys[] = {
+        {Qt::Key_S, "SmtpText"}, {Qt::Key_P, "Pop3Text"}, {Qt::Key_M, "MailText"}};
+    for (const auto &[key, box] : keys) {
+        child<QCheckBox>(form, "ApopCheck")->setFocus();
         QTest::keyClick(form, key, Qt::AltModifier);
-        EXPECT_EQ(QApplication::focusWidget(), child<QLineEdit>(form, "MailText")) << key;
+        EXPECT_EQ(QApplication::focusWidget(), child<QLineEdit>(form, box)) << box;
     }
     QTest::keyClick(form, Qt::Key_A, Qt::AltModifier); // the box's own key clicks it, animated
     EXPECT_TRUE(QTest::qWaitFor([&] { return child<QCheckBox>(form, "ApopCheck")->isChecked(); }));
