@@ -94,6 +94,16 @@ public:
     std::int64_t bytes = 0;
 };
 
+QString silenceText(int timeoutMs)
+{
+    return QStringLiteral("サーバーが %1 秒間応答しませんでした。").arg(timeoutMs / 1000.0);
+}
+
+QString notPop3Text()
+{
+    return QStringLiteral("サーバーの応答が POP3 の形ではありません。");
+}
+
 QString connectFailureReason(const QAbstractSocket &socket, int timeoutMs)
 {
     switch (socket.error()) {
@@ -145,7 +155,7 @@ int Pop3Client::failTransport()
         return deadFailure_;
     switch (socket_->error()) {
     case QAbstractSocket::SocketTimeoutError:
-        return fail(kTimeout, QStringLiteral("サーバーが %1 秒間応答しませんでした。").arg(settings_.timeoutMs / 1000.0));
+        return fail(kTimeout, silenceText(settings_.timeoutMs));
     case QAbstractSocket::RemoteHostClosedError:
         return fail(kConnectionLost, QStringLiteral("サーバーが途中で接続を切りました。"));
     default:
@@ -190,7 +200,7 @@ bool Pop3Client::fillBuffer()
     // A TLS record may carry no application data, so one wake-up is not always enough.
     while (socket_->bytesAvailable() == 0) {
         if (deadline.hasExpired()) {
-            fail(kTimeout, QStringLiteral("サーバーが %1 秒間応答しませんでした。").arg(settings_.timeoutMs / 1000.0));
+            fail(kTimeout, silenceText(settings_.timeoutMs));
             return false;
         }
         if (!socket_->waitForReadyRead(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
@@ -223,7 +233,20 @@ int Pop3Client::readStatus(Status *status, std::string *text)
     *status = sink.result;
     *text = std::move(sink.text);
     if (*status == Status::Invalid)
-        return failReplyText(kProtocolError, QStringLiteral("サーバーの応答が POP3 の形ではありません。"), *text);
+        return failReplyText(kProtocolError, notPop3Text(), *text);
+    return 0;
+}
+
+int Pop3Client::readOk(int refusalCode, const QString &refusal, std::string *text)
+{
+    Status status;
+    std::string serverText;
+    if (const int result = readStatus(&status, &serverText); result < 0)
+        return result;
+    if (status != Status::Ok)
+        return failReplyText(refusalCode, refusal, serverText);
+    if (text)
+        *text = std::move(serverText);
     return 0;
 }
 
@@ -265,14 +288,28 @@ int Pop3Client::startTls()
                                  .arg(reasons.join(QStringLiteral("; "))));
 }
 
+int Pop3Client::switchToTls()
+{
+    if (!send("STLS\r\n"))
+        return failTransport();
+    if (const int result =
+            readOk(kTlsFailure, QStringLiteral("サーバーが暗号化（STLS）を断ったので、パスワードは送りませんでした。"));
+        result < 0)
+        return result;
+    // Anything the server sent before the handshake is not to be trusted.
+    begin_ = end_ = 0;
+    socket_->skip(socket_->bytesAvailable());
+    if (const int result = startTls(); result < 0)
+        return result;
+    return readCapabilities(&caps_); // asked again: the answer in the clear proves nothing
+}
+
 int Pop3Client::readGreeting(std::string *timestamp)
 {
-    Status status;
     std::string text;
-    if (const int result = readStatus(&status, &text); result < 0)
+    if (const int result = readOk(kProtocolError, QStringLiteral("サーバーが POP3 の挨拶をしませんでした。"), &text);
+        result < 0)
         return result;
-    if (status != Status::Ok)
-        return failReplyText(kProtocolError, QStringLiteral("サーバーが POP3 の挨拶をしませんでした。"), text);
     *timestamp = apopTimestamp(text);
     return 0;
 }
@@ -293,8 +330,6 @@ int Pop3Client::readCapabilities(Capabilities *caps)
 int Pop3Client::authenticate(const QString &user, bool apop, const std::string &timestamp)
 {
     const QByteArray userBytes = user.toUtf8();
-    Status status;
-    std::string text;
     if (apop) {
         if (timestamp.empty())
             return fail(kApopUnavailable, QStringLiteral("APOP を使う設定ですが、このサーバーは APOP に対応していません（挨拶にタイムスタンプがありません）。"));
@@ -305,30 +340,22 @@ int Pop3Client::authenticate(const QString &user, bool apop, const std::string &
     } else {
         if (!send("USER " + userBytes + "\r\n"))
             return failTransport();
-        if (const int result = readStatus(&status, &text); result < 0)
+        if (const int result = readOk(kLoginRejected, QStringLiteral("ログインできませんでした。ユーザーIDが受け付けられませんでした。"));
+            result < 0)
             return result;
-        if (status != Status::Ok)
-            return failReplyText(kLoginRejected, QStringLiteral("ログインできませんでした。ユーザーIDが受け付けられませんでした。"), text);
         if (!send("PASS " + password_ + "\r\n"))
             return failTransport();
     }
-    if (const int result = readStatus(&status, &text); result < 0)
-        return result;
-    if (status != Status::Ok)
-        return failReplyText(kLoginRejected, QStringLiteral("ログインできませんでした。ユーザーIDかパスワードが違います。"), text);
-    return 0;
+    return readOk(kLoginRejected, QStringLiteral("ログインできませんでした。ユーザーIDかパスワードが違います。"));
 }
 
 int Pop3Client::readStatAndList(bool pipelined)
 {
     if (!send(pipelined ? "STAT\r\nLIST\r\n" : "STAT\r\n"))
         return failTransport();
-    Status status;
     std::string text;
-    if (const int result = readStatus(&status, &text); result < 0)
+    if (const int result = readOk(kServerError, QStringLiteral("メールボックスの状態を聞けませんでした。"), &text); result < 0)
         return result;
-    if (status != Status::Ok)
-        return failReplyText(kServerError, QStringLiteral("メールボックスの状態を聞けませんでした。"), text);
     int count = -1;
     if (!parseNumber(firstWord(text), &count) || count < 0)
         return failReplyText(kProtocolError, QStringLiteral("サーバーが伝えたメッセージ数を読めませんでした。"), text);
@@ -384,20 +411,7 @@ int Pop3Client::login(const QString &user, const QString &password, bool apop)
     if (const int result = readCapabilities(&caps_); result < 0)
         return result;
     if (!socket_->isEncrypted() && caps_.stls) {
-        if (!send("STLS\r\n"))
-            return failTransport();
-        Status status;
-        std::string text;
-        if (const int result = readStatus(&status, &text); result < 0)
-            return result;
-        if (status != Status::Ok)
-            return failReplyText(kTlsFailure, QStringLiteral("サーバーが暗号化（STLS）を断ったので、パスワードは送りませんでした。"), text);
-        // Anything the server sent before the handshake is not to be trusted.
-        begin_ = end_ = 0;
-        socket_->skip(socket_->bytesAvailable());
-        if (const int result = startTls(); result < 0)
-            return result;
-        if (const int result = readCapabilities(&caps_); result < 0)
+        if (const int result = switchToTls(); result < 0)
             return result;
     }
     if (const int result = authenticate(user, apop, timestamp); result < 0)
@@ -454,7 +468,7 @@ int Pop3Client::readOneRetr()
     if (const int result = readReply(Shape::MultiLine, body); result < 0)
         return result;
     if (body.result == Status::Invalid)
-        return failReplyText(kProtocolError, QStringLiteral("サーバーの応答が POP3 の形ではありません。"), body.text);
+        return failReplyText(kProtocolError, notPop3Text(), body.text);
     if (body.result == Status::Err)
         return failReplyText(kServerError, QStringLiteral("メッセージ %1 を受け取れませんでした。").arg(message), body.text);
     lastBodySize_ = body.bytes;

@@ -62,7 +62,10 @@ private:
     bool fillBuffer();
     int readReply(Pop3ReplyParser::Shape shape, Pop3ReplyParser::Sink &sink);
     int readStatus(Pop3ReplyParser::Status *status, std::string *text);
+    // A one-line reply that must be "+OK"; "-ERR" fails with refusalCode and refusal.
+    int readOk(int refusalCode, const QString &refusal, std::string *text = nullptr);
     int startTls();
+    int switchToTls();
     int readGreeting(std::string *timestamp);
     int readCapabilities(Capabilities *caps);
     int authenticate(const QString &user, bool apop, const std::string &timestamp);
