@@ -111,22 +111,17 @@ std::size_t Pop3ReplyParser::feedBlock(std::string_view input, Sink &sink)
         state_ = State::InLine;
         return 0;
     case State::AfterDot:
-        if (input.front() == '\n') {
-            state_ = State::Done;
-            return 1;
-        }
-        if (input.front() == '\r') {
-            state_ = State::AfterDotCr;
-            return 1;
-        }
-        state_ = State::InLine;
-        return 0;
     case State::AfterDotCr:
         if (input.front() == '\n') {
             state_ = State::Done;
             return 1;
         }
-        sink.data("\r"); // ".\r" followed by more text: a stuffed line that holds a CR
+        if (state_ == State::AfterDot && input.front() == '\r') {
+            state_ = State::AfterDotCr;
+            return 1;
+        }
+        if (state_ == State::AfterDotCr)
+            sink.data("\r"); // ".\r" followed by more text: a stuffed line that holds a CR
         state_ = State::InLine;
         return 0;
     default: {
