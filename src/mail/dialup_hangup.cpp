@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include <csignal>
+#include <limits>
 #include <sys/types.h>
 
 using NmSettings = QMap<QString, QVariantMap>; // a{sa{sv}}
@@ -49,15 +50,22 @@ QVariant unwrapVariant(const QVariant &value)
     return value;
 }
 
+// A reply argument of the expected D-Bus signature as T; an empty T for anything else.
+template <typename T>
+T demarshalled(const QVariant &value, QLatin1String signature)
+{
+    if (!value.canConvert<QDBusArgument>())
+        return {};
+    const QDBusArgument argument = qvariant_cast<QDBusArgument>(value);
+    if (argument.currentSignature() != signature)
+        return {};
+    return qdbus_cast<T>(argument);
+}
+
 QStringList objectPaths(const QVariant &value)
 {
     QStringList paths;
-    if (!value.canConvert<QDBusArgument>())
-        return paths;
-    const QDBusArgument argument = qvariant_cast<QDBusArgument>(value);
-    if (argument.currentSignature() != QLatin1String("ao"))
-        return paths;
-    for (const QDBusObjectPath &path : qdbus_cast<QList<QDBusObjectPath>>(argument))
+    for (const QDBusObjectPath &path : demarshalled<QList<QDBusObjectPath>>(value, QLatin1String("ao")))
         paths << path.path();
     return paths;
 }
@@ -65,26 +73,6 @@ QStringList objectPaths(const QVariant &value)
 QString objectPath(const QVariant &value)
 {
     return value.canConvert<QDBusObjectPath>() ? qvariant_cast<QDBusObjectPath>(value).path() : QString();
-}
-
-QVariantMap properties(const QVariant &value)
-{
-    if (!value.canConvert<QDBusArgument>())
-        return {};
-    const QDBusArgument argument = qvariant_cast<QDBusArgument>(value);
-    if (argument.currentSignature() != QLatin1String("a{sv}"))
-        return {};
-    return qdbus_cast<QVariantMap>(argument);
-}
-
-NmSettings connectionSettings(const QVariant &value)
-{
-    if (!value.canConvert<QDBusArgument>())
-        return {};
-    const QDBusArgument argument = qvariant_cast<QDBusArgument>(value);
-    if (argument.currentSignature() != QLatin1String("a{sa{sv}}"))
-        return {};
-    return qdbus_cast<NmSettings>(argument);
 }
 
 bool isPppDaemon(pid_t pid)
@@ -95,7 +83,7 @@ bool isPppDaemon(pid_t pid)
     return comm.readLine(64).trimmed() == "pppd";
 }
 
-// The process a pid file names: its first line, a positive number, or 0.
+// The process a pid file names: its first line, a number above 1 (never init), or 0.
 pid_t pidFromFile(const QString &path)
 {
     QFile file(path);
@@ -133,8 +121,10 @@ void DialupHangup::hangUpNetworkManagerLinks(const QDeadlineTimer &deadline)
 
 bool DialupHangup::isDialup(const QString &activeConnection, const QDeadlineTimer &deadline)
 {
-    const QVariantMap active = properties(firstReplyArgument(
-        callWithin(bus_, deadline, activeConnection, kPropertiesInterface, QStringLiteral("GetAll"), {kActiveInterface})));
+    const auto active = demarshalled<QVariantMap>(
+        firstReplyArgument(callWithin(bus_, deadline, activeConnection, kPropertiesInterface, QStringLiteral("GetAll"),
+                                      {kActiveInterface})),
+        QLatin1String("a{sv}"));
     const QString type = unwrapVariant(active.value(QStringLiteral("Type"))).toString();
     static const QSet<QString> dialupTypes{QStringLiteral("gsm"), QStringLiteral("cdma"), QStringLiteral("pppoe"),
                                            QStringLiteral("adsl")};
@@ -146,9 +136,11 @@ bool DialupHangup::isDialup(const QString &activeConnection, const QDeadlineTime
     const QString settingsPath = objectPath(unwrapVariant(active.value(QStringLiteral("Connection"))));
     if (settingsPath.isEmpty())
         return false;
-    const NmSettings settings = connectionSettings(
-        firstReplyArgument(callWithin(bus_, deadline, settingsPath, QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
-                                      QStringLiteral("GetSettings"))));
+    const auto settings = demarshalled<NmSettings>(
+        firstReplyArgument(callWithin(bus_, deadline, settingsPath,
+                                      QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
+                                      QStringLiteral("GetSettings"))),
+        QLatin1String("a{sa{sv}}"));
     return unwrapVariant(settings.value(QStringLiteral("bluetooth")).value(QStringLiteral("type"))).toString()
         == QLatin1String("dun");
 }
