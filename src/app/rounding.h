@@ -5,27 +5,22 @@
 
 namespace kingyo {
 
-// Conversions to integers round to the nearest integer, ties to even.
-inline double roundHalfEven(double value) { return std::nearbyint(value); }
-
-// Rounds half to even and clamps into the 16-bit signed range instead of overflowing.
-inline std::int16_t toInt16(double value)
+// Rounds half to even (as every conversion to an integer does) and clamps into the
+// integer's range instead of overflowing; NaN gives 0.
+template <typename Integer>
+Integer roundClamped(double value)
 {
-    if (std::isnan(value)) return 0;
+    if (std::isnan(value))
+        return 0;
     const double r = std::nearbyint(value);
-    if (r <= std::numeric_limits<std::int16_t>::min()) return std::numeric_limits<std::int16_t>::min();
-    if (r >= std::numeric_limits<std::int16_t>::max()) return std::numeric_limits<std::int16_t>::max();
-    return static_cast<std::int16_t>(r);
+    if (r <= std::numeric_limits<Integer>::min())
+        return std::numeric_limits<Integer>::min();
+    if (r >= std::numeric_limits<Integer>::max())
+        return std::numeric_limits<Integer>::max();
+    return static_cast<Integer>(r);
 }
 
-// Rounds half to even and clamps into the 32-bit signed range.
-inline std::int32_t toInt32(double value)
-{
-    if (std::isnan(value)) return 0;
-    const double r = std::nearbyint(value);
-    if (r <= std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
-    if (r >= std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(r);
-}
+inline std::int16_t toInt16(double value) { return roundClamped<std::int16_t>(value); }
+inline std::int32_t toInt32(double value) { return roundClamped<std::int32_t>(value); }
 
 } // namespace kingyo
