@@ -3,34 +3,11 @@
 //   pop3_bench SERVER USER PASSWORD [CA_FILE]
 // Output: "<messages> messages, <bytes> bytes, <seconds> s, peak RSS growth <kB> kB".
 #include "mail/pop3_mail_library.h"
+#include "support/process_memory.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QRegularExpression>
 #include <cstdio>
-
-namespace {
-
-long long statusKilobytes(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpression pattern(QStringLiteral("^%1:\\s+(\\d+) kB").arg(QLatin1String(key)),
-                                     QRegularExpression::MultilineOption);
-    return pattern.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
-}
-
-// The peak from here on belongs to the retrieval, not to start-up.
-void resetPeakMemory()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    if (clearRefs.open(QIODevice::WriteOnly))
-        clearRefs.write("5");
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -46,8 +23,8 @@ int main(int argc, char **argv)
     library.initialize();
     library.setOption(1, 8192);
 
-    resetPeakMemory();
-    const long long rssBefore = statusKilobytes("VmRSS");
+    kingyo::test::resetPeakMemory(); // the peak from here on belongs to the retrieval
+    const long long rssBefore = kingyo::test::statusKilobytes("VmRSS");
     QElapsedTimer clock;
     clock.start();
     const int handle = library.connect(QString::fromLocal8Bit(argv[1]));
@@ -72,6 +49,6 @@ int main(int argc, char **argv)
     const double seconds = clock.nsecsElapsed() / 1e9;
     library.end();
     std::printf("%d messages, %lld bytes, %.3f s, peak RSS growth %lld kB\n", count, bytes, seconds,
-                statusKilobytes("VmHWM") - rssBefore);
+                kingyo::test::statusKilobytes("VmHWM") - rssBefore);
     return 0;
 }

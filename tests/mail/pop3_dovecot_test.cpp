@@ -1,10 +1,8 @@
-#include "mail/pop3_client.h"
-#include "mail/pop3_failure.h"
 #include "mail/pop3_mail_library.h"
+#include "pop3_login.h"
+#include "support/process_memory.h"
 #include "test_pop3_server.h"
 
-#include <QFile>
-#include <QRegularExpression>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -37,6 +35,12 @@ protected:
     }
 
     QString plainAddress() const { return serverField("127.0.0.1:{plain}"); }
+    // Logs the client in as user with the user's own password; see connectAndLogIn().
+    int logIn(Pop3Client &client, const QString &user, bool apop = false, const QString &field = {}) const
+    {
+        return test::connectAndLogIn(client, field.isEmpty() ? plainAddress() : field, user,
+                                     TestPop3Server::passwordOf(user), apop);
+    }
     QString serverField(const char *pattern) const
     {
         return QString::fromUtf8(pattern)
@@ -105,8 +109,7 @@ TEST_F(DovecotTest, StuffedDotsEightBitAndLongLinesArriveWhole)
                               QByteArray(200000, 'L') + "\r\n" + "end.\r\n.";
     server_.deliver(user, tricky + "\r\n");
     Pop3Client client(server_.trustingSettings());
-    ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(plainAddress())), 0);
-    ASSERT_EQ(client.login(user, TestPop3Server::passwordOf(user), false), 1) << client.errorText().toStdString();
+    ASSERT_EQ(logIn(client, user), 1) << client.errorText().toStdString();
     ASSERT_EQ(client.retrieve(1), 0) << client.errorText().toStdString();
     EXPECT_EQ(client.lastBodySize(), tricky.size() + 2);
     EXPECT_EQ(client.messageSize(1), tricky.size() + 2);
@@ -137,10 +140,8 @@ TEST_P(DovecotTransport, LogsInEncryptedAndFetches)
     const QByteArray only = message(1, 10);
     server_.deliver(user, only);
 
-    const QString field = serverField(c.field);
     Pop3Client client(server_.trustingSettings());
-    ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(field)), 0) << client.errorText().toStdString();
-    ASSERT_EQ(client.login(user, TestPop3Server::passwordOf(user), c.apop), 1) << client.errorText().toStdString();
+    ASSERT_EQ(logIn(client, user, c.apop, serverField(c.field)), 1) << client.errorText().toStdString();
     EXPECT_TRUE(client.usesTls()) << "STLS was offered, or the port was POP3S";
     ASSERT_EQ(client.retrieve(1), 0);
     EXPECT_EQ(client.lastBodySize(), only.size());
@@ -225,16 +226,6 @@ TEST_P(DovecotUntrusted, CertificateIsRefusedBeforeAnyPassword)
 
 INSTANTIATE_TEST_SUITE_P(Pop3, DovecotUntrusted, ::testing::Values("127.0.0.1:{plain}", "pop3s://127.0.0.1:{tls}"));
 
-std::int64_t statusKilobytes(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpression pattern(QStringLiteral("^%1:\\s+(\\d+) kB").arg(QLatin1String(key)),
-                                     QRegularExpression::MultilineOption);
-    return pattern.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
-}
-
 TEST_F(DovecotTest, FiftyMegabyteMessageIsCountedNotKept)
 {
     const QString user = QStringLiteral("dave");
@@ -250,15 +241,11 @@ TEST_F(DovecotTest, FiftyMegabyteMessageIsCountedNotKept)
     const std::int64_t expected = 16 + std::int64_t{kMegabytes} * megabyte.size();
 
     Pop3Client client(server_.trustingSettings());
-    ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(plainAddress())), 0);
-    ASSERT_EQ(client.login(user, TestPop3Server::passwordOf(user), false), 1) << client.errorText().toStdString();
-    // Resets the peak to the present size, so the peak below belongs to the fetch.
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    ASSERT_TRUE(clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1);
-    clearRefs.close();
-    const std::int64_t before = statusKilobytes("VmRSS");
+    ASSERT_EQ(logIn(client, user), 1) << client.errorText().toStdString();
+    ASSERT_TRUE(test::resetPeakMemory()); // the peak below belongs to the fetch
+    const std::int64_t before = test::statusKilobytes("VmRSS");
     ASSERT_EQ(client.retrieve(1), 0) << client.errorText().toStdString();
-    const std::int64_t growth = statusKilobytes("VmHWM") - before;
+    const std::int64_t growth = test::statusKilobytes("VmHWM") - before;
     EXPECT_EQ(client.lastBodySize(), expected);
     if (KINGYO_MEMORY_IS_MEASURABLE) {
         EXPECT_LT(growth, 16 * 1024) << "kB of peak memory growth for a 50 MB message";
@@ -277,8 +264,7 @@ TEST_F(DovecotTest, MessagesCanBeFetchedOutOfOrderAndLeftInFlight)
     Pop3Settings settings = server_.trustingSettings();
     settings.pipelineWindow = 8;
     Pop3Client client(settings);
-    ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(plainAddress())), 0);
-    ASSERT_EQ(client.login(user, TestPop3Server::passwordOf(user), false), 200);
+    ASSERT_EQ(logIn(client, user), 200) << client.errorText().toStdString();
     for (const int k : {1, 2, 3, 7, 5, 5, 200, 100, 101}) {
         ASSERT_EQ(client.retrieve(k), 0) << k;
         EXPECT_EQ(client.lastBodySize(), messages[k - 1].size()) << k;

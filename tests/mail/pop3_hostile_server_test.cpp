@@ -1,7 +1,6 @@
 #include "fake_pop3_server.h"
-#include "mail/pop3_client.h"
-#include "mail/pop3_failure.h"
 #include "mail/pop3_mail_library.h"
+#include "pop3_login.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,12 +27,10 @@ Pop3Settings settingsFor(const FakePop3Server &server, int timeoutMs = kNormalTi
     return settings;
 }
 
-// Connects to the fake server and logs in; the result of login().
+// Connects to the fake server and logs in as "kingyo"; see connectAndLogIn().
 int loginTo(Pop3Client &client, const FakePop3Server &server, bool apop = false)
 {
-    if (client.connectTo(*parsePop3ServerAddress(server.address())) != 0)
-        return 1; // never a login result: the test fails on it
-    return client.login(QStringLiteral("kingyo"), kPassword, apop);
+    return test::connectAndLogIn(client, server.address(), QStringLiteral("kingyo"), kPassword, apop);
 }
 
 struct FailedLoginCase {
@@ -191,10 +188,10 @@ TEST(Pop3HostileServer, ApopSendsTheDigestOfTimestampAndPassword)
     FakePop3Server server(QStringLiteral("apop_rfc_example"));
     {
         Pop3Client client(settingsFor(server));
-        ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(server.address())), 0);
         // The example of RFC 1939; its printed digest is wrong, this one is
         // MD5("<1896.697170952@dbc.mindspring.com>tanstaaf") from another MD5.
-        EXPECT_EQ(client.login(QStringLiteral("mrose"), QStringLiteral("tanstaaf"), true), 0);
+        EXPECT_EQ(test::connectAndLogIn(client, server.address(), QStringLiteral("mrose"), QStringLiteral("tanstaaf"), true),
+                  0);
     }
     const QByteArray received = server.received();
     EXPECT_TRUE(received.contains("APOP mrose 3bb2a25fc1387c60fe0f855905965be0\r\n")) << received.toStdString();
@@ -222,8 +219,8 @@ TEST(Pop3HostileServer, CredentialsWithLineBreaksAreNeverSent)
     FakePop3Server server(QStringLiteral("bare_server"));
     {
         Pop3Client client(settingsFor(server));
-        ASSERT_EQ(client.connectTo(*parsePop3ServerAddress(server.address())), 0);
-        EXPECT_EQ(client.login(QStringLiteral("kingyo"), QStringLiteral("x\r\nDELE 1"), false), kUnsafeCredentials);
+        EXPECT_EQ(test::connectAndLogIn(client, server.address(), QStringLiteral("kingyo"), QStringLiteral("x\r\nDELE 1")),
+                  kUnsafeCredentials);
     }
     EXPECT_FALSE(server.received().contains("DELE"));
 }
