@@ -131,8 +131,9 @@ TEST_F(ControlPanelTest, LoadsWithItsCaptionSizeAndButtons)
         EXPECT_EQ(button->objectName(), QStringLiteral("Command%1").arg(number));
         EXPECT_EQ(button->text(), QString::fromUtf8(want.caption));
         EXPECT_EQ(button->geometry(), scale.toPixels(want.place)) << number;
-        if (want.face.isValid())
+        if (want.face.isValid()) {
             EXPECT_EQ(faceColour(button), want.face) << number;
+        }
     }
 }
 
@@ -174,8 +175,9 @@ TEST_F(ControlPanelTest, OpensBelowTheBowl)
 {
     ControlPanel *panel = openPanel();
     // 300 px = 4500 twips, less 100 = 4400 twips = 293.3 px; 200 px = 3000 twips, plus 1600 = 306.7 px.
-    if (scale.perPixelX == 15 && scale.perPixelY == 15)
+    if (scale.perPixelX == 15 && scale.perPixelY == 15) {
         EXPECT_EQ(panel->pos(), QPoint(293, 307));
+    }
     EXPECT_EQ(panel->pos(), panelPositionBelow(QPoint(300, 200), scale));
     EXPECT_EQ(bowl->pos(), QPoint(300, 200)); // the round trip puts the bowl back where it was
 }
@@ -186,8 +188,9 @@ TEST_F(ControlPanelTest, MovingThePanelTakesTheBowlAlong)
     panel->move(500, 600);
     EXPECT_TRUE(eventually([&] { return panel->pos() == QPoint(500, 600); })) << "at " << text(panel->pos());
     EXPECT_TRUE(eventually([&] { return bowl->pos() == bowlPositionAbove(QPoint(500, 600), scale); })) << "at " << text(bowl->pos());
-    if (scale.perPixelX == 15 && scale.perPixelY == 15)
+    if (scale.perPixelX == 15 && scale.perPixelY == 15) {
         EXPECT_EQ(bowl->pos(), QPoint(507, 493)); // +100 and -1600 twips
+    }
 }
 
 TEST_F(ControlPanelTest, TheBowlMovedByAnythingElseIsPutBack)
