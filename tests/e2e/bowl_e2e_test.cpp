@@ -1,80 +1,15 @@
-#include "x11_client.h"
+#include "e2e_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <functional>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace kingyo::e2e {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// Polls until the condition holds or the time is up; true when it held.
-bool waitUntil(std::chrono::milliseconds limit, const std::function<bool()> &condition)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-// The real kingyo, started in a folder of its own and stopped by its pid.
-class KingyoProcess {
-public:
-    KingyoProcess()
-    {
-        char folder[] = "/tmp/kingyo-e2e.XXXXXX";
-        folder_ = ::mkdtemp(folder);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (::chdir(folder_.c_str()) != 0)
-                ::_exit(127);
-            const int log = ::open("kingyo.log", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(log, STDOUT_FILENO);
-            ::dup2(log, STDERR_FILENO);
-            ::execl(KINGYO_BINARY, KINGYO_BINARY, static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-    }
-
-    ~KingyoProcess()
-    {
-        if (pid_ > 0 && !exitStatus_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        std::filesystem::remove_all(folder_);
-    }
-
-    // The exit status, or -1 while it runs.
-    int exitStatus() { return exited() ? *exitStatus_ : -1; }
-
-    bool exited()
-    {
-        int status = 0;
-        if (!exitStatus_ && ::waitpid(pid_, &status, WNOHANG) == pid_)
-            exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return exitStatus_.has_value();
-    }
-
-private:
-    std::string folder_;
-    pid_t pid_ = -1;
-    std::optional<int> exitStatus_;
-};
 
 bool onScreen(const Geometry &window, const Geometry &screen)
 {
@@ -89,34 +24,8 @@ bool shapeContains(const std::vector<xcb_rectangle_t> &shape, int x, int y)
     });
 }
 
-// The bowl is kingyo's 100 x 100 window; settings dialogs may open beside it.
-xcb_window_t findBowl(X11Client &x11, KingyoProcess &kingyo)
-{
-    xcb_window_t bowl = XCB_NONE;
-    waitUntil(5s, [&] {
-        for (const xcb_window_t window : x11.windowsOfClass("kingyo")) {
-            const Geometry g = x11.geometry(window);
-            if (g.width == 100 && g.height == 100) {
-                bowl = window;
-                return true;
-            }
-        }
-        return kingyo.exited();
-    });
-    return bowl;
-}
-
-// Drives the real pointer through xdotool (XTest), as a user's mouse would.
-void xdotool(const std::string &arguments)
-{
-    const std::string command = "xdotool " + arguments;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-std::string at(const Geometry &bowl, int x, int y)
-{
-    return "mousemove " + std::to_string(bowl.x + x) + " " + std::to_string(bowl.y + y);
-}
+// The pointer on a spot of the bowl, counted from its top-left corner.
+std::string at(const Geometry &bowl, int x, int y) { return mouseAt(bowl.x + x, bowl.y + y); }
 
 TEST(BowlOnTheDesktop, ShapedTopmostOutsideTheTaskbarAndKeptOnScreen)
 {

@@ -131,6 +131,17 @@ std::string X11Client::title(xcb_window_t window)
                        xcb_get_property_value_length(r.get()));
 }
 
+FrameExtents X11Client::frameExtents(xcb_window_t window)
+{
+    auto r = reply(xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window, atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 0, 4),
+        nullptr));
+    if (!r || r->format != 32 || xcb_get_property_value_length(r.get()) != 16)
+        return {};
+    const auto *values = static_cast<const std::uint32_t *>(xcb_get_property_value(r.get()));
+    return {int(values[0]), int(values[1]), int(values[2]), int(values[3])};
+}
+
 void X11Client::requestClose(xcb_window_t window)
 {
     xcb_client_message_event_t message = {};

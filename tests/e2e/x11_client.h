@@ -27,6 +27,14 @@ struct Geometry {
     int height = 0;
 };
 
+// The window manager's frame around a client window (_NET_FRAME_EXTENTS).
+struct FrameExtents {
+    int left = 0;
+    int right = 0;
+    int top = 0;
+    int bottom = 0;
+};
+
 // A plain X client that asks the server about other clients' windows, as a window
 // manager or a desktop tool would.
 class X11Client {
@@ -49,6 +57,7 @@ public:
     bool isShaped(xcb_window_t window);
     std::vector<std::string> netWmState(xcb_window_t window);
     std::string title(xcb_window_t window); // _NET_WM_NAME, UTF-8
+    FrameExtents frameExtents(xcb_window_t window); // all 0 without a frame
     // Asks the window's client to close it, as a window manager's close button does.
     void requestClose(xcb_window_t window);
     // Asks (through the window manager) to move the window's top-left corner.
