@@ -3,19 +3,16 @@
 # from start to a mapped bowl against a bare Qt window (10 runs, under Xvfb with
 # openbox), and the idle cost over 60 s beside its peers.
 # Usage: bench/bowl_figures.sh BUILD_DIR   (configured with -DKINGYO_BENCH=ON)
-# kingyo runs from a copy in a scratch folder with complete settings, so no settings
-# dialog opens and the build's own settings stay untouched.
+# kingyo runs from a copy with complete settings (bench/kingyo_copy.sh).
 set -euo pipefail
 build=$(realpath "${1:?usage: $0 BUILD_DIR}")
 source_dir=$(realpath "$(dirname "$0")/..")
 cmake --build "$build" --target kingyo region_cache_bench bare_window start_to_map bare_timers >/dev/null
 
+source "$source_dir/bench/kingyo_copy.sh"
 scratch=$(mktemp -d /tmp/kingyo-figures.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
-cp "$build/kingyo" "$scratch/"
-mkdir -m 0700 "$scratch/★MailData"
-printf 'SMTP=127.0.0.1\r\nPOP3=127.0.0.1\r\nMAIL=fish@localhost\r\nAPOP=0\r\n' >"$scratch/vbmail.ini"
-printf '[EXEINI]\r\nNAME=fish\r\nNAME2=bowl\r\nNAME3=1\r\n' >"$scratch/★MailData/iniIdPass.ini"
+kingyo_copy "$scratch" "$build/kingyo"
 cd "$scratch"
 
 echo "== Region cache, all eight frames"

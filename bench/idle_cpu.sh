@@ -2,10 +2,19 @@
 # Idle cost side by side: runs each program in one private X server (Xvfb with openbox)
 # for SECONDS after a short settling time, then prints its share of one core and its
 # resident memory. CPU time is summed over the program's threads.
-# Usage: bench/idle_cpu.sh SECONDS 'name=command args' ...
+# Usage: bench/idle_cpu.sh [--then 'COMMAND'] SECONDS 'name=command args' ...
+# Each command runs through bash, one after another a moment apart, so it may set
+# things up first ("xdotool mousemove 200 200 && cd DIR && exec ./kingyo"); the
+# program measured is the one it ends by exec-ing. --then runs COMMAND on the display
+# once all have settled, before the measurement; the run stops if it fails.
 # Example: bench/idle_cpu.sh 60 "kingyo=build/kingyo" "bare=build/bench/bare_timers" \
 #            "xpenguins=xpenguins" "oneko=/usr/games/oneko"
 set -euo pipefail
+then_command=
+if [[ ${1:-} == --then ]]; then
+  then_command=$2
+  shift 2
+fi
 seconds=$1
 shift
 source "$(dirname "$0")/../scripts/virtual-display.sh"
@@ -24,12 +33,17 @@ finish() {
 trap finish EXIT
 
 start_virtual_display
-for spec in "$@"; do
-  names+=("${spec%%=*}")
-  ${spec#*=} >/dev/null 2>&1 &
+for entry in "$@"; do
+  names+=("${entry%%=*}")
+  bash -c "exec ${entry#*=}" >/dev/null 2>&1 &
   pids+=($!)
+  sleep 1.5
 done
-sleep 3
+sleep 1.5
+if [[ -n $then_command ]]; then
+  bash -c "$then_command" || { echo "failed: $then_command" >&2; exit 1; }
+  sleep 2
+fi
 
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%d", s }'; }
 declare -A before
