@@ -5,7 +5,7 @@
 # Usage: bench/idle_cpu.sh [--then 'COMMAND'] SECONDS 'name=command args' ...
 # Each command runs through bash, one after another a moment apart, so it may set
 # things up first ("xdotool mousemove 200 200 && cd DIR && exec ./kingyo"); the
-# program measured is the one it ends by exec-ing. --then runs COMMAND on the display
+# program measured is the command itself, or the one it ends by exec-ing. --then runs COMMAND on the display
 # once all have settled, before the measurement; the run stops if it fails.
 # Example: bench/idle_cpu.sh 60 "kingyo=build/kingyo" "bare=build/bench/bare_timers" \
 #            "xpenguins=xpenguins" "oneko=/usr/games/oneko"
@@ -35,13 +35,13 @@ trap finish EXIT
 start_virtual_display
 for entry in "$@"; do
   names+=("${entry%%=*}")
-  bash -c "exec ${entry#*=}" >/dev/null 2>&1 &
+  bash -c "${entry#*=}" >/dev/null 2>&1 & # bash runs a lone command in its own place
   pids+=($!)
   sleep 1.5
 done
 sleep 1.5
 if [[ -n $then_command ]]; then
-  bash -c "$then_command" || { echo "failed: $then_command" >&2; exit 1; }
+  bash -c "$then_command" >/dev/null || { echo "failed: $then_command" >&2; exit 1; }
   sleep 2
 fi
 
