@@ -1,7 +1,7 @@
 #include "app/app_context.h"
 #include "app/application.h"
 #include "fish/bowl_window.h"
-#include "fish/swim_fakes.h"
+#include "support/fakes.h"
 #include "mail/recording_mail_library.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "fish/bowl_tick.h"
-#include "fish/swim_fakes.h"
+#include "support/fakes.h"
 
 #include <gtest/gtest.h>
 #include <vector>

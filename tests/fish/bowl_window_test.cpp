@@ -2,7 +2,7 @@
 #include "app/application.h"
 #include "fish/bowl_window.h"
 #include "fish/pixel_region.h"
-#include "fish/swim_fakes.h"
+#include "support/fakes.h"
 #include "panel/control_panel.h"
 
 #include <QApplication>

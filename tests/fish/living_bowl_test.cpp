@@ -1,7 +1,7 @@
 #include "fish/living_bowl.h"
 
 #include "fish/water_box.h"
-#include "swim_fakes.h"
+#include "support/fakes.h"
 
 #include <QLabel>
 #include <QTimer>

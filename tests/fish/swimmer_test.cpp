@@ -1,6 +1,6 @@
 #include "fish/swimmer.h"
 
-#include "swim_fakes.h"
+#include "support/fakes.h"
 
 #include <gtest/gtest.h>
 

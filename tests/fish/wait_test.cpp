@@ -1,7 +1,7 @@
 #include "fish/wait.h"
 
 #include "app/clock.h"
-#include "swim_fakes.h"
+#include "support/fakes.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

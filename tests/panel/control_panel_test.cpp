@@ -1,7 +1,6 @@
 #include "panel/control_panel.h"
 
 #include "app/app_context.h"
-#include "app/clock.h"
 #include "app/random_source.h"
 #include "app/twips.h"
 #include "fish/bowl_window.h"
@@ -9,6 +8,7 @@
 #include "fish/water_box.h"
 #include "panel/control_panel_pin.h"
 #include "panel/set_form.h"
+#include "support/fakes.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -25,15 +25,6 @@
 
 namespace kingyo {
 namespace {
-
-// Stands still unless given a step, which each reading then adds (waits pass at once).
-class FakeClock final : public Clock {
-public:
-    int localSecond() const override { return 0; }
-    std::chrono::steady_clock::time_point now() const override { return time += step; }
-    mutable std::chrono::steady_clock::time_point time{};
-    std::chrono::milliseconds step{0};
-};
 
 // Opened URLs land here instead of in a browser.
 class UrlRecorder : public QObject {
@@ -97,7 +88,7 @@ protected:
         return panel;
     }
 
-    FakeClock clock;
+    testing::SteppingClock clock; // stands still unless the test moves it
     SystemRandom random;
     AppContext context;
     std::unique_ptr<BowlWindow> bowl;
@@ -200,7 +191,7 @@ TEST_F(ControlPanelTest, TheBowlMovedByAnythingElseIsPutBack)
     EXPECT_TRUE(eventually([&] { return bowl->pos() == home; })) << "at " << text(bowl->pos());
     bowl->move(10, 10);
     EXPECT_TRUE(eventually([&] { return bowl->pos() == home; })) << "at " << text(bowl->pos());
-    clock.time += std::chrono::seconds(1);
+    clock.advance(std::chrono::seconds(1));
     bowl->move(10, 10); // the same push a second later is undone again
     EXPECT_TRUE(eventually([&] { return bowl->pos() == home; })) << "at " << text(bowl->pos());
 }
@@ -231,7 +222,7 @@ TEST_F(ControlPanelTest, TheFeedButtonPlaysTheFeedingScene)
     const int restingTop = waterBox->y();
     int topDuringScene = restingTop;
     QTimer::singleShot(0, [&] { topDuringScene = waterBox->y(); }); // runs inside the scene's first wait
-    clock.step = std::chrono::seconds(1);
+    clock.setStride(std::chrono::seconds(1));
     panel->command(1)->click();
     EXPECT_LT(topDuringScene, restingTop) << "the water box was not lifted";
     EXPECT_EQ(waterBox->y(), restingTop);

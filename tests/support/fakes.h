@@ -30,10 +30,12 @@ private:
 };
 
 // A wall-clock second set by the test, and a monotonic time that moves by a fixed
-// stride each time it is read.
+// stride each time it is read (not at all with no stride) and when the test says so.
 class SteppingClock final : public Clock {
 public:
     explicit SteppingClock(std::chrono::nanoseconds stride = {}) : stride_(stride) {}
+    void setStride(std::chrono::nanoseconds stride) { stride_ = stride; }
+    void advance(std::chrono::nanoseconds by) { now_ += by; }
     int second = 0;
     int localSecond() const override { return second; }
     std::chrono::steady_clock::time_point now() const override
