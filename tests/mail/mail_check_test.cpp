@@ -167,6 +167,12 @@ struct HangUpCase {
     int authenticateResult;
 };
 
+// Names the case in test listings.
+void PrintTo(const HangUpCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class MailCheckHangUpTest : public MailCheckTest, public ::testing::WithParamInterface<HangUpCase> {};
 
 TEST_P(MailCheckHangUpTest, TheOptionHangsUpAfterTheNoticeWhateverTheResult)
