@@ -13,6 +13,12 @@ struct Picture {
     int height;
 };
 
+// Names the case in test listings.
+void PrintTo(const Picture &p, std::ostream *out)
+{
+    *out << p.path;
+}
+
 const Picture kPictures[] = {
     {":/assets/bowl/frame0.png", 100, 100},
     {":/assets/bowl/frame1.png", 100, 100},

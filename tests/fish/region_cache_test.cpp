@@ -111,6 +111,13 @@ struct RandomFrameCase {
     int blobs;
 };
 
+// Names the case in test listings.
+void PrintTo(const RandomFrameCase &c, std::ostream *out)
+{
+    *out << "seed " << c.seed << ", " << c.size.width() << "x" << c.size.height() << ", " << c.colours << " colours, "
+         << c.blobs << " blobs";
+}
+
 const RandomFrameCase kRandomFrames[] = {
     {1, {100, 100}, 2, 5},  {2, {100, 100}, 2, 40}, {3, {100, 100}, 3, 120}, {4, {100, 100}, 4, 400},
     {5, {100, 100}, 4, 0},  {6, {37, 64}, 3, 30},   {7, {100, 20}, 2, 25},   {8, {1, 1}, 2, 1},

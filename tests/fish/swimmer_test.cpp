@@ -37,6 +37,12 @@ struct WallCase {
     std::array<std::int16_t, 9> after; // for -1, 0, 1, 2, 3, 4, 5, 6, 7
 };
 
+// Names the case in test listings.
+void PrintTo(const WallCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 // Each row places the fish so that the named walls are touched and lists the course
 // the wall test leaves for every course it met.
 const WallCase kWallCases[] = {
