@@ -10,12 +10,12 @@
 #include "mail/msg_form.h"
 #include "mail/pop3_mail_library.h"
 #include "panel/control_panel.h"
+#include "panel/form_layout.h"
 #include "panel/id_pass_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -119,7 +119,7 @@ int runApplication(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/icon/kingyo.png")));
+    QApplication::setWindowIcon(form::programIcon()); // message boxes show it too
     SystemRandom random;
     SystemClock clock;
     AppContext context;

@@ -2,9 +2,9 @@
 
 #include "app/twips.h"
 #include "mail/mail_check.h"
+#include "panel/form_layout.h"
 
 #include <QGuiApplication>
-#include <QIcon>
 #include <QLineEdit>
 #include <QScreen>
 
@@ -22,14 +22,9 @@ QLineEdit *addTextBox(QWidget *form, const char *name, const TwipsRect &place, c
 
 } // namespace
 
-MsgForm::MsgForm(AppContext &, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint
-                          | Qt::MSWindowsFixedSizeDialogHint)
+MsgForm::MsgForm(AppContext &, QWidget *parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("MsgForm"));
-    setWindowTitle(QStringLiteral("新着お知らせ"));
-    setWindowIcon(QIcon(QStringLiteral(":/assets/icon/kingyo.png")));
+    form::setUpTitleBar(this, "MsgForm", QStringLiteral("新着お知らせ"), Qt::WindowStaysOnTopHint);
     const TwipsScale scale = TwipsScale::of(nullptr);
     setFixedSize(scale.toPixels(3630, 270));
 

@@ -6,11 +6,11 @@
 #include "mail/dialup_hangup.h"
 #include "mail/mail_check_windows.h"
 #include "panel/control_panel_pin.h"
+#include "panel/form_layout.h"
 #include "panel/set_form.h"
 
 #include <QDesktopServices>
 #include <QEvent>
-#include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
@@ -49,15 +49,9 @@ QString faceStyle(const char *face)
 
 } // namespace
 
-ControlPanel::ControlPanel(AppContext &context, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint
-                          | Qt::MSWindowsFixedSizeDialogHint),
-      context_(context)
+ControlPanel::ControlPanel(AppContext &context, QWidget *parent) : QWidget(parent), context_(context)
 {
-    setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QStringLiteral("Brimble屋さん"));
-    setWindowIcon(QIcon(QStringLiteral(":/assets/icon/kingyo.png")));
+    form::setUpTitleBar(this, "Form2", QStringLiteral("Brimble屋さん"), Qt::WindowStaysOnTopHint);
     const TwipsScale scale = TwipsScale::of(nullptr);
     setFixedSize(scale.toPixels(kClientWidth, kClientHeight));
     QFont small = font();

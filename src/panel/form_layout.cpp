@@ -21,14 +21,21 @@ QFont layoutFont()
     return font;
 }
 
-void setUpWindow(QWidget *window, const char *objectName, const QString &caption, const TwipsScale &scale,
-                 float widthTwips, float heightTwips, Qt::WindowFlags extraFlags)
+QIcon programIcon() { return QIcon(QStringLiteral(":/assets/icon/kingyo.png")); }
+
+void setUpTitleBar(QWidget *window, const char *objectName, const QString &caption, Qt::WindowFlags extraFlags)
 {
     window->setObjectName(QString::fromUtf8(objectName));
     window->setWindowTitle(caption);
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | extraFlags);
-    window->setWindowIcon(QIcon(QStringLiteral(":/assets/icon/kingyo.png")));
+    window->setWindowIcon(programIcon());
+}
+
+void setUpWindow(QWidget *window, const char *objectName, const QString &caption, const TwipsScale &scale,
+                 float widthTwips, float heightTwips, Qt::WindowFlags extraFlags)
+{
+    setUpTitleBar(window, objectName, caption, extraFlags);
     window->setFont(layoutFont());
     window->setFixedSize(scale.toPixels(widthTwips, heightTwips));
 }

@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 
@@ -18,8 +19,15 @@ inline QColor blue() { return fromBgr(0x00FF0000); }
 // their labels; where it is missing the system's usual face stands in.
 QFont layoutFont();
 
-// A fixed-size window with title bar, close and minimize buttons (no maximize), the
-// fish icon, the layout font and a client area given in twips.
+// The program's fish icon.
+QIcon programIcon();
+
+// A window with title bar, close and minimize buttons (no maximize) and the fish icon;
+// extraFlags adds others, such as staying on top.
+void setUpTitleBar(QWidget *window, const char *objectName, const QString &caption, Qt::WindowFlags extraFlags = {});
+
+// A fixed-size window as setUpTitleBar makes it, with the layout font and a client area
+// given in twips.
 void setUpWindow(QWidget *window, const char *objectName, const QString &caption, const TwipsScale &scale,
                  float widthTwips, float heightTwips, Qt::WindowFlags extraFlags = {});
 
