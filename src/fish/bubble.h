@@ -17,7 +17,6 @@ public:
 
     const TwipsRect &rect() const { return rect_; }
     bool isVisible() const { return visible_; }
-    void setRect(const TwipsRect &rect) { rect_ = rect; }
 
 private:
     // Image4 starts out of sight, right of the box, and hidden.

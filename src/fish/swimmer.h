@@ -65,7 +65,6 @@ public:
 
     void setDirection(std::int16_t direction) { direction_ = direction; }
     void setFrameToggle(std::int16_t toggle) { frameToggle_ = toggle; }
-    void setLastSecond(std::int16_t second) { lastSecond_ = second; }
     void setBody(const TwipsRect &body) { body_ = body; }
 
 private:
