@@ -63,8 +63,6 @@ void drainSignalPipe()
 
 ProgramLifetime::ProgramLifetime(AppContext &context, QObject *parent) : QObject(parent), context_(context) {}
 
-ProgramLifetime::~ProgramLifetime() = default;
-
 void ProgramLifetime::watch(BowlWindow &bowl)
 {
     connect(&bowl, &BowlWindow::unloadRequested, this, &ProgramLifetime::unload);

@@ -20,7 +20,6 @@ class ProgramLifetime : public QObject {
     Q_OBJECT
 public:
     explicit ProgramLifetime(AppContext &context, QObject *parent = nullptr);
-    ~ProgramLifetime() override;
 
     // Routes the bowl's close and right press, the session's end and the
     // termination signals here.
