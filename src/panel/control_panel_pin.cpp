@@ -47,11 +47,8 @@ void BowlPin::placeBowl()
     if (!bowl_)
         return;
     const QPoint target = bowlPositionAbove(panel_->pos(), scale_);
-    if (bowl_->pos() == target)
-        return;
-    placing_ = true;
-    bowl_->move(target);
-    placing_ = false;
+    if (bowl_->pos() != target)
+        bowl_->move(target); // its move event finds the bowl in place
 }
 
 bool BowlPin::eventFilter(QObject *watched, QEvent *event)
@@ -60,7 +57,7 @@ bool BowlPin::eventFilter(QObject *watched, QEvent *event)
         if (watched == panel_) {
             lastPutBackFrom_.reset();
             placeBowl();
-        } else if (watched == bowl_ && !placing_) {
+        } else if (watched == bowl_) {
             bowlMoved();
         }
     }

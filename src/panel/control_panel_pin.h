@@ -44,7 +44,6 @@ private:
     // again at once, something (a window manager) refuses the place: do not fight.
     std::optional<QPoint> lastPutBackFrom_;
     std::chrono::steady_clock::time_point lastPutBackAt_;
-    bool placing_ = false;
 };
 
 } // namespace kingyo
