@@ -1,8 +1,8 @@
 #include "app/app_context.h"
 #include "app/application.h"
 #include "fish/bowl_window.h"
-#include "support/fakes.h"
 #include "mail/recording_mail_library.h"
+#include "support/fakes.h"
 
 #include <QApplication>
 #include <QMouseEvent>

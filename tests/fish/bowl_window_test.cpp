@@ -2,8 +2,8 @@
 #include "app/application.h"
 #include "fish/bowl_window.h"
 #include "fish/pixel_region.h"
-#include "support/fakes.h"
 #include "panel/control_panel.h"
+#include "support/fakes.h"
 
 #include <QApplication>
 #include <QCursor>
