@@ -147,9 +147,9 @@ int main(int argc, char **argv)
     std::printf("%-12s %10s %10s %10s  (ms from start to mapped window, %d runs)\n", "program", "median", "fastest",
                 "slowest", runs);
     for (int i = 2; i < argc; ++i) {
-        const std::string spec = argv[i];
-        const std::string name = spec.substr(0, spec.find('='));
-        const std::string command = spec.substr(spec.find('=') + 1);
+        const std::string entry = argv[i];
+        const std::string name = entry.substr(0, entry.find('='));
+        const std::string command = entry.substr(entry.find('=') + 1);
         std::vector<double> times;
         for (int run = 0; run < runs; ++run) {
             const auto started = Clock::now();
