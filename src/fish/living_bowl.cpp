@@ -150,10 +150,6 @@ void LivingBowl::placeInBox(QWidget *widget, const TwipsRect &rect) const
     widget->move(host_.scale.toPixelsX(rect.left), host_.scale.toPixelsY(rect.top));
 }
 
-void LivingBowl::showFish(FishFrame frame)
-{
-    const auto &frames = frame.facing == Facing::Left ? leftFrames_ : rightFrames_;
-    showPicture(fish_, frames[frame.index == 1 ? 1 : 0]);
-}
+void LivingBowl::showFish(FishFrame frame) { showPicture(fish_, pickFrame(leftFrames_, rightFrames_, frame)); }
 
 } // namespace kingyo

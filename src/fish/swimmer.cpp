@@ -20,11 +20,7 @@ std::int16_t normalised(std::int16_t direction) { return direction >= 1 && direc
 
 } // namespace
 
-TwipSize FishFrameSizes::of(FishFrame frame) const
-{
-    const auto &sizes = frame.facing == Facing::Left ? left : right;
-    return sizes[frame.index == 1 ? 1 : 0];
-}
+TwipSize FishFrameSizes::of(FishFrame frame) const { return pickFrame(left, right, frame); }
 
 Swimmer::Swimmer(RandomSource &random, const Clock &clock, FishFrameSizes frames, TwipSize box)
     : random_(random), clock_(clock), frames_(frames), box_(box)

@@ -25,6 +25,14 @@ struct FishFrame {
     bool operator==(const FishFrame &) const = default;
 };
 
+// What a frame picks from a pair facing left and a pair facing right; any index but 1
+// reads as 0.
+template <class T>
+const T &pickFrame(const std::array<T, 2> &left, const std::array<T, 2> &right, FishFrame frame)
+{
+    return (frame.facing == Facing::Left ? left : right)[frame.index == 1 ? 1 : 0];
+}
+
 // The twip size each fish picture gives Image1 when it is assigned.
 struct FishFrameSizes {
     std::array<TwipSize, 2> left;
