@@ -10,12 +10,12 @@
 #include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
 #include "panel/set_form.h"
+#include "support/maildir.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -24,7 +24,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 
 using namespace kingyo;
 
@@ -43,22 +42,13 @@ bool pop3Server(const QString &action, const QString &dir, bool plain)
 void fillMailbox(const QString &serverDir, int count, int size)
 {
     const QString maildir = serverDir + QStringLiteral("/home/") + kUser + QStringLiteral("/Maildir");
-    const QFileInfo owner(maildir);
     QByteArray line = "kingyo fish bowl water bubble food mail server pop3 swim the a of and more words\r\n";
     for (int n = 0; n < count; ++n) {
         QByteArray message = "From: bench@example.jp\r\nSubject: message " + QByteArray::number(n) + "\r\n\r\n";
         while (message.size() < size - line.size())
             message += line;
-        const QString name = QStringLiteral("1700000000.%1.bench").arg(n, 6, 10, QChar(u'0'));
-        const QString temporary = maildir + QStringLiteral("/tmp/") + name;
-        QFile file(temporary);
-        if (!file.open(QIODevice::WriteOnly))
+        if (!test::deliverToMaildir(maildir, QStringLiteral("1700000000.%1.bench").arg(n, 6, 10, QChar(u'0')), message))
             return;
-        file.write(message);
-        file.close();
-        if (::getuid() == 0 && ::chown(QFile::encodeName(temporary).constData(), owner.ownerId(), owner.groupId()) != 0)
-            return;
-        QFile::rename(temporary, maildir + QStringLiteral("/new/") + name);
     }
 }
 

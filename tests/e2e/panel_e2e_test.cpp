@@ -1,8 +1,7 @@
 #include "e2e_support.h"
+#include "support/maildir.h"
 
 #include <QByteArray>
-#include <QFile>
-#include <QFileInfo>
 #include <QSettings>
 #include <gtest/gtest.h>
 
@@ -41,17 +40,8 @@ struct PlainPop3Server {
     static void deliver(const QString &user, int count)
     {
         for (int k = 1; k <= count; ++k) {
-            const QString name = QStringLiteral("%1.%2.kingyo-e2e").arg(::getpid()).arg(k);
-            const QString temporary = maildir(user) + QStringLiteral("/tmp/") + name;
-            QFile file(temporary);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write("Subject: " + QByteArray::number(k) + "\r\n\r\nbody\r\n");
-            file.close();
-            const QFileInfo owner(maildir(user)); // Dovecot reads mail as the mailbox's owner
-            if (::getuid() == 0) {
-                ASSERT_EQ(::chown(QFile::encodeName(temporary).constData(), owner.ownerId(), owner.groupId()), 0);
-            }
-            ASSERT_TRUE(QFile::rename(temporary, maildir(user) + QStringLiteral("/new/") + name));
+            ASSERT_TRUE(test::deliverToMaildir(maildir(user), QStringLiteral("%1.%2.kingyo-e2e").arg(::getpid()).arg(k),
+                                               "Subject: " + QByteArray::number(k) + "\r\n\r\nbody\r\n"));
         }
     }
 

@@ -1,8 +1,9 @@
 #include "test_pop3_server.h"
 
+#include "support/maildir.h"
+
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -77,18 +78,7 @@ void TestPop3Server::deliver(const QString &user,
 {
     static std::atomic<int> serial = 0;
     const QString name = QStringLiteral("%1.%2_%3.kingyo-test").arg(time(nullptr)).arg(getpid()).arg(serial++, 8, 10, QChar(u'0'));
-    const QString temporary = maildir(user) + QStringLiteral("/tmp/") + name;
-    {
-        QFile file(temporary);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << temporary.toStdString();
-        writer([&file](const QByteArray &bytes) { file.write(bytes); });
-    }
-    // Dovecot reads the mailboxes as their owner, not as whoever runs the tests.
-    const QFileInfo owner(maildir(user));
-    if (getuid() == 0) {
-        ASSERT_EQ(::chown(QFile::encodeName(temporary).constData(), owner.ownerId(), owner.groupId()), 0);
-    }
-    ASSERT_TRUE(QFile::rename(temporary, maildir(user) + QStringLiteral("/new/") + name));
+    ASSERT_TRUE(deliverToMaildir(maildir(user), name, writer)) << "delivery to " << maildir(user).toStdString();
 }
 
 void TestPop3Server::deliver(const QString &user, const QByteArray &message) const
