@@ -353,15 +353,29 @@ int Pop3Client::readStatAndList(bool pipelined)
 {
     if (!send(pipelined ? "STAT\r\nLIST\r\n" : "STAT\r\n"))
         return failTransport();
+    const int count = readStat();
+    if (count < 0)
+        return count;
+    if (!pipelined && !send("LIST\r\n"))
+        return failTransport();
+    if (const int result = readList(count); result < 0)
+        return result;
+    return count;
+}
+
+int Pop3Client::readStat()
+{
     std::string text;
     if (const int result = readOk(kServerError, QStringLiteral("メールボックスの状態を聞けませんでした。"), &text); result < 0)
         return result;
     int count = -1;
     if (!parseNumber(firstWord(text), &count) || count < 0)
         return failReplyText(kProtocolError, QStringLiteral("サーバーが伝えたメッセージ数を読めませんでした。"), text);
+    return count;
+}
 
-    if (!pipelined && !send("LIST\r\n"))
-        return failTransport();
+int Pop3Client::readList(int count)
+{
     sizes_.clear();
     bool tooMany = false;
     LineSink list([&](std::string_view line) {
@@ -386,7 +400,7 @@ int Pop3Client::readStatAndList(bool pipelined)
                                         .arg(count)
                                         .arg(tooMany ? QStringLiteral("%1 件より多い").arg(count)
                                                      : QStringLiteral("%1 件").arg(sizes_.size())));
-    return count;
+    return 0;
 }
 
 int Pop3Client::login(const QString &user, const QString &password, bool apop)

@@ -70,6 +70,8 @@ private:
     int readCapabilities(Capabilities *caps);
     int authenticate(const QString &user, bool apop, const std::string &timestamp);
     int readStatAndList(bool pipelined);
+    int readStat();          // the message count, or a failure
+    int readList(int count); // fills sizes_; the list must hold exactly count messages
     int readOneRetr();
     void queueRetrievals(int message);
 
