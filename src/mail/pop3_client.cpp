@@ -166,13 +166,14 @@ int Pop3Client::failTransport()
 QString Pop3Client::sanitizedServerText(std::string_view text) const
 {
     QString clean = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // Before blanking control characters, which would hide a password holding a tab.
+    const QString password = QString::fromUtf8(password_);
+    if (!password.isEmpty())
+        clean.replace(password, QStringLiteral("***"));
     for (QChar &c : clean) {
         if (!c.isPrint())
             c = u' ';
     }
-    const QString password = QString::fromUtf8(password_);
-    if (!password.isEmpty())
-        clean.replace(password, QStringLiteral("***"));
     clean = clean.simplified();
     if (clean.size() > kMaxServerText)
         clean = clean.left(kMaxServerText) + u'…';

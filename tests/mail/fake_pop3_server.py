@@ -195,6 +195,17 @@ def hostile_error_text(s):
     s.stall()
 
 
+def echoes_password(s):
+    s.send(b"+OK ready\r\n")
+    s.line()
+    s.send(b"-ERR\r\n")  # CAPA
+    s.line()
+    s.send(b"+OK\r\n")   # USER
+    password = s.line()[len(b"PASS "):]
+    s.send(b"-ERR wrong password: " + password + b"\r\n")
+    s.stall()
+
+
 def pipelined(s):
     def retr(number):
         s.send(b"+OK\r\n" + str(number).encode() * 10 + b"\r\n.\r\n")
@@ -206,7 +217,7 @@ SCENARIOS = {f.__name__: f for f in [
     stall_after_greeting, stall_mid_message, cut_mid_message, huge_line, garbage_sizes, negative_count,
     garbage_count, count_beyond_list, list_beyond_count, stls_refused, stls_then_garbage, stls_injected,
     no_ok_greeting, err_greeting, bare_server, apop_plain_greeting, apop_rfc_example, hostile_error_text,
-    pipelined]}
+    echoes_password, pipelined]}
 
 
 def main():

@@ -214,6 +214,20 @@ TEST(Pop3HostileServer, ServerTextIsCleanedBoundedAndHidesThePassword)
     library.close(handle);
 }
 
+TEST(Pop3HostileServer, AnEchoedPasswordWithATabIsHiddenToo)
+{
+    FakePop3Server server(QStringLiteral("echoes_password"));
+    const QString password = QStringLiteral("tab\there-9");
+    Pop3MailLibrary library(settingsFor(server));
+    const int handle = library.connect(server.address());
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(library.authenticate(handle, QStringLiteral("kingyo"), password, false), kLoginRejected);
+    const std::string text = library.lastError().toStdString();
+    EXPECT_THAT(text, HasSubstr("wrong password"));
+    EXPECT_THAT(text, Not(HasSubstr("here-9"))) << "the password shows, its tab made a space";
+    library.close(handle);
+}
+
 TEST(Pop3HostileServer, CredentialsWithLineBreaksAreNeverSent)
 {
     FakePop3Server server(QStringLiteral("bare_server"));
