@@ -184,24 +184,24 @@ def apop_rfc_example(s):
             listing=b"+OK\r\n.\r\n")
 
 
-def hostile_error_text(s):
+def until_password(s):
+    """Greets, knows no CAPA, takes any user; returns the PASS line that follows."""
     s.send(b"+OK ready\r\n")
     s.line()
     s.send(b"-ERR\r\n")  # CAPA
     s.line()
     s.send(b"+OK\r\n")   # USER
-    s.line()
+    return s.line()
+
+
+def hostile_error_text(s):
+    until_password(s)
     s.send(b"-ERR bad\x1b[31m\x07 password: open-sesame-9 " + b"z" * 2000 + b"\r\n")
     s.stall()
 
 
 def echoes_password(s):
-    s.send(b"+OK ready\r\n")
-    s.line()
-    s.send(b"-ERR\r\n")  # CAPA
-    s.line()
-    s.send(b"+OK\r\n")   # USER
-    password = s.line()[len(b"PASS "):]
+    password = until_password(s)[len(b"PASS "):]
     s.send(b"-ERR wrong password: " + password + b"\r\n")
     s.stall()
 
