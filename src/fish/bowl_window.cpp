@@ -77,7 +77,10 @@ void BowlWindow::Timer1_Timer()
     TwipsRect window = pixelsToTwips(QRect(pos(), QSize()), scale_);
     window.width = kBowlPictureTwips;
     window.height = kBowlPictureTwips;
-    const TwipsRect screen = pixelsToTwips(QGuiApplication::primaryScreen()->geometry(), scale_);
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return; // no screen connected at the moment: nothing to keep the bowl on
+    const TwipsRect screen = pixelsToTwips(primary->geometry(), scale_);
     const BowlStep step = tick_.tick(window, screen);
     move(scale_.toPixelsX(step.left), scale_.toPixelsY(step.top));
     setMask(shapes_[step.slot]);

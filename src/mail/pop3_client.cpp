@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <functional>
+#include <limits>
 
 namespace kingyo {
 
@@ -93,6 +94,19 @@ public:
     void data(std::string_view chunk) override { bytes += static_cast<std::int64_t>(chunk.size()); }
     std::int64_t bytes = 0;
 };
+
+// How far a message may run past the size LIST gave for it (dot-stuffing and line
+// ends may differ a little) before the server counts as streaming without end.
+std::int64_t bodyByteBudget(std::int64_t listedSize)
+{
+    constexpr std::int64_t kSlack = 1 << 20;
+    constexpr std::int64_t kUnknownSize = std::int64_t{1} << 30;
+    if (listedSize < 0)
+        return kUnknownSize;
+    if (listedSize > (std::numeric_limits<std::int64_t>::max() - kSlack) / 2)
+        return std::numeric_limits<std::int64_t>::max();
+    return 2 * listedSize + kSlack;
+}
 
 QString silenceText(int timeoutMs)
 {
@@ -214,15 +228,19 @@ bool Pop3Client::fillBuffer()
     return true;
 }
 
-int Pop3Client::readReply(Shape shape, Pop3ReplyParser::Sink &sink)
+int Pop3Client::readReply(Shape shape, Pop3ReplyParser::Sink &sink, std::int64_t byteBudget)
 {
     parser_.start(shape);
     for (;;) {
         if (begin_ == end_ && !fillBuffer())
             return failTransport();
-        begin_ += parser_.feed(std::string_view(buffer_.data() + begin_, end_ - begin_), sink);
+        const std::size_t used = parser_.feed(std::string_view(buffer_.data() + begin_, end_ - begin_), sink);
+        begin_ += used;
         if (parser_.complete())
             return 0;
+        byteBudget -= static_cast<std::int64_t>(used);
+        if (byteBudget < 0)
+            return fail(kProtocolError, QStringLiteral("サーバーの応答が伝えられた大きさをはるかに超えて続くので、受信をやめました。"));
     }
 }
 
@@ -480,7 +498,7 @@ int Pop3Client::readOneRetr()
     const int message = inFlight_.front();
     inFlight_.pop_front();
     CountingSink body;
-    if (const int result = readReply(Shape::MultiLine, body); result < 0)
+    if (const int result = readReply(Shape::MultiLine, body, bodyByteBudget(sizes_[static_cast<std::size_t>(message) - 1])); result < 0)
         return result;
     if (body.result == Status::Invalid)
         return failReplyText(kProtocolError, notPop3Text(), body.text);

@@ -26,6 +26,7 @@ struct Pop3Settings {
 // failure the session is dead and every later call returns that failure again.
 class Pop3Client {
 public:
+    static constexpr std::int64_t kReplyByteBudget = 64 << 20; // status lines, CAPA, LIST
     explicit Pop3Client(Pop3Settings settings);
     ~Pop3Client();
     Pop3Client(const Pop3Client &) = delete;
@@ -60,7 +61,10 @@ private:
 
     bool send(const QByteArray &commands);
     bool fillBuffer();
-    int readReply(Pop3ReplyParser::Shape shape, Pop3ReplyParser::Sink &sink);
+    // Fails the session once a reply runs past byteBudget bytes, so a server that
+    // streams without end cannot hold the check for longer than its claim allows.
+    int readReply(Pop3ReplyParser::Shape shape, Pop3ReplyParser::Sink &sink,
+                  std::int64_t byteBudget = kReplyByteBudget);
     int readStatus(Pop3ReplyParser::Status *status, std::string *text);
     // A one-line reply that must be "+OK"; "-ERR" fails with refusalCode and refusal.
     int readOk(int refusalCode, const QString &refusal, std::string *text = nullptr);

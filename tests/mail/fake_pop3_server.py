@@ -105,6 +105,18 @@ def cut_mid_message(s):
     s.serve(retr=retr)
 
 
+def endless_message(s):
+    # LIST claims 1000 bytes; the message never ends.
+    def retr(_):
+        try:
+            s.send(b"+OK\r\n")
+            while True:
+                s.send(body_of(64 * 1024))
+        except OSError:
+            return "stop"
+    s.serve(retr=retr)
+
+
 def huge_line(s):
     # A 1 MB greeting and a 1 MB line in a body: both read through, neither held.
     def retr(_):
@@ -214,7 +226,7 @@ def pipelined(s):
 
 
 SCENARIOS = {f.__name__: f for f in [
-    stall_after_greeting, stall_mid_message, cut_mid_message, huge_line, garbage_sizes, negative_count,
+    stall_after_greeting, stall_mid_message, cut_mid_message, endless_message, huge_line, garbage_sizes, negative_count,
     garbage_count, count_beyond_list, list_beyond_count, stls_refused, stls_then_garbage, stls_injected,
     no_ok_greeting, err_greeting, bare_server, apop_plain_greeting, apop_rfc_example, hostile_error_text,
     echoes_password, pipelined]}

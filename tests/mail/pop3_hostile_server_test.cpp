@@ -103,6 +103,16 @@ TEST(Pop3HostileServer, ConnectionCutInsideAMessageIsReported)
     EXPECT_THAT(client.errorText().toStdString(), HasSubstr("接続を切りました"));
 }
 
+TEST(Pop3HostileServer, AMessageThatNeverEndsIsCutOffNearItsListedSize)
+{
+    FakePop3Server server(QStringLiteral("endless_message"));
+    Pop3Client client(settingsFor(server));
+    ASSERT_EQ(loginTo(client, server), 1);
+    EXPECT_EQ(client.retrieve(1), kProtocolError);
+    EXPECT_THAT(client.errorText().toStdString(), HasSubstr("受信をやめました"));
+    EXPECT_EQ(client.retrieve(1), kProtocolError); // the session is over
+}
+
 TEST(Pop3HostileServer, MegabyteLinesAreReadThrough)
 {
     FakePop3Server server(QStringLiteral("huge_line"));
