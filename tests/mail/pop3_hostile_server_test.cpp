@@ -85,33 +85,39 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedLoginCase{"list_beyond_count", false, kProtocolError, "合いません", true}),
     [](const auto &info) { return std::string(info.param.scenario); });
 
-TEST(Pop3HostileServer, StallInsideAMessageTimesOut)
+struct FailedMessageCase {
+    const char *scenario;
+    int expected;
+    const char *textPart;
+};
+
+void PrintTo(const FailedMessageCase &c, std::ostream *out)
 {
-    FakePop3Server server(QStringLiteral("stall_mid_message"));
+    *out << c.scenario;
+}
+
+class FailedMessage : public ::testing::TestWithParam<FailedMessageCase> {};
+
+// A message that stalls, is cut or never ends fails with its own code and words,
+// and the session is over from then on.
+TEST_P(FailedMessage, EndsTheSessionWithItsOwnCode)
+{
+    const FailedMessageCase &c = GetParam();
+    FakePop3Server server(QString::fromLatin1(c.scenario));
     Pop3Client client(settingsFor(server, kShortTimeoutMs));
     ASSERT_EQ(loginTo(client, server), 1);
-    EXPECT_EQ(client.retrieve(1), kTimeout);
-    EXPECT_EQ(client.messageSize(1), kTimeout);
+    EXPECT_EQ(client.retrieve(1), c.expected);
+    EXPECT_THAT(client.errorText().toStdString(), HasSubstr(c.textPart));
+    EXPECT_EQ(client.retrieve(1), c.expected);
+    EXPECT_EQ(client.messageSize(1), c.expected);
 }
 
-TEST(Pop3HostileServer, ConnectionCutInsideAMessageIsReported)
-{
-    FakePop3Server server(QStringLiteral("cut_mid_message"));
-    Pop3Client client(settingsFor(server));
-    ASSERT_EQ(loginTo(client, server), 1);
-    EXPECT_EQ(client.retrieve(1), kConnectionLost);
-    EXPECT_THAT(client.errorText().toStdString(), HasSubstr("接続を切りました"));
-}
-
-TEST(Pop3HostileServer, AMessageThatNeverEndsIsCutOffNearItsListedSize)
-{
-    FakePop3Server server(QStringLiteral("endless_message"));
-    Pop3Client client(settingsFor(server));
-    ASSERT_EQ(loginTo(client, server), 1);
-    EXPECT_EQ(client.retrieve(1), kProtocolError);
-    EXPECT_THAT(client.errorText().toStdString(), HasSubstr("受信をやめました"));
-    EXPECT_EQ(client.retrieve(1), kProtocolError); // the session is over
-}
+INSTANTIATE_TEST_SUITE_P(
+    Pop3HostileServer, FailedMessage,
+    ::testing::Values(FailedMessageCase{"stall_mid_message", kTimeout, "応答しませんでした"},
+                      FailedMessageCase{"cut_mid_message", kConnectionLost, "接続を切りました"},
+                      FailedMessageCase{"endless_message", kProtocolError, "受信をやめました"}),
+    [](const auto &info) { return std::string(info.param.scenario); });
 
 TEST(Pop3HostileServer, MegabyteLinesAreReadThrough)
 {
