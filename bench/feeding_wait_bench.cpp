@@ -1,8 +1,8 @@
 // CPU cost of the feeding scene: the scene with Wait (a nested event loop that sleeps
 // until its timer) against the same scene with a wait that spins on processEvents.
 // Real time is about 2.6 s per scene for both; compare the CPU column.
-#include "app/clock.h"
-#include "app/random_source.h"
+#include "base/clock.h"
+#include "base/random_source.h"
 #include "fish/feeding_scene.h"
 #include "fish/living_bowl.h"
 #include "fish/wait.h"

@@ -2,10 +2,10 @@
 // on loopback holding COUNT messages of SIZE bytes (default 2,000 x 20 KB), over
 // plain POP3 and over STLS. Prints the median and the fastest of RUNS checks.
 //   mail_check_bench [COUNT SIZE RUNS]
-#include "app/account_file.h"
-#include "app/app_context.h"
-#include "app/clock.h"
-#include "mail/msg_form.h"
+#include "settings/account_file.h"
+#include "app/program.h"
+#include "base/clock.h"
+#include "panel/msg_form.h"
 #include "mail/pop3_mail_library.h"
 #include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
@@ -69,13 +69,13 @@ Result measure(const QString &serverDir, int runs)
     QTemporaryDir programDir;
     QDir(programDir.path()).mkdir(QStringLiteral("★MailData"));
     SystemClock clock;
-    AppContext context;
-    context.paths.programDir = programDir.path();
+    Program context;
+    context.settings.setPaths(AppPaths{programDir.path()});
     context.clock = &clock;
     context.mail = &library;
-    context.state.pop3Server = QStringLiteral("127.0.0.1:%1").arg(port);
-    writeAccount(context.paths, {kUser, kUser + QStringLiteral("-pass-1")}, true);
-    installWindowFactories(context);
+    context.settings.state().pop3Server = QStringLiteral("127.0.0.1:%1").arg(port);
+    writeAccount(context.settings.paths(), {kUser, kUser + QStringLiteral("-pass-1")}, true);
+    wireWindows(context);
     library.initialize();
     library.setOption(1, 8192);
     ControlPanel *panel = context.controlPanel.show();

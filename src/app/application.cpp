@@ -1,17 +1,16 @@
 #include "app/application.h"
 
-#include "app/app_context.h"
-#include "app/clock.h"
-#include "app/random_source.h"
+#include "app/program.h"
 #include "app/startup_settings.h"
+#include "base/clock.h"
+#include "base/random_source.h"
 #include "fish/bowl_window.h"
 #include "mail/dialup_hangup.h"
-#include "mail/mail_library.h"
-#include "mail/msg_form.h"
 #include "mail/pop3_mail_library.h"
 #include "panel/control_panel.h"
 #include "panel/form_layout.h"
 #include "panel/id_pass_form.h"
+#include "panel/msg_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
 
@@ -61,7 +60,7 @@ void drainSignalPipe()
 
 } // namespace
 
-ProgramLifetime::ProgramLifetime(AppContext &context, QObject *parent) : QObject(parent), context_(context) {}
+ProgramLifetime::ProgramLifetime(Program &program, QObject *parent) : QObject(parent), program_(program) {}
 
 void ProgramLifetime::watch(BowlWindow &bowl)
 {
@@ -87,8 +86,8 @@ void ProgramLifetime::unload()
 {
     if (ended_)
         return;
-    if (context_.mail)
-        context_.mail->end();
+    if (program_.mail)
+        program_.mail->end();
     endNow();
 }
 
@@ -104,13 +103,13 @@ void ProgramLifetime::endNow()
     QCoreApplication::exit(0);
 }
 
-void discardWindows(AppContext &context)
+void discardWindows(Program &program)
 {
-    context.msgForm.discard();
-    context.optionForm.discard();
-    context.idPassForm.discard();
-    context.setForm.discard();
-    context.controlPanel.discard();
+    program.msgForm.discard();
+    program.optionForm.discard();
+    program.idPassForm.discard();
+    program.setForm.discard();
+    program.controlPanel.discard();
 }
 
 int runApplication(int argc, char **argv)
@@ -120,25 +119,25 @@ int runApplication(int argc, char **argv)
     QApplication::setWindowIcon(form::programIcon()); // message boxes show it too
     SystemRandom random;
     SystemClock clock;
-    AppContext context;
-    context.paths = AppPaths::forRunningProgram();
-    context.random = &random;
-    context.clock = &clock;
+    Program program;
+    program.settings.setPaths(AppPaths::forRunningProgram());
+    program.random = &random;
+    program.clock = &clock;
     Pop3MailLibrary mail;
-    context.mail = &mail;
+    program.mail = &mail;
     DialupHangup hangup(QDBusConnection::systemBus());
-    context.hangup = &hangup;
-    installWindowFactories(context);
+    program.hangup = &hangup;
+    wireWindows(program);
 
-    BowlWindow bowl(context);
-    context.bowl = &bowl;
-    ProgramLifetime lifetime(context);
+    BowlWindow bowl(random, clock);
+    wireBowl(program, bowl);
+    ProgramLifetime lifetime(program);
     lifetime.watch(bowl);
-    loadSettingsAtStartup(context);
+    loadSettingsAtStartup(program);
     bowl.show();
 
     const int exitCode = QApplication::exec();
-    discardWindows(context);
+    discardWindows(program);
     return exitCode;
 }
 

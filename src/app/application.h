@@ -5,7 +5,7 @@ class QSocketNotifier;
 
 namespace kingyo {
 
-struct AppContext;
+struct Program;
 class BowlWindow;
 
 // Starts kingyo: the bowl window, its timers and the settings; returns the exit code.
@@ -19,7 +19,7 @@ int runApplication(int argc, char **argv);
 class ProgramLifetime : public QObject {
     Q_OBJECT
 public:
-    explicit ProgramLifetime(AppContext &context, QObject *parent = nullptr);
+    explicit ProgramLifetime(Program &program, QObject *parent = nullptr);
 
     // Routes the bowl's close and right press, the session's end and the
     // termination signals here.
@@ -32,12 +32,12 @@ public:
 private:
     void watchTerminationSignals();
 
-    AppContext &context_;
+    Program &program_;
     QSocketNotifier *signalNotifier_ = nullptr;
     bool ended_ = false;
 };
 
 // Deletes every window the holders keep, without their close handling.
-void discardWindows(AppContext &context);
+void discardWindows(Program &program);
 
 } // namespace kingyo

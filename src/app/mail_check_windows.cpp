@@ -1,27 +1,25 @@
-#include "mail/mail_check_windows.h"
+#include "app/mail_check_windows.h"
 
-#include "app/app_context.h"
+#include "app/program.h"
 #include "mail/dialup_hangup.h"
-#include "mail/msg_form.h"
 #include "panel/id_pass_form.h"
-#include "panel/set_form.h"
+#include "panel/msg_form.h"
 
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QMessageBox>
 
 namespace kingyo {
 
-Account MailCheckWindows::readAccount() { return kingyo::readAccount(context_.paths); }
+Account MailCheckWindows::readAccount() { return program_.settings.accountForCheck(); }
 
 void MailCheckWindows::fillAccountDialog(const Account &account)
 {
-    IdPassForm *dialog = context_.idPassForm.get();
+    IdPassForm *dialog = program_.idPassForm.get();
     dialog->idText()->setText(account.userId);
     dialog->passText()->setText(account.password);
 }
 
-void MailCheckWindows::showAccountDialog() { context_.idPassForm.show(); }
+void MailCheckWindows::showAccountDialog() { program_.idPassForm.show(); }
 
 void MailCheckWindows::showError(const QString &text)
 {
@@ -32,22 +30,22 @@ void MailCheckWindows::showError(const QString &text)
     box.exec();
 }
 
-void MailCheckWindows::showNotice(int count) { context_.msgForm.show()->showResult(count); }
+void MailCheckWindows::showNotice(int count) { program_.msgForm.show()->showResult(count); }
 
-bool MailCheckWindows::hangUpAfterCheck() { return context_.setForm.get()->check1()->isChecked(); }
+bool MailCheckWindows::hangUpAfterCheck() { return program_.settings.hangUpAfterCheck(); }
 
 void MailCheckWindows::hangUp()
 {
-    if (context_.hangup)
-        context_.hangup->hangUpAll();
+    if (program_.hangup)
+        program_.hangup->hangUpAll();
 }
 
-void runMailCheck(AppContext &context)
+void runMailCheck(Program &program)
 {
-    if (!context.mail)
+    if (!program.mail)
         return;
-    MailCheckWindows windows(context);
-    MailCheck(context.state, *context.mail, windows).run();
+    MailCheckWindows windows(program);
+    MailCheck(program.settings.state(), *program.mail, windows).run();
 }
 
 } // namespace kingyo

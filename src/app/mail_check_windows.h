@@ -3,14 +3,14 @@
 
 namespace kingyo {
 
-struct AppContext;
+struct Program;
 
-// The mail check's surroundings in the running program: the account file, the
+// The mail check's surroundings in the running program: the account to use, the
 // account dialog, the "エラー" box, the notice window, the settings window's
 // hang-up option and the hang-up routine.
 class MailCheckWindows final : public MailCheckSurroundings {
 public:
-    explicit MailCheckWindows(AppContext &context) : context_(context) {}
+    explicit MailCheckWindows(Program &program) : program_(program) {}
 
     Account readAccount() override;
     void fillAccountDialog(const Account &account) override;
@@ -21,10 +21,10 @@ public:
     void hangUp() override;
 
 private:
-    AppContext &context_;
+    Program &program_;
 };
 
 // One mail check as the panel's "受信" runs it. Without a mail library it does nothing.
-void runMailCheck(AppContext &context);
+void runMailCheck(Program &program);
 
 } // namespace kingyo

@@ -1,20 +1,65 @@
-#include "app/app_context.h"
+#include "app/program.h"
 
-#include "mail/msg_form.h"
+#include "app/mail_check_windows.h"
+#include "fish/bowl_window.h"
+#include "mail/dialup_hangup.h"
 #include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
+#include "panel/msg_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
 
-namespace kingyo {
+#include <QDesktopServices>
+#include <QUrl>
 
-void installWindowFactories(AppContext &context)
+namespace kingyo {
+namespace {
+
+void hangUp(Program &program)
 {
-    context.controlPanel.setFactory([&context] { return new ControlPanel(context); });
-    context.setForm.setFactory([&context] { return new SetForm(context); });
-    context.idPassForm.setFactory([&context] { return new IdPassForm(context); });
-    context.optionForm.setFactory([&context] { return new OptionForm(context); });
-    context.msgForm.setFactory([&context] { return new MsgForm(context); });
+    if (program.hangup)
+        program.hangup->hangUpAll();
+}
+
+ControlPanel *makeControlPanel(Program &program)
+{
+    auto *panel = new ControlPanel(program.bowl, *program.clock);
+    QObject::connect(panel, &ControlPanel::feedRequested, panel, [&program] {
+        if (program.bowl)
+            program.bowl->living().playFeedingScene();
+    });
+    QObject::connect(panel, &ControlPanel::mailCheckRequested, panel, [&program] { runMailCheck(program); });
+    QObject::connect(panel, &ControlPanel::settingsRequested, panel, [&program] { program.setForm.show(); });
+    QObject::connect(panel, &ControlPanel::homePageRequested, panel, [] {
+        QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePage))); // false, and nothing else, without a browser
+    });
+    QObject::connect(panel, &ControlPanel::hangUpRequested, panel, [&program] { hangUp(program); });
+    return panel;
+}
+
+SetForm *makeSetForm(Program &program)
+{
+    auto *form = new SetForm(program.settings);
+    QObject::connect(form, &SetForm::accountDialogRequested, form, [&program] { program.idPassForm.show(); });
+    QObject::connect(form, &SetForm::serverDialogRequested, form, [&program] { program.optionForm.show(); });
+    return form;
+}
+
+} // namespace
+
+void wireWindows(Program &program)
+{
+    program.controlPanel.setFactory([&program] { return makeControlPanel(program); });
+    program.setForm.setFactory([&program] { return makeSetForm(program); });
+    program.idPassForm.setFactory([&program] { return new IdPassForm(program.settings); });
+    program.optionForm.setFactory([&program] { return new OptionForm(program.settings); });
+    program.msgForm.setFactory([] { return new MsgForm; });
+}
+
+void wireBowl(Program &program, BowlWindow &bowl)
+{
+    program.bowl = &bowl;
+    QObject::connect(&bowl, &BowlWindow::panelRequested, &bowl, [&program] { program.controlPanel.show(); });
 }
 
 } // namespace kingyo

@@ -1,7 +1,6 @@
 #pragma once
-#include "app/app_paths.h"
-#include "app/shared_state.h"
 #include "app/window_holder.h"
+#include "settings/settings_model.h"
 
 namespace kingyo {
 
@@ -16,11 +15,14 @@ class DialupHangup;
 class RandomSource;
 class Clock;
 
-// Everything the windows share for the whole run: the settings in memory, where the
-// files are, the services behind them, and the one instance of each window.
-struct AppContext {
-    SharedState state;
-    AppPaths paths;
+// The page the panel's HP button offers.
+inline constexpr const char *kHomePage = "https://github.com/kingyo-desktop/kingyo";
+
+// The running program: its live settings, the services behind them, and the one
+// instance of each window. Only this floor knows every window; the windows say what the
+// user asked for with signals, and wireWindows() connects them here.
+struct Program {
+    SettingsModel settings;
 
     RandomSource *random = nullptr;
     Clock *clock = nullptr;
@@ -35,7 +37,9 @@ struct AppContext {
     WindowHolder<MsgForm> msgForm;
 };
 
-// Teaches each holder how to create its window from this context.
-void installWindowFactories(AppContext &context);
+// Teaches each holder how to create its window and connects what the window asks for.
+void wireWindows(Program &program);
+// Connects the bowl's requests; the bowl is made at start-up, outside the holders.
+void wireBowl(Program &program, BowlWindow &bowl);
 
 } // namespace kingyo

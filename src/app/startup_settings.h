@@ -2,12 +2,12 @@
 
 namespace kingyo {
 
-struct AppContext;
+struct Program;
 
-// The settings part of start-up, before the bowl first shows: the hang-up option into
-// the settings window's box (only for 0 or 1), the server file into the shared state,
+// The settings part of start-up, before the bowl first shows: the hang-up option (only
+// for 0 or 1) and the server file into the live settings,
 // the mail library started, and the server or account dialog opened when its
 // settings are incomplete.
-void loadSettingsAtStartup(AppContext &context);
+void loadSettingsAtStartup(Program &program);
 
 } // namespace kingyo

@@ -1,4 +1,4 @@
-#include "app/random_source.h"
+#include "base/random_source.h"
 
 #include <chrono>
 

@@ -1,6 +1,6 @@
-#include "app/twips.h"
+#include "base/twips.h"
 
-#include "app/rounding.h"
+#include "base/rounding.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,7 +1,7 @@
 #include "fish/bowl_tick.h"
 
-#include "app/random_source.h"
-#include "app/rounding.h"
+#include "base/random_source.h"
+#include "base/rounding.h"
 
 namespace kingyo {
 

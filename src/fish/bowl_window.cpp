@@ -1,9 +1,7 @@
 #include "fish/bowl_window.h"
 
-#include "app/app_context.h"
-#include "app/random_source.h"
+#include "base/random_source.h"
 #include "fish/x11_window_state.h"
-#include "panel/control_panel.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -23,13 +21,17 @@ BowlFrames BowlWindow::loadFrames()
     return frames;
 }
 
-BowlWindow::BowlWindow(AppContext &context, QWidget *parent) : BowlWindow(context, loadFrames(), parent) {}
+BowlWindow::BowlWindow(RandomSource &random, const Clock &clock, QWidget *parent)
+    : BowlWindow(random, clock, loadFrames(), parent)
+{
+}
 
-BowlWindow::BowlWindow(AppContext &context, const BowlFrames &frames, QWidget *parent)
+BowlWindow::BowlWindow(RandomSource &random, const Clock &clock, const BowlFrames &frames, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
-    , context_(context)
+    , random_(random)
+    , clock_(clock)
     , scale_(TwipsScale::of(nullptr))
-    , tick_(*context.random)
+    , tick_(random)
 {
     setObjectName(QStringLiteral("Form1"));
     const RgnData regions = MakeRegions(frames);
@@ -45,7 +47,7 @@ BowlWindow::BowlWindow(AppContext &context, const BowlFrames &frames, QWidget *p
     picture0_->setGeometry(QRect(QPoint(0, 0), size));
     addPicture(picture0_);
 
-    context_.random->reseed();
+    random_.reseed();
     startPosition_ = QCursor::pos();
     move(startPosition_);
 
@@ -55,7 +57,7 @@ BowlWindow::BowlWindow(AppContext &context, const BowlFrames &frames, QWidget *p
     connect(timer1_, &QTimer::timeout, this, &BowlWindow::Timer1_Timer);
     timer1_->start();
 
-    living_ = std::make_unique<LivingBowl>(*this, context_);
+    living_ = std::make_unique<LivingBowl>(*this, random_, clock_);
 }
 
 void BowlWindow::addPicture(QWidget *picture)
@@ -122,7 +124,7 @@ bool BowlWindow::handleSmallFishMouse(QEvent *event)
     switch (event->type()) {
     case QEvent::MouseButtonDblClick:
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
-            openControlPanel();
+            emit panelRequested();
         return true;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
@@ -153,7 +155,7 @@ bool BowlWindow::handleBowlMouse(QEvent *event)
         return true;
     case QEvent::MouseButtonDblClick:
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
-            openControlPanel();
+            emit panelRequested();
         return true;
     default:
         return false;
@@ -180,8 +182,6 @@ void BowlWindow::followDrag(QMouseEvent *event)
         drag_ = window && window->startSystemMove() ? Drag::None : Drag::Manual;
     }
 }
-
-void BowlWindow::openControlPanel() { context_.controlPanel.show(); }
 
 void BowlWindow::closeEvent(QCloseEvent *event)
 {

@@ -16,7 +16,8 @@ class QTimer;
 
 namespace kingyo {
 
-struct AppContext;
+class Clock;
+class RandomSource;
 
 // Form1: the fish bowl on the desktop. A frameless, topmost window outside the
 // taskbar whose shape is one of eight cached bowl outlines, switched by Timer1.
@@ -29,9 +30,9 @@ public:
     // topmost, samples the twips per pixel, reseeds the random source and puts the
     // window's top-left corner on the mouse pointer. The window stays hidden.
     // The frames are the eight bowl pictures Picture1(0) to Picture1(7).
-    BowlWindow(AppContext &context, const BowlFrames &frames, QWidget *parent = nullptr);
+    BowlWindow(RandomSource &random, const Clock &clock, const BowlFrames &frames, QWidget *parent = nullptr);
     // The bowl with the program's own pictures.
-    explicit BowlWindow(AppContext &context, QWidget *parent = nullptr);
+    BowlWindow(RandomSource &random, const Clock &clock, QWidget *parent = nullptr);
 
     static BowlFrames loadFrames();
 
@@ -54,6 +55,8 @@ public:
     void setVisible(bool visible) override;
 
 signals:
+    // A double-click on the bowl, its pictures or the small fish.
+    void panelRequested();
     // The window was closed from outside: the program unloads.
     void unloadRequested();
     // A right press on a bowl picture: the program ends at once.
@@ -72,9 +75,9 @@ private:
     bool handleSmallFishMouse(QEvent *event);
     void startDrag(QMouseEvent *event);
     void followDrag(QMouseEvent *event);
-    void openControlPanel();
 
-    AppContext &context_;
+    RandomSource &random_;
+    const Clock &clock_;
     TwipsScale scale_;
     BowlTick tick_;
     std::array<QRegion, kRegionSlots> shapes_;

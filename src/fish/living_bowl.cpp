@@ -1,6 +1,5 @@
 #include "fish/living_bowl.h"
 
-#include "app/app_context.h"
 #include "fish/bowl_window.h"
 #include "fish/wait.h"
 #include "fish/water_box.h"
@@ -95,8 +94,8 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
     addTimer("Timer5", 150, &LivingBowl::Timer5_Timer);
 }
 
-LivingBowl::LivingBowl(BowlWindow &form, AppContext &context)
-    : LivingBowl(hostOf(form), *context.random, *context.clock)
+LivingBowl::LivingBowl(BowlWindow &form, RandomSource &random, const Clock &clock)
+    : LivingBowl(hostOf(form), random, clock)
 {
 }
 

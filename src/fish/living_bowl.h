@@ -18,7 +18,6 @@ class BowlWindow;
 class Clock;
 class RandomSource;
 class WaterBox;
-struct AppContext;
 
 // What the living bowl needs from the bowl window: the form to hold the water box, the
 // bowl picture that hides the feeding scene, the screen's scale, and the window's way
@@ -36,7 +35,7 @@ struct BowlHost {
 class LivingBowl : public QObject, private FeedingStage {
     Q_OBJECT
 public:
-    LivingBowl(BowlWindow &form, AppContext &context);
+    LivingBowl(BowlWindow &form, RandomSource &random, const Clock &clock);
     LivingBowl(const BowlHost &host, RandomSource &random, const Clock &clock);
     ~LivingBowl() override;
 

@@ -1,8 +1,8 @@
 #include "fish/swimmer.h"
 
-#include "app/clock.h"
-#include "app/random_source.h"
-#include "app/rounding.h"
+#include "base/clock.h"
+#include "base/random_source.h"
+#include "base/rounding.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/twips.h"
+#include "base/twips.h"
 
 #include <array>
 #include <cstdint>

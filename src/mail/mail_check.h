@@ -1,5 +1,5 @@
 #pragma once
-#include "app/account_file.h"
+#include "settings/account_file.h"
 
 #include <QString>
 

@@ -1,19 +1,12 @@
 #include "panel/control_panel.h"
 
-#include "app/app_context.h"
-#include "app/twips.h"
-#include "fish/bowl_window.h"
-#include "mail/dialup_hangup.h"
-#include "mail/mail_check_windows.h"
+#include "base/twips.h"
 #include "panel/control_panel_pin.h"
 #include "panel/form_layout.h"
-#include "panel/set_form.h"
 
-#include <QDesktopServices>
 #include <QEvent>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QUrl>
 
 namespace kingyo {
 namespace {
@@ -49,7 +42,7 @@ QString faceStyle(const char *face)
 
 } // namespace
 
-ControlPanel::ControlPanel(AppContext &context, QWidget *parent) : QWidget(parent), context_(context)
+ControlPanel::ControlPanel(QWidget *bowl, const Clock &clock, QWidget *parent) : QWidget(parent)
 {
     form::setUpTitleBar(this, "Form2", QStringLiteral("Brimble屋さん"), Qt::WindowStaysOnTopHint);
     const TwipsScale scale = TwipsScale::of(nullptr);
@@ -76,9 +69,9 @@ ControlPanel::ControlPanel(AppContext &context, QWidget *parent) : QWidget(paren
     connect(commands_[3], &QPushButton::clicked, this, &ControlPanel::Command4_Click);
     connect(commands_[4], &QPushButton::clicked, this, &ControlPanel::Command5_Click);
 
-    if (context_.bowl && context_.clock) {
-        move(panelPositionBelow(context_.bowl->pos(), scale));
-        pin_ = new BowlPin(this, context_.bowl, scale, *context_.clock);
+    if (bowl) {
+        move(panelPositionBelow(bowl->pos(), scale));
+        pin_ = new BowlPin(this, bowl, scale, clock);
         pin_->placeBowl();
     }
 }
@@ -108,15 +101,11 @@ bool ControlPanel::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void ControlPanel::Command1_Click()
-{
-    if (context_.bowl)
-        context_.bowl->living().playFeedingScene();
-}
+void ControlPanel::Command1_Click() { emit feedRequested(); }
 
-void ControlPanel::Command2_Click() { runMailCheck(context_); }
+void ControlPanel::Command2_Click() { emit mailCheckRequested(); }
 
-void ControlPanel::Command3_Click() { context_.setForm.show(); }
+void ControlPanel::Command3_Click() { emit settingsRequested(); }
 
 void ControlPanel::Command4_Click()
 {
@@ -124,13 +113,9 @@ void ControlPanel::Command4_Click()
         this, QStringLiteral("確認"), QStringLiteral("「ポムロ」作者のホームページです。ちょっと見てみますか？"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer == QMessageBox::Yes)
-        QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePage))); // false, and nothing else, without a browser
+        emit homePageRequested();
 }
 
-void ControlPanel::Command5_Click()
-{
-    if (context_.hangup)
-        context_.hangup->hangUpAll();
-}
+void ControlPanel::Command5_Click() { emit hangUpRequested(); }
 
 } // namespace kingyo

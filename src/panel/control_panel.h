@@ -5,8 +5,8 @@ class QPushButton;
 
 namespace kingyo {
 
-struct AppContext;
 class BowlPin;
+class Clock;
 
 // Form2: the small topmost control panel below the bowl. Four coloured buttons
 // feed the fish, check the mail, open the settings and offer the home page; a
@@ -15,10 +15,11 @@ class BowlPin;
 class ControlPanel : public QWidget {
     Q_OBJECT
 public:
-    static constexpr const char *kHomePage = "https://github.com/kingyo-desktop/kingyo";
+    
 
-    // The load step: topmost, placed 1600 twips below and 100 twips left of the bowl.
-    explicit ControlPanel(AppContext &context, QWidget *parent = nullptr);
+    // The load step: topmost, placed 1600 twips below and 100 twips left of the bowl,
+    // which it holds above itself from then on (no bowl: the panel stays where it is).
+    ControlPanel(QWidget *bowl, const Clock &clock, QWidget *parent = nullptr);
 
     QPushButton *command(int number) const; // Command1 .. Command5
 
@@ -28,13 +29,19 @@ public:
     void Command4_Click();
     void Command5_Click();
 
+signals:
+    void feedRequested();      // 餌
+    void mailCheckRequested(); // 受信
+    void settingsRequested();  // 設定
+    void homePageRequested();  // HP, once the user said yes
+    void hangUpRequested();    // the hidden 切断
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QPushButton *addButton(int number, const QString &caption, const QRect &place);
 
-    AppContext &context_;
     QPushButton *commands_[5] = {};
     BowlPin *pin_ = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "panel/control_panel_pin.h"
 
-#include "app/clock.h"
+#include "base/clock.h"
 
 #include <QEvent>
 #include <QWidget>

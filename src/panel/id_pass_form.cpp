@@ -1,8 +1,7 @@
 #include "panel/id_pass_form.h"
 
-#include "app/account_file.h"
-#include "app/app_context.h"
 #include "panel/form_layout.h"
+#include "settings/settings_model.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -12,7 +11,7 @@
 
 namespace kingyo {
 
-IdPassForm::IdPassForm(AppContext &context, QWidget *parent) : QWidget(parent), context_(context)
+IdPassForm::IdPassForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), settings_(settings)
 {
     const TwipsScale scale = TwipsScale::of(screen());
     form::setUpWindow(this, "IdPassForm", QStringLiteral("ID,PASS"), scale, 2850, 1770);
@@ -46,7 +45,7 @@ IdPassForm::IdPassForm(AppContext &context, QWidget *parent) : QWidget(parent), 
     connect(okCommand_, &QPushButton::clicked, this, &IdPassForm::accept);
     connect(cancelCommand_, &QPushButton::clicked, this, &QWidget::close);
 
-    const Account stored = readAccount(context_.paths);
+    const Account stored = readAccount(settings_.paths());
     idText_->setText(stored.userId);
     passText_->setText(stored.password);
 }
@@ -68,9 +67,7 @@ void IdPassForm::keyPressEvent(QKeyEvent *event)
 
 void IdPassForm::accept()
 {
-    context_.state.userId = idText_->text();
-    context_.state.userPass = passText_->text();
-    writeAccount(context_.paths, Account{idText_->text(), passText_->text()}, check1_->isChecked());
+    settings_.confirmAccount(Account{idText_->text(), passText_->text()}, check1_->isChecked());
     close();
 }
 

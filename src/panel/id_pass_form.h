@@ -7,14 +7,14 @@ class QPushButton;
 
 namespace kingyo {
 
-struct AppContext;
+class SettingsModel;
 
 // The account dialog: user ID and password, filled from the account file when it
-// loads; OK hands them to the shared state and stores them when the save box is ticked.
+// loads; OK makes them the account in use and stores them when the save box is ticked.
 class IdPassForm : public QWidget {
     Q_OBJECT
 public:
-    explicit IdPassForm(AppContext &context, QWidget *parent = nullptr);
+    explicit IdPassForm(SettingsModel &settings, QWidget *parent = nullptr);
 
     QLineEdit *idText() const { return idText_; }
     QLineEdit *passText() const { return passText_; }
@@ -25,7 +25,7 @@ protected:
 private:
     void accept();
 
-    AppContext &context_;
+    SettingsModel &settings_;
     QLineEdit *idText_;
     QLineEdit *passText_;
     QCheckBox *check1_;

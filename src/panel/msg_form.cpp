@@ -1,6 +1,6 @@
-#include "mail/msg_form.h"
+#include "panel/msg_form.h"
 
-#include "app/twips.h"
+#include "base/twips.h"
 #include "mail/mail_check.h"
 #include "panel/form_layout.h"
 
@@ -22,7 +22,7 @@ QLineEdit *addTextBox(QWidget *form, const char *name, const TwipsRect &place, c
 
 } // namespace
 
-MsgForm::MsgForm(AppContext &, QWidget *parent) : QWidget(parent)
+MsgForm::MsgForm(QWidget *parent) : QWidget(parent)
 {
     form::setUpTitleBar(this, "MsgForm", QStringLiteral("新着お知らせ"), Qt::WindowStaysOnTopHint);
     const TwipsScale scale = TwipsScale::of(nullptr);

@@ -5,7 +5,6 @@ class QLineEdit;
 
 namespace kingyo {
 
-struct AppContext;
 
 // The new-mail notice: a small topmost window, centred on the screen when it
 // loads, with the run's sentence in Text1 (blue) and its count in Text2. The mail
@@ -13,7 +12,7 @@ struct AppContext;
 class MsgForm : public QWidget {
     Q_OBJECT
 public:
-    explicit MsgForm(AppContext &context, QWidget *parent = nullptr);
+    explicit MsgForm(QWidget *parent = nullptr);
 
     QLineEdit *text1() const { return text1_; }
     QLineEdit *text2() const { return text2_; }

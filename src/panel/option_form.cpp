@@ -1,8 +1,7 @@
 #include "panel/option_form.h"
 
-#include "app/app_context.h"
-#include "app/server_file.h"
 #include "panel/form_layout.h"
+#include "settings/settings_model.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -12,7 +11,7 @@
 
 namespace kingyo {
 
-OptionForm::OptionForm(AppContext &context, QWidget *parent) : QWidget(parent), context_(context)
+OptionForm::OptionForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), settings_(settings)
 {
     const TwipsScale scale = TwipsScale::of(screen());
     form::setUpWindow(this, "OptionForm", QStringLiteral("サーバー"), scale, 2910, 2970, Qt::WindowStaysOnTopHint);
@@ -55,10 +54,11 @@ OptionForm::OptionForm(AppContext &context, QWidget *parent) : QWidget(parent), 
     connect(okCommand_, &QPushButton::clicked, this, &OptionForm::accept);
     connect(cancelCommand_, &QPushButton::clicked, this, &QWidget::close);
 
-    smtpText_->setText(context_.state.smtpServer);
-    pop3Text_->setText(context_.state.pop3Server);
-    mailText_->setText(context_.state.mailAddress);
-    apopCheck_->setChecked(context_.state.apopFlag != 0); // any non-zero flag logs in with APOP
+    const SharedState &state = settings_.state();
+    smtpText_->setText(state.smtpServer);
+    pop3Text_->setText(state.pop3Server);
+    mailText_->setText(state.mailAddress);
+    apopCheck_->setChecked(state.apopFlag != 0); // any non-zero flag logs in with APOP
     form::centreOnScreen(this);
 }
 
@@ -73,12 +73,7 @@ void OptionForm::keyPressEvent(QKeyEvent *event)
 
 void OptionForm::accept()
 {
-    SharedState &state = context_.state;
-    state.smtpServer = smtpText_->text();
-    state.pop3Server = pop3Text_->text();
-    state.mailAddress = mailText_->text();
-    state.apopFlag = apopCheck_->isChecked() ? 1 : 0;
-    writeServerFile(context_.paths.serverFile, state);
+    settings_.storeServer(smtpText_->text(), pop3Text_->text(), mailText_->text(), apopCheck_->isChecked());
     close();
 }
 

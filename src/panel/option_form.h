@@ -7,14 +7,14 @@ class QPushButton;
 
 namespace kingyo {
 
-struct AppContext;
+class SettingsModel;
 
 // The server dialog: SMTP and POP3 server names, mail address and APOP, filled from the
-// shared state when it loads; OK copies them back and rewrites the server file.
+// live settings when it loads; OK copies them back and rewrites the server file.
 class OptionForm : public QWidget {
     Q_OBJECT
 public:
-    explicit OptionForm(AppContext &context, QWidget *parent = nullptr);
+    explicit OptionForm(SettingsModel &settings, QWidget *parent = nullptr);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -22,7 +22,7 @@ protected:
 private:
     void accept();
 
-    AppContext &context_;
+    SettingsModel &settings_;
     QLineEdit *smtpText_;
     QLineEdit *pop3Text_;
     QLineEdit *mailText_;

@@ -1,10 +1,8 @@
 #include "panel/set_form.h"
 
-#include "app/app_context.h"
-#include "app/settings_option.h"
 #include "panel/form_layout.h"
-#include "panel/id_pass_form.h"
-#include "panel/option_form.h"
+#include "settings/settings_model.h"
+#include "settings/settings_option.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -33,7 +31,7 @@ void setBackground(QWidget *widget, const QColor &colour)
 
 } // namespace
 
-SetForm::SetForm(AppContext &context, QWidget *parent) : QWidget(parent), context_(context)
+SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), settings_(settings)
 {
     const TwipsScale scale = TwipsScale::of(screen());
     form::setUpWindow(this, "SetForm", QStringLiteral("設定"), scale, 3120, 1065);
@@ -62,19 +60,21 @@ SetForm::SetForm(AppContext &context, QWidget *parent) : QWidget(parent), contex
     setTabOrder(command1, command2);
     check1_->setFocus();
 
-    connect(command1, &QPushButton::clicked, this, [this] { context_.idPassForm.show(); });
-    connect(command2, &QPushButton::clicked, this, [this] { context_.optionForm.show(); });
+    connect(command1, &QPushButton::clicked, this, &SetForm::accountDialogRequested);
+    connect(command2, &QPushButton::clicked, this, &SetForm::serverDialogRequested);
 
-    const int hangUp = readHangupOption(context_.paths);
+    const int hangUp = readHangupOption(settings_.paths());
     if (hangUp == 0 || hangUp == 1)
         check1_->setChecked(hangUp == 1);
+    settings_.setHangUpAfterCheck(check1_->isChecked());
+    connect(check1_, &QCheckBox::toggled, this, [this](bool ticked) { settings_.setHangUpAfterCheck(ticked); });
     form::centreOnScreen(this);
 }
 
 void SetForm::closeEvent(QCloseEvent *event)
 {
     // Stored on every close; ending the program deletes the window without closing it.
-    writeHangupOption(context_.paths, check1_->isChecked());
+    settings_.storeHangUpOption();
     event->accept();
 }
 

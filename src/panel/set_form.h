@@ -5,23 +5,28 @@ class QCheckBox;
 
 namespace kingyo {
 
-struct AppContext;
+class SettingsModel;
 
-// The settings window: opens the account and server dialogs and holds the hang-up
-// option in its check box, loaded from the option file and stored on every close.
+// The settings window: asks for the account and server dialogs and holds the hang-up
+// option in its check box, loaded from the option file and stored on every close. A
+// tick counts at once, before it is stored.
 class SetForm : public QWidget {
     Q_OBJECT
 public:
-    explicit SetForm(AppContext &context, QWidget *parent = nullptr);
+    explicit SetForm(SettingsModel &settings, QWidget *parent = nullptr);
 
     // Ticked: every mail check hangs up the dial-up connections afterwards.
     QCheckBox *check1() const { return check1_; }
+
+signals:
+    void accountDialogRequested(); // ID/PASS
+    void serverDialogRequested();  // POPサーバー
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    AppContext &context_;
+    SettingsModel &settings_;
     QCheckBox *check1_;
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/settings_storage.h"
+#include "settings/settings_storage.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,8 +1,8 @@
-#include "app/server_file.h"
+#include "settings/server_file.h"
 
-#include "app/rounding.h"
-#include "app/settings_storage.h"
-#include "app/shared_state.h"
+#include "base/rounding.h"
+#include "settings/settings_storage.h"
+#include "settings/shared_state.h"
 
 #include <QLocale>
 

@@ -1,7 +1,7 @@
-#include "app/settings_option.h"
+#include "settings/settings_option.h"
 
-#include "app/app_paths.h"
-#include "app/profile_file.h"
+#include "settings/app_paths.h"
+#include "settings/profile_file.h"
 
 namespace kingyo {
 namespace {

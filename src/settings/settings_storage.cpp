@@ -1,4 +1,4 @@
-#include "app/settings_storage.h"
+#include "settings/settings_storage.h"
 
 #include <QFile>
 #include <QSaveFile>

@@ -1,4 +1,4 @@
-#include "app/app_context.h"
+#include "app/program.h"
 #include "app/application.h"
 #include "fish/bowl_window.h"
 #include "mail/recording_mail_library.h"
@@ -35,9 +35,9 @@ protected:
         context.random = &random;
         context.clock = &clock;
         context.mail = &mail;
-        installWindowFactories(context);
-        bowl = std::make_unique<BowlWindow>(context);
-        context.bowl = bowl.get();
+        wireWindows(context);
+        bowl = std::make_unique<BowlWindow>(random, clock);
+        wireBowl(context, *bowl);
         lifetime.watch(*bowl);
         bowl->show();
         otherWindow.installEventFilter(&otherCloses);
@@ -61,7 +61,7 @@ protected:
     test::RecordingMailLibrary mail;
     testing::ScriptedRandom random;
     testing::SteppingClock clock;
-    AppContext context;
+    Program context;
     std::unique_ptr<BowlWindow> bowl;
     ProgramLifetime lifetime{context};
     QWidget otherWindow;

@@ -1,8 +1,8 @@
 #include "panel/control_panel.h"
 
-#include "app/app_context.h"
-#include "app/random_source.h"
-#include "app/twips.h"
+#include "app/program.h"
+#include "base/random_source.h"
+#include "base/twips.h"
 #include "fish/bowl_window.h"
 #include "fish/living_bowl.h"
 #include "fish/water_box.h"
@@ -66,14 +66,14 @@ protected:
     {
         context.clock = &clock;
         context.random = &random;
-        installWindowFactories(context);
-        bowl = std::make_unique<BowlWindow>(context);
+        wireWindows(context);
+        bowl = std::make_unique<BowlWindow>(random, clock);
         bowl->show();
         // The bowl settles on its first exposure; place it after that.
         EXPECT_TRUE(QTest::qWaitForWindowExposed(bowl.get()));
         QTest::qWait(10);
         bowl->move(300, 200);
-        context.bowl = bowl.get();
+        wireBowl(context, *bowl);
     }
     ~ControlPanelTest() override
     {
@@ -90,7 +90,7 @@ protected:
 
     testing::SteppingClock clock; // stands still unless the test moves it
     SystemRandom random;
-    AppContext context;
+    Program context;
     std::unique_ptr<BowlWindow> bowl;
     const TwipsScale scale = TwipsScale::of(nullptr);
 };
@@ -254,7 +254,7 @@ TEST_F(HomePageTest, AsksFirstAndOpensThePageOnYes)
     EXPECT_EQ(seen.icon, QMessageBox::Question);
     EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
     ASSERT_EQ(urls.opened.size(), 1);
-    EXPECT_EQ(urls.opened.first(), QUrl(QString::fromLatin1(ControlPanel::kHomePage)));
+    EXPECT_EQ(urls.opened.first(), QUrl(QString::fromLatin1(kHomePage)));
 }
 
 TEST_F(HomePageTest, NoOpensNothing)

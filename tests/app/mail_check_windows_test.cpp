@@ -1,9 +1,9 @@
-#include "mail/mail_check_windows.h"
+#include "app/mail_check_windows.h"
 
-#include "app/account_file.h"
-#include "app/app_context.h"
-#include "app/twips.h"
-#include "mail/msg_form.h"
+#include "settings/account_file.h"
+#include "app/program.h"
+#include "base/twips.h"
+#include "panel/msg_form.h"
 #include "mail/qt_printers.h"
 #include "mail/recording_mail_library.h"
 #include "panel/id_pass_form.h"
@@ -38,11 +38,11 @@ class MailCheckWindowsTest : public ::testing::Test {
 protected:
     MailCheckWindowsTest()
     {
-        context.paths.programDir = dir.path();
+        context.settings.setPaths(AppPaths{dir.path()});
         QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
-        context.state.pop3Server = QStringLiteral("127.0.0.1");
+        context.settings.state().pop3Server = QStringLiteral("127.0.0.1");
         context.mail = &mail;
-        installWindowFactories(context);
+        wireWindows(context);
         storeAccount(QStringLiteral("taro"), QStringLiteral("secret"));
     }
     ~MailCheckWindowsTest() override
@@ -54,7 +54,7 @@ protected:
 
     void storeAccount(const QString &id, const QString &password)
     {
-        ASSERT_TRUE(writeAccount(context.paths, {id, password}, true));
+        ASSERT_TRUE(writeAccount(context.settings.paths(), {id, password}, true));
     }
 
     // Closes the next "エラー" box with OK once the run has shown it.
@@ -75,7 +75,7 @@ protected:
     QTemporaryDir dir;
     QStringList log;
     test::RecordingMailLibrary mail{log};
-    AppContext context;
+    Program context;
     ErrorBoxSeen errorBox;
 };
 
@@ -145,45 +145,13 @@ TEST_F(MailCheckWindowsTest, AMissingPasswordOpensTheAccountDialog)
     EXPECT_TRUE(log.filter("authenticate").isEmpty());
 }
 
-TEST_F(MailCheckWindowsTest, TheHangUpOptionIsReadFromTheSettingsWindowLoadedHidden)
+TEST_F(MailCheckWindowsTest, AnUnsavedTickInTheSettingsWindowCounts)
 {
     MailCheckWindows windows(context);
     EXPECT_FALSE(windows.hangUpAfterCheck());
-    ASSERT_TRUE(context.setForm.isLoaded());
-    EXPECT_FALSE(context.setForm.get()->isVisible());
     context.setForm.get()->check1()->setChecked(true);
     EXPECT_TRUE(windows.hangUpAfterCheck());
-}
-
-TEST(MsgFormTest, LaysOutItsTwoBoxesAtTheCentreOfTheScreen)
-{
-    AppContext context;
-    MsgForm form(context);
-    const TwipsScale scale = TwipsScale::of(nullptr);
-    EXPECT_EQ(form.objectName(), "MsgForm");
-    EXPECT_EQ(form.windowTitle(), "新着お知らせ");
-    EXPECT_EQ(form.size(), scale.toPixels(3630, 270));
-    EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(form.text1()->objectName(), "Text1");
-    EXPECT_EQ(form.text1()->geometry(), scale.toPixels(TwipsRect{0, 0, 3135, 270}));
-    EXPECT_EQ(form.text1()->text(), "新着メールはありませんでした。");
-    EXPECT_EQ(form.text1()->palette().color(QPalette::Text), QColor(0, 0, 255));
-    EXPECT_EQ(form.text2()->objectName(), "Text2");
-    EXPECT_EQ(form.text2()->geometry(), scale.toPixels(TwipsRect{3120, 0, 495, 270}));
-    EXPECT_EQ(form.geometry().center(), QGuiApplication::primaryScreen()->geometry().center());
-}
-
-TEST(MsgFormTest, ShowsACountAndItsSentence)
-{
-    AppContext context;
-    MsgForm form(context);
-    form.showResult(-5);
-    EXPECT_EQ(form.text2()->text(), "-5");
-    EXPECT_EQ(form.text1()->text(), "新着メールはありませんでした。");
-    form.showResult(12);
-    EXPECT_EQ(form.text2()->text(), "12");
-    EXPECT_EQ(form.text1()->text(), "新着メールが有ります。");
+    EXPECT_FALSE(QFile::exists(context.settings.paths().optionFile())) << "stored only when the window closes";
 }
 
 } // namespace

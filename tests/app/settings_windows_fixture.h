@@ -1,5 +1,5 @@
 #pragma once
-#include "app/app_context.h"
+#include "app/program.h"
 #include "panel/id_pass_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
@@ -37,11 +37,13 @@ public:
 struct SettingsWorld {
     SettingsWorld()
     {
-        context.paths.programDir = dir.path();
-        context.paths.serverFile = dir.filePath(QStringLiteral("vbmail.ini"));
+        AppPaths paths;
+        paths.programDir = dir.path();
+        paths.serverFile = dir.filePath(QStringLiteral("vbmail.ini"));
+        context.settings.setPaths(paths);
         QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
         context.mail = &mail;
-        installWindowFactories(context);
+        wireWindows(context);
     }
 
     ~SettingsWorld()
@@ -69,7 +71,7 @@ struct SettingsWorld {
 
     QTemporaryDir dir;
     RecordingMail mail;
-    AppContext context;
+    Program context;
 };
 
 class SettingsWindowsTest : public ::testing::Test, protected SettingsWorld {};

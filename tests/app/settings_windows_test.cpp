@@ -38,7 +38,7 @@ using ServerDialog = SettingsWindowsTest;
 
 TEST_F(ServerDialog, OkStoresTheFieldsInStateAndFile)
 {
-    context.state.smtpServer = QStringLiteral("old-smtp");
+    context.settings.state().smtpServer = QStringLiteral("old-smtp");
     OptionForm *form = context.optionForm.show();
     EXPECT_EQ(child<QLineEdit>(form, "SmtpText")->text(), QStringLiteral("old-smtp"));
     child<QLineEdit>(form, "Pop3Text")->setText(QStringLiteral("pop.example.jp"));
@@ -48,16 +48,16 @@ TEST_F(ServerDialog, OkStoresTheFieldsInStateAndFile)
     runDeferredDeletes();
 
     EXPECT_FALSE(context.optionForm.isLoaded());
-    EXPECT_EQ(context.state.pop3Server, QStringLiteral("pop.example.jp"));
-    EXPECT_EQ(context.state.apopFlag, 1);
-    EXPECT_EQ(contentsOf(context.paths.serverFile),
+    EXPECT_EQ(context.settings.state().pop3Server, QStringLiteral("pop.example.jp"));
+    EXPECT_EQ(context.settings.state().apopFlag, 1);
+    EXPECT_EQ(contentsOf(context.settings.paths().serverFile),
               QStringLiteral("SMTP=old-smtp\r\nPOP3=pop.example.jp\r\nMAIL=金魚@example.jp\r\nAPOP=1\r\n").toUtf8());
 }
 
 TEST_F(ServerDialog, EscCancelAndCloseBoxKeepEverything)
 {
-    put(context.paths.serverFile, "POP3=stored\r\n");
-    context.state.pop3Server = QStringLiteral("stored");
+    put(context.settings.paths().serverFile, "POP3=stored\r\n");
+    context.settings.state().pop3Server = QStringLiteral("stored");
     const std::function<void(OptionForm *)> dismissals[] = {
         [](OptionForm *form) { QTest::keyClick(child<QLineEdit>(form, "Pop3Text"), Qt::Key_Escape); },
         [](OptionForm *form) { QTest::keyClick(child<QCheckBox>(form, "ApopCheck"), Qt::Key_Escape); },
@@ -70,8 +70,8 @@ TEST_F(ServerDialog, EscCancelAndCloseBoxKeepEverything)
         dismiss(form);
         runDeferredDeletes();
         EXPECT_FALSE(context.optionForm.isLoaded());
-        EXPECT_EQ(context.state.pop3Server, QStringLiteral("stored"));
-        EXPECT_EQ(contentsOf(context.paths.serverFile), "POP3=stored\r\n");
+        EXPECT_EQ(context.settings.state().pop3Server, QStringLiteral("stored"));
+        EXPECT_EQ(contentsOf(context.settings.paths().serverFile), "POP3=stored\r\n");
         EXPECT_EQ(child<QLineEdit>(context.optionForm.get(), "Pop3Text")->text(), QStringLiteral("stored"));
         context.optionForm.discard();
     }
@@ -84,12 +84,12 @@ TEST_F(ServerDialog, EnterInATextBoxDoesNotPressOk)
     QTest::keyClick(child<QLineEdit>(form, "Pop3Text"), Qt::Key_Enter);
     runDeferredDeletes();
     EXPECT_TRUE(context.optionForm.isLoaded());
-    EXPECT_EQ(contentsOf(context.paths.serverFile), "<missing>");
+    EXPECT_EQ(contentsOf(context.settings.paths().serverFile), "<missing>");
 }
 
 TEST_F(ServerDialog, NonZeroApopFlagShowsTicked)
 {
-    context.state.apopFlag = 7;
+    context.settings.state().apopFlag = 7;
     EXPECT_TRUE(child<QCheckBox>(context.optionForm.get(), "ApopCheck")->isChecked());
 }
 
@@ -148,7 +148,7 @@ using AccountDialog = SettingsWindowsTest;
 
 TEST_F(AccountDialog, LoadsTheStoredAccountMasked)
 {
-    put(context.paths.accountFile(), "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\nNAME3=1\r\n");
+    put(context.settings.paths().accountFile(), "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\nNAME3=1\r\n");
     IdPassForm *form = context.idPassForm.get();
     EXPECT_EQ(form->idText()->text(), QStringLiteral("me"));
     EXPECT_EQ(form->passText()->text(), QStringLiteral("secret"));
@@ -159,7 +159,7 @@ TEST_F(AccountDialog, LoadsTheStoredAccountMasked)
 TEST_F(AccountDialog, OkWithoutTheSaveBoxStoresOnlyTheFlag)
 {
     const QByteArray stored = "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\nNAME3=1\r\n";
-    put(context.paths.accountFile(), stored);
+    put(context.settings.paths().accountFile(), stored);
     IdPassForm *form = context.idPassForm.show();
     form->idText()->setText(QStringLiteral("new"));
     form->passText()->setText(QStringLiteral("typed"));
@@ -167,9 +167,9 @@ TEST_F(AccountDialog, OkWithoutTheSaveBoxStoresOnlyTheFlag)
     runDeferredDeletes();
 
     EXPECT_FALSE(context.idPassForm.isLoaded());
-    EXPECT_EQ(context.state.userId, QStringLiteral("new"));
-    EXPECT_EQ(context.state.userPass, QStringLiteral("typed"));
-    EXPECT_EQ(contentsOf(context.paths.accountFile()), "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\nNAME3=0\r\n");
+    EXPECT_EQ(context.settings.state().userId, QStringLiteral("new"));
+    EXPECT_EQ(context.settings.state().userPass, QStringLiteral("typed"));
+    EXPECT_EQ(contentsOf(context.settings.paths().accountFile()), "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\nNAME3=0\r\n");
     EXPECT_EQ(context.idPassForm.get()->idText()->text(), QStringLiteral("me"));
 }
 
@@ -183,7 +183,7 @@ TEST_F(AccountDialog, EnterInATextBoxIsOkWithTheSaveBox)
         QTest::keyClick(child<QLineEdit>(form, box), Qt::Key_Return);
         runDeferredDeletes();
         EXPECT_FALSE(context.idPassForm.isLoaded()) << box;
-        EXPECT_EQ(contentsOf(context.paths.accountFile()),
+        EXPECT_EQ(contentsOf(context.settings.paths().accountFile()),
                   "[EXEINI]\r\nNAME=user-" + QByteArray(box) + "\r\nNAME2=pass\r\nNAME3=1\r\n");
     }
 }
@@ -196,34 +196,34 @@ TEST_F(AccountDialog, EnterOnCancelButtonCancels)
     QTest::keyClick(child<QPushButton>(form, "CancelCommand"), Qt::Key_Return);
     runDeferredDeletes();
     EXPECT_FALSE(context.idPassForm.isLoaded());
-    EXPECT_TRUE(context.state.userId.isEmpty());
-    EXPECT_EQ(contentsOf(context.paths.accountFile()), "<missing>");
+    EXPECT_TRUE(context.settings.state().userId.isEmpty());
+    EXPECT_EQ(contentsOf(context.settings.paths().accountFile()), "<missing>");
 }
 
 TEST_F(AccountDialog, EscKeepsEverything)
 {
-    put(context.paths.accountFile(), "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\n");
+    put(context.settings.paths().accountFile(), "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\n");
     IdPassForm *form = context.idPassForm.show();
     child<QCheckBox>(form, "Check1")->setChecked(true);
     form->idText()->setText(QStringLiteral("typed"));
     QTest::keyClick(form->idText(), Qt::Key_Escape);
     runDeferredDeletes();
     EXPECT_FALSE(context.idPassForm.isLoaded());
-    EXPECT_TRUE(context.state.userId.isEmpty());
-    EXPECT_EQ(contentsOf(context.paths.accountFile()), "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\n");
+    EXPECT_TRUE(context.settings.state().userId.isEmpty());
+    EXPECT_EQ(contentsOf(context.settings.paths().accountFile()), "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\n");
 }
 
 TEST_F(AccountDialog, OkWithoutDataFolderStillHandsOnTheAccount)
 {
-    QDir(context.paths.dataDir()).removeRecursively();
+    QDir(context.settings.paths().dataDir()).removeRecursively();
     IdPassForm *form = context.idPassForm.show();
     form->idText()->setText(QStringLiteral("me"));
     child<QCheckBox>(form, "Check1")->setChecked(true);
     QTest::mouseClick(child<QPushButton>(form, "OKCommand"), Qt::LeftButton);
     runDeferredDeletes();
     EXPECT_FALSE(context.idPassForm.isLoaded());
-    EXPECT_EQ(context.state.userId, QStringLiteral("me"));
-    EXPECT_FALSE(QDir(context.paths.dataDir()).exists());
+    EXPECT_EQ(context.settings.state().userId, QStringLiteral("me"));
+    EXPECT_FALSE(QDir(context.settings.paths().dataDir()).exists());
 }
 
 TEST_F(AccountDialog, LayoutCaptionsAndFocusOrder)
@@ -257,7 +257,7 @@ TEST_F(SettingsWindow, LoadsTheHangUpOption)
         {"[EXEINI]\r\nNUMBER=7\r\n", false}, {"", false},
     };
     for (const auto &[optionFile, ticked] : cases) {
-        put(context.paths.optionFile(), optionFile);
+        put(context.settings.paths().optionFile(), optionFile);
         EXPECT_EQ(context.setForm.get()->check1()->isChecked(), ticked) << optionFile.constData();
         context.setForm.discard();
     }
@@ -265,26 +265,26 @@ TEST_F(SettingsWindow, LoadsTheHangUpOption)
 
 TEST_F(SettingsWindow, EveryCloseStoresTheOption)
 {
-    put(context.paths.optionFile(), "; mine\r\n[EXEINI]\r\nNUMBER=1\r\n");
+    put(context.settings.paths().optionFile(), "; mine\r\n[EXEINI]\r\nNUMBER=1\r\n");
     SetForm *form = context.setForm.show();
     form->close();
     runDeferredDeletes();
-    EXPECT_EQ(contentsOf(context.paths.optionFile()), "; mine\r\n[EXEINI]\r\nNUMBER=1\r\n");
+    EXPECT_EQ(contentsOf(context.settings.paths().optionFile()), "; mine\r\n[EXEINI]\r\nNUMBER=1\r\n");
 
     form = context.setForm.show();
     QTest::mouseClick(form->check1(), Qt::LeftButton);
     form->close();
     runDeferredDeletes();
-    EXPECT_EQ(contentsOf(context.paths.optionFile()), "; mine\r\n[EXEINI]\r\nNUMBER=0\r\n");
+    EXPECT_EQ(contentsOf(context.settings.paths().optionFile()), "; mine\r\n[EXEINI]\r\nNUMBER=0\r\n");
     EXPECT_FALSE(context.setForm.show()->check1()->isChecked());
 }
 
 TEST_F(SettingsWindow, EndingTheProgramStoresNothing)
 {
-    put(context.paths.optionFile(), "[EXEINI]\r\nNUMBER=0\r\n");
+    put(context.settings.paths().optionFile(), "[EXEINI]\r\nNUMBER=0\r\n");
     context.setForm.show()->check1()->setChecked(true);
     context.setForm.discard();
-    EXPECT_EQ(contentsOf(context.paths.optionFile()), "[EXEINI]\r\nNUMBER=0\r\n");
+    EXPECT_EQ(contentsOf(context.settings.paths().optionFile()), "[EXEINI]\r\nNUMBER=0\r\n");
 }
 
 TEST_F(SettingsWindow, EscDoesNotClose)

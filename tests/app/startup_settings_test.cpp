@@ -3,7 +3,7 @@
 #include "panel/id_pass_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
-#include "settings_windows_fixture.h"
+#include "app/settings_windows_fixture.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -34,9 +34,9 @@ TEST_F(StartupSettings, OpensTheDialogsWhoseSettingsAreIncomplete)
     for (const StartupCase &c : cases) {
         SettingsWorld fresh; // each case starts from its own folder
         if (!c.serverFile.isEmpty())
-            put(fresh.context.paths.serverFile, c.serverFile);
+            put(fresh.context.settings.paths().serverFile, c.serverFile);
         if (!c.accountFile.isEmpty())
-            put(fresh.context.paths.accountFile(), c.accountFile);
+            put(fresh.context.settings.paths().accountFile(), c.accountFile);
 
         loadSettingsAtStartup(fresh.context);
 
@@ -63,32 +63,31 @@ TEST_F(StartupSettings, FirstRunShowsEmptyDialogs)
 
 TEST_F(StartupSettings, ReadsTheServerFileIntoTheSharedState)
 {
-    put(context.paths.serverFile, "SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=1\r\n");
+    put(context.settings.paths().serverFile, "SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=1\r\n");
     loadSettingsAtStartup(context);
-    EXPECT_EQ(context.state.smtpServer, QStringLiteral("s"));
-    EXPECT_EQ(context.state.pop3Server, QStringLiteral("p"));
-    EXPECT_EQ(context.state.mailAddress, QStringLiteral("m"));
-    EXPECT_EQ(context.state.apopFlag, 1);
+    EXPECT_EQ(context.settings.state().smtpServer, QStringLiteral("s"));
+    EXPECT_EQ(context.settings.state().pop3Server, QStringLiteral("p"));
+    EXPECT_EQ(context.settings.state().mailAddress, QStringLiteral("m"));
+    EXPECT_EQ(context.settings.state().apopFlag, 1);
 }
 
-TEST_F(StartupSettings, HangUpOptionTouchesTheSettingsWindowOnlyForZeroOrOne)
+TEST_F(StartupSettings, TheHangUpOptionCountsOnlyForZeroOrOne)
 {
-    const std::tuple<QByteArray, bool, bool> cases[] = {
-        // option file, settings window loaded, box ticked
-        {"", true, false},
-        {"[EXEINI]\r\nNUMBER=1\r\n", true, true},
-        {"[EXEINI]\r\nNUMBER=0\r\n", true, false},
-        {"[EXEINI]\r\nNUMBER=2\r\n", false, false},
-        {"[EXEINI]\r\nNUMBER=7\r\n", false, false},
+    const std::pair<QByteArray, bool> cases[] = {
+        // option file, hang up after a check
+        {"", false},
+        {"[EXEINI]\r\nNUMBER=1\r\n", true},
+        {"[EXEINI]\r\nNUMBER=0\r\n", false},
+        {"[EXEINI]\r\nNUMBER=2\r\n", false},
+        {"[EXEINI]\r\nNUMBER=-1\r\n", false},
     };
-    for (const auto &[optionFile, loaded, ticked] : cases) {
+    for (const auto &[optionFile, hangUp] : cases) {
         SettingsWorld fresh;
         if (!optionFile.isEmpty())
-            put(fresh.context.paths.optionFile(), optionFile);
+            put(fresh.context.settings.paths().optionFile(), optionFile);
         loadSettingsAtStartup(fresh.context);
-        EXPECT_EQ(fresh.context.setForm.isLoaded(), loaded) << optionFile.constData();
-        EXPECT_EQ(fresh.context.setForm.get()->check1()->isChecked(), ticked) << optionFile.constData();
-        EXPECT_FALSE(fresh.context.setForm.get()->isVisible());
+        EXPECT_EQ(fresh.context.settings.hangUpAfterCheck(), hangUp) << optionFile.constData();
+        EXPECT_FALSE(fresh.context.setForm.isLoaded()) << optionFile.constData();
     }
 }
 

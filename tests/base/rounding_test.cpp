@@ -1,4 +1,4 @@
-#include "app/rounding.h"
+#include "base/rounding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,5 @@
-#include "app/app_context.h"
-#include "app/application.h"
 #include "fish/bowl_window.h"
 #include "fish/pixel_region.h"
-#include "panel/control_panel.h"
 #include "support/fakes.h"
 
 #include <QApplication>
@@ -60,18 +57,13 @@ class BowlWindowTest : public ::testing::Test {
 protected:
     BowlWindowTest()
     {
-        context.random = &random;
-        context.clock = &clock;
-        installWindowFactories(context);
         QCursor::setPos(kPointer);
     }
-    ~BowlWindowTest() override { discardWindows(context); }
 
     // Starts the bowl the way the program does and queues the first reload's number.
     BowlWindow &startBowl(float firstReload = 0.125f)
     {
-        bowl = std::make_unique<BowlWindow>(context, frames);
-        context.bowl = bowl.get();
+        bowl = std::make_unique<BowlWindow>(random, clock, frames);
         random.queue(firstReload);
         return *bowl;
     }
@@ -80,7 +72,6 @@ protected:
     const BowlFrames frames = paintedFrames();
     testing::ScriptedRandom random;
     testing::SteppingClock clock;
-    AppContext context;
     std::unique_ptr<BowlWindow> bowl;
 };
 
@@ -151,7 +142,7 @@ TEST_F(BowlWindowTest, ProgramPicturesGiveEverySlotAShape)
         EXPECT_FALSE(shape.contains(QPoint(0, 0))) << "the corner is background";
         EXPECT_GT(shape.rectCount(), 2) << "more than the extra row and column";
     }
-    BowlWindow programBowl(context);
+    BowlWindow programBowl(random, clock);
     const auto *picture0 = qobject_cast<QLabel *>(programBowl.bowlPicture());
     ASSERT_NE(picture0, nullptr);
     EXPECT_EQ(picture0->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
@@ -216,6 +207,7 @@ TEST_F(BowlWindowTest, PressOnTheSmallFishNeitherDragsNorEnds)
     QLabel fish(&waterBox);
     bowl->addSmallFish(&fish);
     QSignalSpy ends(bowl.get(), &BowlWindow::endRequested);
+    QSignalSpy panelRequests(bowl.get(), &BowlWindow::panelRequested);
     const QPoint start = bowl->pos();
     const QPoint grab = fish.mapToGlobal(QPoint(3, 3));
     sendMouse(&fish, QEvent::MouseButtonPress, Qt::LeftButton, {3, 3}, grab);
@@ -224,22 +216,19 @@ TEST_F(BowlWindowTest, PressOnTheSmallFishNeitherDragsNorEnds)
     press(&fish, Qt::RightButton);
     EXPECT_EQ(bowl->pos(), start);
     EXPECT_EQ(ends.count(), 0);
-    EXPECT_FALSE(context.controlPanel.isLoaded());
+    EXPECT_EQ(panelRequests.count(), 0);
 }
 
-TEST_F(BowlWindowTest, DoubleClickOpensTheOneControlPanel)
+TEST_F(BowlWindowTest, DoubleClicksOnTheBowlItsPicturesAndTheSmallFishAskForThePanel)
 {
     startBowl();
     QLabel fish(bowl.get());
     bowl->addSmallFish(&fish);
+    QSignalSpy requests(bowl.get(), &BowlWindow::panelRequested);
     doubleClick(bowl->bowlPicture());
-    ASSERT_TRUE(context.controlPanel.isLoaded());
-    ControlPanel *panel = context.controlPanel.get();
-    EXPECT_TRUE(panel->isVisible());
     doubleClick(&fish);
     doubleClick(bowl.get());
-    EXPECT_EQ(context.controlPanel.get(), panel);
-    EXPECT_EQ(QApplication::topLevelWidgets().count(panel), 1);
+    EXPECT_EQ(requests.count(), 3);
 }
 
 TEST_F(BowlWindowTest, ClosingFromOutsideAsksToUnload)

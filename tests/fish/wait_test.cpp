@@ -1,6 +1,6 @@
 #include "fish/wait.h"
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "support/fakes.h"
 
 #include <QElapsedTimer>

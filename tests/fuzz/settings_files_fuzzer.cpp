@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the readers of the server file and of the profile files,
 // and checks that what the writers make of the result reads back unchanged.
-#include "app/profile_file.h"
-#include "app/server_file.h"
-#include "app/shared_state.h"
+#include "settings/profile_file.h"
+#include "settings/server_file.h"
+#include "settings/shared_state.h"
 
 #include <cstdint>
 #include <cstdlib>

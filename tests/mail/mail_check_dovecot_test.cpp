@@ -1,7 +1,7 @@
-#include "app/account_file.h"
-#include "app/app_context.h"
-#include "mail/mail_check_windows.h"
-#include "mail/msg_form.h"
+#include "settings/account_file.h"
+#include "app/program.h"
+#include "app/mail_check_windows.h"
+#include "panel/msg_form.h"
 #include "mail/pop3_mail_library.h"
 #include "mail/qt_printers.h"
 #include "panel/id_pass_form.h"
@@ -32,11 +32,11 @@ protected:
         QString problem;
         ASSERT_TRUE(server.load(&problem)) << problem.toStdString();
         library = std::make_unique<Pop3MailLibrary>(server.trustingSettings());
-        context.paths.programDir = dir.path();
+        context.settings.setPaths(AppPaths{dir.path()});
         QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
-        context.state.pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        context.settings.state().pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
         context.mail = library.get();
-        installWindowFactories(context);
+        wireWindows(context);
         library->initialize();
         library->setOption(1, 8192);
     }
@@ -51,7 +51,7 @@ protected:
 
     void storeAccount(const QString &user, const QString &password)
     {
-        ASSERT_TRUE(writeAccount(context.paths, {user, password}, true));
+        ASSERT_TRUE(writeAccount(context.settings.paths(), {user, password}, true));
     }
 
     // Runs one check, answering an error box (if any) with OK and noting its text.
@@ -77,7 +77,7 @@ protected:
     TestPop3Server server;
     QTemporaryDir dir;
     std::unique_ptr<Pop3MailLibrary> library;
-    AppContext context;
+    Program context;
     QStringList errorTexts;
 };
 
@@ -116,7 +116,7 @@ TEST_F(MailCheckDovecotTest, ARefusedConnectionIsReportedBeforeTheNotice)
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const quint16 port = closed.serverPort();
     closed.close(); // nothing listens there any more
-    context.state.pop3Server = QStringLiteral("127.0.0.1:%1").arg(port);
+    context.settings.state().pop3Server = QStringLiteral("127.0.0.1:%1").arg(port);
     storeAccount(QStringLiteral("judy"), TestPop3Server::passwordOf(QStringLiteral("judy")));
     runCheck();
     ASSERT_EQ(errorTexts.size(), 1);

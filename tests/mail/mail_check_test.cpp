@@ -1,6 +1,6 @@
 #include "mail/mail_check.h"
 
-#include "app/shared_state.h"
+#include "settings/shared_state.h"
 #include "mail/recording_mail_library.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "app/server_file.h"
+#include "settings/server_file.h"
 
-#include "app/shared_state.h"
+#include "settings/shared_state.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "app/account_file.h"
-#include "app/app_paths.h"
-#include "app/settings_storage.h"
+#include "settings/account_file.h"
+#include "settings/app_paths.h"
+#include "settings/settings_storage.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
-#include "app/clock.h"
-#include "app/random_source.h"
+#include "base/clock.h"
+#include "base/random_source.h"
 
 #include <chrono>
 #include <deque>

@@ -1,0 +1,47 @@
+#include "settings/settings_model.h"
+
+#include "settings/server_file.h"
+#include "settings/settings_option.h"
+
+namespace kingyo {
+
+bool isComplete(const Account &account) { return !account.userId.isEmpty() && !account.password.isEmpty(); }
+
+void SettingsModel::loadServerFile() { readServerFile(paths_.serverFile, state_); }
+
+bool SettingsModel::storeServer(const QString &smtp, const QString &pop3, const QString &mail, bool apop)
+{
+    state_.smtpServer = smtp;
+    state_.pop3Server = pop3;
+    state_.mailAddress = mail;
+    state_.apopFlag = apop ? 1 : 0;
+    return writeServerFile(paths_.serverFile, state_);
+}
+
+bool SettingsModel::confirmAccount(const Account &account, bool save)
+{
+    state_.userId = account.userId;
+    state_.userPass = account.password;
+    if (isComplete(account))
+        confirmed_ = account;
+    return writeAccount(paths_, account, save);
+}
+
+Account SettingsModel::accountForCheck() const
+{
+    const Account stored = readAccount(paths_);
+    if (!isComplete(stored) && confirmed_)
+        return *confirmed_;
+    return stored;
+}
+
+void SettingsModel::loadHangUpOption()
+{
+    const int stored = readHangupOption(paths_);
+    if (stored == 0 || stored == 1)
+        hangUp_ = stored == 1;
+}
+
+bool SettingsModel::storeHangUpOption() const { return writeHangupOption(paths_, hangUp_); }
+
+} // namespace kingyo

@@ -1,0 +1,55 @@
+#pragma once
+#include "settings/account_file.h"
+#include "settings/app_paths.h"
+#include "settings/shared_state.h"
+
+#include <optional>
+
+namespace kingyo {
+
+// The live settings of one run: the server fields, the account in use and the hang-up
+// option, with the files they are kept in. The dialogs and the settings window's box
+// edit it; start-up and the mail check read it.
+class SettingsModel {
+public:
+    explicit SettingsModel(AppPaths paths = {}) : paths_(std::move(paths)) {}
+
+    const AppPaths &paths() const { return paths_; }
+    void setPaths(AppPaths paths) { paths_ = std::move(paths); }
+
+    SharedState &state() { return state_; }
+    const SharedState &state() const { return state_; }
+
+    // The server file into the server fields; a missing file leaves them as they are.
+    void loadServerFile();
+    // Copies the server dialog's fields in and rewrites the server file; false when the
+    // file could not be stored (the fields are set all the same).
+    bool storeServer(const QString &smtp, const QString &pop3, const QString &mail, bool apop);
+
+    // The account dialog's OK: the account becomes the one in use and is stored as the
+    // save box says. A complete account confirmed this way is remembered for the run,
+    // so a user who keeps the password off the disk can still check mail.
+    bool confirmAccount(const Account &account, bool save);
+    // The account a mail check logs in with: the stored one when it is complete, else
+    // the one confirmed in the dialog since start-up when that is complete, else the
+    // stored one as it is (which sends the check to the account dialog).
+    Account accountForCheck() const;
+
+    // Ticked: every mail check hangs up the dial-up connections afterwards.
+    bool hangUpAfterCheck() const { return hangUp_; }
+    void setHangUpAfterCheck(bool hangUp) { hangUp_ = hangUp; }
+    // The stored option into the live one; values other than 0 and 1 leave it alone.
+    void loadHangUpOption();
+    bool storeHangUpOption() const;
+
+private:
+    AppPaths paths_;
+    SharedState state_;
+    std::optional<Account> confirmed_;
+    bool hangUp_ = false;
+};
+
+// Both fields hold something.
+bool isComplete(const Account &account);
+
+} // namespace kingyo
