@@ -1,6 +1,7 @@
 // The practical limit for fetching a mailbox: log in, then send every RETR at
 // once and count the replies' terminators as the bytes stream in.
-//   pop3_raw_client HOST PORT USER PASSWORD [CA_FILE]   (a CA file means POP3S)
+//   pop3_raw_client HOST PORT USER PASSWORD [stls|pop3s CA_FILE]
+// stls: plain greeting, then STLS and TLS before USER; pop3s: TLS from the start.
 // Output: "<messages> messages, <bytes> bytes".
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -94,12 +96,26 @@ std::string command(Connection &c, std::vector<char> &buffer, const std::string 
     return reply;
 }
 
+void startTls(Connection &c, const char *caFile)
+{
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    if (SSL_CTX_load_verify_locations(context, caFile, nullptr) != 1)
+        die("cannot read the CA file");
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    c.tls = SSL_new(context);
+    SSL_set_fd(c.tls, c.fd);
+    SSL_set_mode(c.tls, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    if (SSL_connect(c.tls) != 1)
+        die("TLS handshake failed");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 5)
-        die("usage: HOST PORT USER PASSWORD [CA_FILE]");
+    const std::string mode = argc > 5 ? argv[5] : "plain";
+    if (argc != 5 && !(argc == 7 && (mode == "stls" || mode == "pop3s")))
+        die("usage: HOST PORT USER PASSWORD [stls|pop3s CA_FILE]");
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *address = nullptr;
@@ -110,22 +126,19 @@ int main(int argc, char **argv)
     if (c.fd < 0 || connect(c.fd, address->ai_addr, address->ai_addrlen) != 0)
         die("cannot connect");
     freeaddrinfo(address);
-    if (argc > 5) {
-        SSL_CTX *context = SSL_CTX_new(TLS_client_method());
-        if (SSL_CTX_load_verify_locations(context, argv[5], nullptr) != 1)
-            die("cannot read the CA file");
-        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-        c.tls = SSL_new(context);
-        SSL_set_fd(c.tls, c.fd);
-        SSL_set_mode(c.tls, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-        if (SSL_connect(c.tls) != 1)
-            die("TLS handshake failed");
-    }
-    fcntl(c.fd, F_SETFL, fcntl(c.fd, F_GETFL) | O_NONBLOCK);
-
+    // The socket blocks until TLS is up: the handshake then needs no loop of its own.
     std::vector<char> buffer(1 << 20);
+    if (mode == "pop3s")
+        startTls(c, argv[6]);
     if (readLine(c, buffer).rfind("+OK", 0) != 0)
         die("no greeting");
+    if (mode == "stls") {
+        command(c, buffer, "STLS");
+        if (!pending.empty())
+            die("data after the STLS reply");
+        startTls(c, argv[6]);
+    }
+    fcntl(c.fd, F_SETFL, fcntl(c.fd, F_GETFL) | O_NONBLOCK);
     command(c, buffer, std::string("USER ") + argv[3]);
     command(c, buffer, std::string("PASS ") + argv[4]);
     const long count = std::strtol(command(c, buffer, "STAT").c_str() + 4, nullptr, 10);
@@ -133,12 +146,11 @@ int main(int argc, char **argv)
     std::string requests;
     for (long k = 1; k <= count; ++k)
         requests += "RETR " + std::to_string(k) + "\r\n";
-    requests += "QUIT\r\n";
 
     // Replies are counted by their terminator; a 4-byte tail carries it across reads.
     long done = 0;
     long long bytes = static_cast<long long>(pending.size());
-    std::string window = pending;
+    std::string window = std::exchange(pending, {});
     std::size_t sent = 0;
     auto countTerminators = [&](const char *data, std::size_t size) {
         window.append(data, size);
@@ -165,6 +177,9 @@ int main(int argc, char **argv)
         if (!moved)
             c.wait(sent < requests.size());
     }
+    // QUIT waits for the last reply: sent behind the RETRs, Dovecot's TLS proxy
+    // sometimes closes the session before the end of its output reaches us.
+    command(c, buffer, "QUIT");
     std::printf("%ld messages, %lld bytes\n", done, bytes);
     close(c.fd);
     return 0;
