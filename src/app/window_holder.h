@@ -6,8 +6,8 @@
 namespace kingyo {
 
 // Holds the one instance of a window. The first touch creates it hidden (its
-// constructor is its load step); show() brings the same window forward without
-// loading it again; a window closed by the user deletes itself (WA_DeleteOnClose),
+// constructor is its load step); show() brings the same window forward, minimised or
+// not, without loading it again; a window closed by the user deletes itself (WA_DeleteOnClose),
 // so the next touch loads it afresh.
 template <class T>
 class WindowHolder {
@@ -31,7 +31,10 @@ public:
     T *show()
     {
         T *window = get();
-        window->show();
+        if (window->isMinimized())
+            window->showNormal(); // a minimised window comes back as well
+        else
+            window->show();
         window->raise();
         window->activateWindow();
         return window;
