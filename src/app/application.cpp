@@ -1,6 +1,8 @@
 #include "app/application.h"
 
+#include "app/display_session.h"
 #include "app/program.h"
+#include "app/single_instance.h"
 #include "app/startup_settings.h"
 #include "base/clock.h"
 #include "base/random_source.h"
@@ -18,6 +20,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <memory>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -56,6 +59,20 @@ void drainSignalPipe()
     char buffer[64];
     while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
     }
+}
+
+QStringList argumentsOf(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+std::unique_ptr<QApplication> makeApplication(int &argc, char **argv, DisplayChoice display)
+{
+    const DisplayConnection connecting(display, qgetenv("DISPLAY"));
+    return std::make_unique<QApplication>(argc, argv);
 }
 
 } // namespace
@@ -112,9 +129,23 @@ void discardWindows(Program &program)
     program.controlPanel.discard();
 }
 
+void showPanelOnLaterStarts(Program &program, SingleInstance &instance)
+{
+    QObject::connect(&instance, &SingleInstance::panelRequested, &instance,
+                     [&program] { program.controlPanel.show(); });
+}
+
 int runApplication(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    const DisplayChoice display = chooseDisplay(QProcessEnvironment::systemEnvironment(), argumentsOf(argc, argv));
+    if (display == DisplayChoice::NoDisplay) {
+        printErrorLine(noDisplayMessage());
+        return kNoDisplayExitCode;
+    }
+    const std::unique_ptr<QApplication> app = makeApplication(argc, argv, display);
+    SingleInstance instance(sessionSocketPath());
+    if (instance.start() == SingleInstance::Start::HandedOver)
+        return 0;
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(form::programIcon()); // message boxes show it too
     SystemRandom random;
@@ -133,6 +164,7 @@ int runApplication(int argc, char **argv)
     wireBowl(program, bowl);
     ProgramLifetime lifetime(program);
     lifetime.watch(bowl);
+    showPanelOnLaterStarts(program, instance);
     loadSettingsAtStartup(program);
     bowl.show();
 

@@ -7,6 +7,7 @@ namespace kingyo {
 
 struct Program;
 class BowlWindow;
+class SingleInstance;
 
 // Starts kingyo: the bowl window, its timers and the settings; returns the exit code.
 int runApplication(int argc, char **argv);
@@ -36,6 +37,9 @@ private:
     QSocketNotifier *signalNotifier_ = nullptr;
     bool ended_ = false;
 };
+
+// A later start of kingyo brings up the control panel.
+void showPanelOnLaterStarts(Program &program, SingleInstance &instance);
 
 // Deletes every window the holders keep, without their close handling.
 void discardWindows(Program &program);

@@ -1,0 +1,169 @@
+#include "app/single_instance.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kingyo {
+namespace {
+
+// A later start sends the request line; the running kingyo answers with the answer line.
+constexpr char kRequest[] = "show-panel\n";
+constexpr char kAnswer[] = "ok\n";
+constexpr qint64 kLongestRequest = 64;
+
+// The screen number does not make another desktop: ":0.1" is still ":0".
+QString displayKey(const QProcessEnvironment &environment)
+{
+    QString display = environment.value(QStringLiteral("DISPLAY"));
+    if (display.isEmpty()) {
+        const QString wayland = environment.value(QStringLiteral("WAYLAND_DISPLAY"));
+        display = wayland.isEmpty() ? QStringLiteral("none") : QStringLiteral("wayland-") + wayland;
+    } else {
+        static const QRegularExpression screen(QStringLiteral("(:\\d+)\\.\\d+$"));
+        display.replace(screen, QStringLiteral("\\1"));
+    }
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._:-]"));
+    return display.replace(unsafe, QStringLiteral("_"));
+}
+
+void warn(const QString &what) { qWarning().noquote() << QStringLiteral("kingyo:") << what; }
+
+} // namespace
+
+QString instanceSocketPath(const QProcessEnvironment &environment, uint uid)
+{
+    const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
+    const QString folder = QDir::isAbsolutePath(runtime) ? QDir::cleanPath(runtime) + QStringLiteral("/kingyo")
+                                                         : QStringLiteral("/tmp/kingyo-%1").arg(uid);
+    return folder + QStringLiteral("/display-") + displayKey(environment) + QStringLiteral(".socket");
+}
+
+bool makePrivateFolder(const QString &folder, QString *problem)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+        *problem = QStringLiteral("cannot make %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    struct stat status = {};
+    if (::lstat(path.constData(), &status) != 0) {
+        *problem = QStringLiteral("cannot read %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & 077) != 0) {
+        *problem = QStringLiteral("%1 is not a folder of this user's alone (mode 0700)").arg(folder);
+        return false;
+    }
+    return true;
+}
+
+QString sessionSocketPath()
+{
+    const QString path = instanceSocketPath(QProcessEnvironment::systemEnvironment(), ::geteuid());
+    QString problem;
+    if (makePrivateFolder(QFileInfo(path).path(), &problem))
+        return path;
+    warn(problem + QStringLiteral("; this kingyo runs on its own"));
+    return {};
+}
+
+SingleInstance::SingleInstance(QString socketPath, std::chrono::milliseconds answerLimit, QObject *parent)
+    : QObject(parent), socketPath_(std::move(socketPath)), answerLimit_(answerLimit)
+{
+}
+
+SingleInstance::Start SingleInstance::start()
+{
+    if (socketPath_.isEmpty())
+        return Start::Alone;
+    QLockFile startLock(socketPath_ + QStringLiteral(".lock"));
+    if (!startLock.tryLock(static_cast<int>(2 * answerLimit_.count()))) {
+        warn(QStringLiteral("another kingyo is still starting; this one runs on its own"));
+        return Start::Alone;
+    }
+    switch (askRunningInstance()) {
+    case Answer::Answered:
+        return Start::HandedOver;
+    case Answer::Silent:
+        warn(QStringLiteral("the kingyo at %1 does not answer; this one runs on its own").arg(socketPath_));
+        return Start::Alone;
+    case Answer::Nobody:
+        break;
+    }
+    return listen() ? Start::First : Start::Alone;
+}
+
+SingleInstance::Answer SingleInstance::askRunningInstance()
+{
+    const QDeadlineTimer deadline(answerLimit_);
+    QLocalSocket socket;
+    socket.connectToServer(socketPath_);
+    if (!socket.waitForConnected(deadline.remainingTime())) {
+        const bool nobody = socket.error() == QLocalSocket::ServerNotFoundError ||
+                            socket.error() == QLocalSocket::ConnectionRefusedError;
+        return nobody ? Answer::Nobody : Answer::Silent;
+    }
+    socket.write(kRequest);
+    while (!socket.canReadLine()) {
+        if (deadline.hasExpired() || !socket.waitForReadyRead(deadline.remainingTime()))
+            return Answer::Silent;
+    }
+    return socket.readLine(kLongestRequest) == kAnswer ? Answer::Answered : Answer::Silent;
+}
+
+bool SingleInstance::listen()
+{
+    // Under the start lock nobody accepts on an existing socket file: a kingyo that
+    // ended without closing it left it behind.
+    QLocalServer::removeServer(socketPath_);
+    server_ = new QLocalServer(this);
+    if (!server_->listen(socketPath_)) {
+        warn(QStringLiteral("cannot listen at %1: %2; this one runs on its own").arg(socketPath_, server_->errorString()));
+        delete server_;
+        server_ = nullptr;
+        return false;
+    }
+    connect(server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *caller = server_->nextPendingConnection())
+            answer(caller);
+    });
+    return true;
+}
+
+// A caller that says nothing sensible within the answer limit is dropped.
+void SingleInstance::answer(QLocalSocket *caller)
+{
+    connect(caller, &QLocalSocket::disconnected, caller, &QObject::deleteLater);
+    QTimer::singleShot(answerLimit_, caller, [caller] {
+        caller->abort();
+        caller->deleteLater();
+    });
+    connect(caller, &QLocalSocket::readyRead, this, [this, caller] {
+        if (!caller->canReadLine()) {
+            if (caller->bytesAvailable() > kLongestRequest) {
+                caller->abort();
+                caller->deleteLater();
+            }
+            return;
+        }
+        const bool asksForPanel = caller->readLine(kLongestRequest) == kRequest;
+        if (asksForPanel)
+            caller->write(kAnswer);
+        caller->disconnectFromServer(); // after the answer has gone out
+        if (asksForPanel)
+            emit panelRequested();
+    });
+}
+
+} // namespace kingyo
