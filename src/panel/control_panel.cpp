@@ -2,6 +2,7 @@
 
 #include "base/twips.h"
 #include "panel/control_panel_pin.h"
+#include "panel/control_panel_placement.h"
 #include "panel/form_layout.h"
 
 #include <QEvent>
@@ -57,7 +58,8 @@ ControlPanel::ControlPanel(QWidget *bowl, const Clock &clock, QWidget *parent) :
         if (*layout.face)
             button->setStyleSheet(faceStyle(layout.face));
         if (*layout.hoverCaption) {
-            button->setProperty("hoverCaption", QString::fromUtf8(layout.hoverCaption));
+            // The title gets the hint too, but a narrow title bar cuts it short.
+            button->setToolTip(QString::fromUtf8(layout.hoverCaption));
             button->installEventFilter(this);
         }
         if (number > 1)
@@ -69,8 +71,9 @@ ControlPanel::ControlPanel(QWidget *bowl, const Clock &clock, QWidget *parent) :
     connect(commands_[3], &QPushButton::clicked, this, &ControlPanel::Command4_Click);
     connect(commands_[4], &QPushButton::clicked, this, &ControlPanel::Command5_Click);
 
+    auto *onScreen = new PanelOnScreen(this, bowl, scale, clock);
     if (bowl) {
-        move(panelPositionBelow(bowl->pos(), scale));
+        onScreen->openBelowBowl();
         pin_ = new BowlPin(this, bowl, scale, clock);
         pin_->placeBowl();
     }
@@ -94,9 +97,8 @@ QPushButton *ControlPanel::command(int number) const
 bool ControlPanel::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
-        const QVariant hint = watched->property("hoverCaption");
-        if (hint.isValid())
-            setWindowTitle(hint.toString());
+        if (auto *button = qobject_cast<QPushButton *>(watched))
+            setWindowTitle(button->toolTip()); // only the hinted buttons are watched
     }
     return QWidget::eventFilter(watched, event);
 }

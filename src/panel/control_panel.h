@@ -15,10 +15,10 @@ class Clock;
 class ControlPanel : public QWidget {
     Q_OBJECT
 public:
-    
-
     // The load step: topmost, placed 1600 twips below and 100 twips left of the bowl,
     // which it holds above itself from then on (no bowl: the panel stays where it is).
+    // Where that would leave the panel partly off its screen, the panel and the bowl
+    // move together until the panel is whole, then and whenever it is moved.
     ControlPanel(QWidget *bowl, const Clock &clock, QWidget *parent = nullptr);
 
     QPushButton *command(int number) const; // Command1 .. Command5

@@ -28,8 +28,18 @@ QPoint bowlPositionAbove(QPoint panel, const TwipsScale &scale)
             scale.toPixelsY(panel.y() * scale.perPixelY - kPanelBelowBowl)};
 }
 
+bool PutBackGuard::allows(QPoint from)
+{
+    const auto time = clock_.now();
+    if (from == lastFrom_ && time - lastAt_ < patience_)
+        return false;
+    lastFrom_ = from;
+    lastAt_ = time;
+    return true;
+}
+
 BowlPin::BowlPin(QWidget *panel, QWidget *bowl, const TwipsScale &scale, const Clock &clock)
-    : QObject(panel), panel_(panel), bowl_(bowl), scale_(scale), clock_(clock)
+    : QObject(panel), panel_(panel), bowl_(bowl), scale_(scale), guard_(clock, kRefusalWindow)
 {
     panel_->installEventFilter(this);
     if (bowl_)
@@ -55,7 +65,7 @@ bool BowlPin::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Move) {
         if (watched == panel_) {
-            lastPutBackFrom_.reset();
+            guard_.forget();
             placeBowl();
         } else if (watched == bowl_) {
             bowlMoved();
@@ -69,12 +79,8 @@ void BowlPin::bowlMoved()
     const QPoint now = bowl_->pos();
     if (now == bowlPositionAbove(panel_->pos(), scale_))
         return;
-    const auto time = clock_.now();
-    if (now == lastPutBackFrom_ && time - lastPutBackAt_ < kRefusalWindow)
-        return;
-    lastPutBackFrom_ = now;
-    lastPutBackAt_ = time;
-    placeBowl();
+    if (guard_.allows(now))
+        placeBowl();
 }
 
 } // namespace kingyo

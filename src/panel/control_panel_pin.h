@@ -18,6 +18,25 @@ QPoint panelPositionBelow(QPoint bowl, const TwipsScale &scale);
 // Where the bowl belongs while the panel is open: the same offsets, taken back.
 QPoint bowlPositionAbove(QPoint panel, const TwipsScale &scale);
 
+// Whether a window that something moved should be put back: not when it stands
+// where it stood when it was last put back, within `patience` of that; then something
+// (a window manager) refuses the place, and fighting it would never end.
+class PutBackGuard {
+public:
+    PutBackGuard(const Clock &clock, std::chrono::milliseconds patience) : clock_(clock), patience_(patience) {}
+
+    // True, and noted as a put-back from `from`, unless the place is refused.
+    bool allows(QPoint from);
+    // The window came to rest somewhere on its own: nothing is refused any more.
+    void forget() { lastFrom_.reset(); }
+
+private:
+    const Clock &clock_;
+    std::chrono::milliseconds patience_;
+    std::optional<QPoint> lastFrom_;
+    std::chrono::steady_clock::time_point lastAt_;
+};
+
 // Holds the bowl just above the panel for as long as this object lives: a move of
 // the panel takes the bowl along, and a move of the bowl by anything else (a
 // drag, the bowl's own tick) is undone. Works from move events, so it costs
@@ -39,11 +58,7 @@ private:
     QWidget *panel_;
     QPointer<QWidget> bowl_;
     TwipsScale scale_;
-    const Clock &clock_;
-    // Where the bowl was when it was last put back, and when. If it lands there
-    // again at once, something (a window manager) refuses the place: do not fight.
-    std::optional<QPoint> lastPutBackFrom_;
-    std::chrono::steady_clock::time_point lastPutBackAt_;
+    PutBackGuard guard_;
 };
 
 } // namespace kingyo

@@ -7,16 +7,20 @@
 #include "fish/living_bowl.h"
 #include "fish/water_box.h"
 #include "panel/control_panel_pin.h"
+#include "panel/control_panel_placement.h"
 #include "panel/set_form.h"
 #include "support/fakes.h"
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QHelpEvent>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -80,6 +84,8 @@ protected:
         context.controlPanel.discard();
         context.setForm.discard();
     }
+
+    static QRect availableScreen() { return QGuiApplication::primaryScreen()->availableGeometry(); }
 
     ControlPanel *openPanel()
     {
@@ -148,14 +154,21 @@ TEST_F(ControlPanelTest, TheDisconnectButtonIsOutOfSightButTabReachesAndKeysPres
     EXPECT_EQ(clicks.count(), 3);
 }
 
-TEST_F(ControlPanelTest, HoverWritesTheHintIntoTheTitleAndNothingResetsIt)
+TEST_F(ControlPanelTest, EachHintIsTheButtonsTooltipAndGoesIntoTheTitleWhereNothingResetsIt)
 {
     ControlPanel *panel = openPanel();
     const char *hints[] = {"Brimbleの餌", "メールチェック", "各種設定", "作者のHP"};
     for (int number = 1; number <= 4; ++number) {
-        QTest::mouseMove(panel->command(number));
-        EXPECT_EQ(panel->windowTitle(), QString::fromUtf8(hints[number - 1]));
+        QPushButton *button = panel->command(number);
+        const QString hint = QString::fromUtf8(hints[number - 1]);
+        QTest::mouseMove(button);
+        EXPECT_EQ(panel->windowTitle(), hint);
+        QHelpEvent askForTip(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(button, &askForTip);
+        EXPECT_TRUE(QToolTip::isVisible()) << number;
+        EXPECT_EQ(QToolTip::text(), hint);
     }
+    QToolTip::hideText();
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(panel->command(4), &leave);
     QApplication::sendEvent(panel, &leave);
@@ -171,6 +184,30 @@ TEST_F(ControlPanelTest, OpensBelowTheBowl)
     }
     EXPECT_EQ(panel->pos(), panelPositionBelow(QPoint(300, 200), scale));
     EXPECT_EQ(bowl->pos(), QPoint(300, 200)); // the round trip puts the bowl back where it was
+}
+
+TEST_F(ControlPanelTest, OpenedInTheBottomRightCornerThePanelLiesWholeOnTheScreenWithTheBowlAboveIt)
+{
+    const QRect screen = availableScreen();
+    bowl->move(screen.right() - 99, screen.bottom() - 99); // the whole bowl in the corner
+    const QPoint bowlWas = bowl->pos();
+    ControlPanel *panel = openPanel();
+    EXPECT_EQ(panel->frameGeometry().bottomRight(), screen.bottomRight()) << "panel at " << text(panel->pos());
+    EXPECT_TRUE(eventually([&] { return bowl->pos() == bowlPositionAbove(panel->pos(), scale); }))
+        << "bowl at " << text(bowl->pos());
+    EXPECT_LT(bowl->y(), bowlWas.y());
+}
+
+TEST_F(ControlPanelTest, APanelDraggedPartlyOffComesBackWithTheBowl)
+{
+    const QRect screen = availableScreen();
+    ControlPanel *panel = openPanel();
+    panel->move(screen.right() - 20, screen.top() + 100);
+    EXPECT_TRUE(eventually([&] { return panel->frameGeometry().right() == screen.right(); }))
+        << "panel at " << text(panel->pos());
+    EXPECT_EQ(panel->y(), screen.top() + 100);
+    EXPECT_TRUE(eventually([&] { return bowl->pos() == bowlPositionAbove(panel->pos(), scale); }))
+        << "bowl at " << text(bowl->pos());
 }
 
 TEST_F(ControlPanelTest, MovingThePanelTakesTheBowlAlong)
@@ -213,6 +250,16 @@ TEST_F(ControlPanelTest, ShowingAgainKeepsTheOnePanel)
     first->setWindowTitle(QStringLiteral("作者のHP"));
     EXPECT_EQ(context.controlPanel.show(), first);
     EXPECT_EQ(first->windowTitle(), "作者のHP"); // not loaded again
+}
+
+TEST_F(ControlPanelTest, ShowingAgainRestoresAMinimisedPanel)
+{
+    ControlPanel *panel = openPanel();
+    panel->showMinimized();
+    ASSERT_TRUE(panel->isMinimized());
+    EXPECT_EQ(context.controlPanel.show(), panel);
+    EXPECT_FALSE(panel->isMinimized());
+    EXPECT_TRUE(panel->isVisible());
 }
 
 TEST_F(ControlPanelTest, TheFeedButtonPlaysTheFeedingScene)
@@ -300,6 +347,18 @@ TEST_F(ControlPanelTest, ARefusedPlaceIsNotFoughtForever)
     pin.placeBowl();
     QTest::qWait(100);
     EXPECT_LT(manager.moves, 10);
+}
+
+TEST_F(ControlPanelTest, APanelKeptPartlyOffByTheWindowManagerIsNotFoughtForever)
+{
+    ControlPanel *panel = openPanel();
+    const QPoint partlyOff(availableScreen().right() - 20, availableScreen().top() + 100);
+    RefusingWindowManager manager(panel, partlyOff);
+    panel->move(partlyOff);
+    ASSERT_TRUE(eventually([&] { return manager.moves == 1; })) << "the panel was not put back once";
+    QTest::qWait(800); // time for two more tries, were there any
+    EXPECT_EQ(manager.moves, 1);
+    EXPECT_EQ(panel->pos(), partlyOff);
 }
 
 } // namespace
