@@ -65,6 +65,15 @@ BUBBLE_RING = (92, 164, 224)
 BUBBLE_FILL = (196, 234, 255)
 BUBBLE_SHINE = (244, 252, 255)
 
+# The letter that drifts in the water box while mail waits: warm paper and a warm
+# brown edge that stand out from the cool water, sealed with the goldfish's red.
+LETTER_PAPER = (255, 246, 222)
+LETTER_FLAP = (240, 222, 188)
+LETTER_FOLD = (196, 164, 128)
+LETTER_OUTLINE = (104, 66, 52)
+LETTER_SIZE = (18, 13)
+LETTER_HEART = ("xx.xx", "xoxxx", ".xxx.", "..x..")
+
 # Geometry of the bowl picture, in pixels of the 100 x 100 frame.
 BOWL_CX = 50.0
 BOWL_CY = 58.0
@@ -579,6 +588,29 @@ def bubble():
     return image
 
 
+def letter():
+    """A closed envelope seen from the front: the flap folds down to a little red
+    heart that seals it."""
+    width, height = LETTER_SIZE
+    image = sprite(LETTER_SIZE)
+    # Paper with its corners rounded off by one pixel.
+    paper = sample(width, height, lambda x, y: min(x, width - x) >= 1 or min(y, height - y) >= 1)
+    tip = (width / 2, round(height * 0.55))
+    flap = sample(width, height, lambda x, y: in_polygon(x, y, [(0, 0), (width, 0), tip])) & paper
+    outline = border(paper)
+    put(image, paper, LETTER_PAPER)
+    put(image, {(x, y) for (x, y) in paper if y == height - 2}, LETTER_FLAP)
+    put(image, flap, LETTER_FLAP)
+    put(image, border(flap) - outline, LETTER_FOLD)
+    put(image, outline, LETTER_OUTLINE)
+    # The heart is a fixed little pattern, so it stays crisp.
+    hx, hy = round(tip[0]) - 2, tip[1] - 2
+    heart = {(hx + x, hy + y): c for y, row in enumerate(LETTER_HEART) for x, c in enumerate(row) if c != "."}
+    put(image, set(heart), FISH_RED)
+    put(image, {p for p, c in heart.items() if c == "o"}, FISH_SHINE)
+    return image
+
+
 def water_box():
     return water_layer(*WATER_BOX_SIZE, offset=(BOX_X, BOX_Y))
 
@@ -610,6 +642,7 @@ def pictures():
     out["food.png"] = food()
     out["feeding_fish.png"] = feeding_fish()
     out["bubble.png"] = bubble()
+    out["letter.png"] = letter()
     out["icon/kingyo.png"] = icon()
     return out
 
@@ -629,9 +662,31 @@ def check_frames(frames):
                 raise SystemExit(f"the water box differs from the bowl at {(BOX_X + x, BOX_Y + y)}")
 
 
+def luma(colour):
+    r, g, b = colour[:3]
+    return 0.299 * r + 0.587 * g + 0.114 * b
+
+
+def check_letter(image):
+    """The letter leaves the water box room to drift in (a third of it at most each
+    way), is crisp (every pixel wholly clear or wholly drawn), and its edge stands
+    out from every colour of the water it drifts through."""
+    width, height = image.size
+    if width * 3 > BOX_VISIBLE[0] or height * 3 > BOX_VISIBLE[1]:
+        raise SystemExit(f"the letter ({width} x {height}) crowds the water box")
+    drawn = {(x, y) for y in range(height) for x in range(width) if image.getpixel((x, y))[3]}
+    if any(image.getpixel(p)[3] != 255 for p in drawn):
+        raise SystemExit("the letter has half-clear pixels")
+    water = WATER + [WATER_SURFACE, WATER_RIPPLE]
+    for p in border(drawn) | {(x, y) for (x, y) in drawn if x in (0, width - 1) or y in (0, height - 1)}:
+        if min(abs(luma(image.getpixel(p)) - luma(w)) for w in water) < 60:
+            raise SystemExit(f"the letter's edge at {p} fades into the water")
+
+
 def write_all():
     images = pictures()
     check_frames([images[f"bowl/frame{i}.png"] for i in range(8)])
+    check_letter(images["letter.png"])
     for name, image in images.items():
         path = os.path.join(ASSETS, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -655,10 +710,13 @@ def as_seen(frame0):
     return scene
 
 
-def swimming_scene(images, fish_at, facing_name):
-    """The bowl as the program shows it: water box, small fish, bubble."""
+def swimming_scene(images, fish_at, facing_name, letter_at=None):
+    """The bowl as the program shows it: water box, the letter when mail waits,
+    small fish, bubble."""
     scene = as_seen(images["bowl/frame0.png"])
     box = images["water.png"].convert("RGBA").crop((0, 0) + BOX_VISIBLE)
+    if letter_at:
+        box.alpha_composite(images["letter.png"], letter_at)
     fish = images[f"fish/{facing_name}0.png"]
     fx, fy = fish_at
     box.alpha_composite(fish, (fx, fy))
@@ -710,10 +768,13 @@ def write_preview(images, folder):
            images["fish/right0.png"], images["fish/right1.png"]],
           os.path.join(folder, "sprites_a.png"))
     sheet([images["food.png"], images["feeding_fish.png"], images["bubble.png"],
-           images["icon/kingyo.png"]], os.path.join(folder, "sprites_b.png"))
+           images["letter.png"], images["icon/kingyo.png"]], os.path.join(folder, "sprites_b.png"))
     sheet([swimming_scene(images, (24, 16), "left"), swimming_scene(images, (8, 4), "right"),
            feeding_scene(images, 56), feeding_scene(images, 50)],
           os.path.join(folder, "scenes.png"))
+    sheet([swimming_scene(images, (24, 16), "left", (36, 14)),
+           swimming_scene(images, (20, 12), "right", (6, 18))],
+          os.path.join(folder, "mail_scenes.png"))
 
 
 def main(argv):

@@ -36,13 +36,14 @@ const Picture kPictures[] = {
     {":/assets/food.png", 14, 20},
     {":/assets/feeding_fish.png", 26, 32},
     {":/assets/bubble.png", 14, 20},
+    {":/assets/letter.png", 18, 13},
     {":/assets/icon/kingyo.png", 64, 64},
 };
 
 const char *const kSprites[] = {
     ":/assets/fish/left0.png", ":/assets/fish/left1.png", ":/assets/fish/right0.png",
     ":/assets/fish/right1.png", ":/assets/food.png",      ":/assets/feeding_fish.png",
-    ":/assets/bubble.png",      ":/assets/icon/kingyo.png",
+    ":/assets/bubble.png",      ":/assets/letter.png",      ":/assets/icon/kingyo.png",
 };
 
 QImage load(const char *path)
