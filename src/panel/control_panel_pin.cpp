@@ -77,8 +77,8 @@ bool BowlPin::eventFilter(QObject *watched, QEvent *event)
 void BowlPin::bowlMoved()
 {
     const QPoint now = bowl_->pos();
-    if (now == bowlPositionAbove(panel_->pos(), scale_))
-        return;
+    if (panel_->isMinimized() || now == bowlPositionAbove(panel_->pos(), scale_))
+        return; // a minimised panel lets the bowl swim
     if (guard_.allows(now))
         placeBowl();
 }

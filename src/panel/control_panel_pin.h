@@ -39,7 +39,7 @@ private:
 
 // Holds the bowl just above the panel for as long as this object lives: a move of
 // the panel takes the bowl along, and a move of the bowl by anything else (a
-// drag, the bowl's own tick) is undone. Works from move events, so it costs
+// drag, the bowl's own tick) is undone, except while the panel is minimised. Works from move events, so it costs
 // nothing while nothing moves.
 class BowlPin : public QObject {
     Q_OBJECT

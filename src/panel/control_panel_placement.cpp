@@ -1,6 +1,7 @@
 #include "panel/control_panel_placement.h"
 
 #include <QEvent>
+#include <QWindowStateChangeEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -93,6 +94,11 @@ void PanelOnScreen::keepWhole()
 
 bool PanelOnScreen::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == panel_ && event->type() == QEvent::WindowStateChange) {
+        const auto *change = static_cast<QWindowStateChangeEvent *>(event);
+        if ((change->oldState() & Qt::WindowMinimized) && !panel_->isMinimized())
+            openBelowBowl(); // the bowl swam on meanwhile: the panel comes back below it
+    }
     if (watched == panel_ && (event->type() == QEvent::Move || event->type() == QEvent::Show)) {
         const QSize frameSize = panel_->frameGeometry().size();
         if (frameSize != frameSizeSeen_) {

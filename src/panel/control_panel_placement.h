@@ -33,6 +33,7 @@ PanelPlacement placeBelowBowl(const QRect &screen, QSize panelFrame, QPoint bowl
 // BowlPin. A frame that changes size (the title bar arriving once the window manager
 // has framed the panel) is checked at once; a panel dragged partly off comes back once
 // the drag has come to rest. A window manager that refuses the place is not fought.
+// A panel restored from its minimised state comes back below the bowl.
 class PanelOnScreen : public QObject {
     Q_OBJECT
 public:

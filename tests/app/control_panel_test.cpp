@@ -252,14 +252,21 @@ TEST_F(ControlPanelTest, ShowingAgainKeepsTheOnePanel)
     EXPECT_EQ(first->windowTitle(), "作者のHP"); // not loaded again
 }
 
-TEST_F(ControlPanelTest, ShowingAgainRestoresAMinimisedPanel)
+TEST_F(ControlPanelTest, AMinimisedPanelLetsTheBowlSwimAndShowingAgainRestoresItBelowTheBowl)
 {
     ControlPanel *panel = openPanel();
     panel->showMinimized();
     ASSERT_TRUE(panel->isMinimized());
+    bowl->move(100, 150);
+    QTest::qWait(50);
+    EXPECT_EQ(bowl->pos(), QPoint(100, 150));
+
     EXPECT_EQ(context.controlPanel.show(), panel);
     EXPECT_FALSE(panel->isMinimized());
     EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(eventually([&] { return panel->pos() == panelPositionBelow(QPoint(100, 150), scale); }))
+        << "panel at " << text(panel->pos());
+    EXPECT_EQ(bowl->pos(), QPoint(100, 150));
 }
 
 TEST_F(ControlPanelTest, TheFeedButtonPlaysTheFeedingScene)
