@@ -14,8 +14,10 @@ kingyo_copy "$work/closed" "$binary"
 kingyo_copy "$work/open" "$binary"
 
 # Each bowl shows with its top-left corner at the pointer; the double-click is on the second.
+# A runtime folder of its own lets each copy run beside the other: a second kingyo in
+# one session only hands over to the first.
 "$here/idle_cpu.sh" \
   --then "xdotool mousemove 710 260 sleep 0.2 click --repeat 2 --delay 80 1 sleep 1 search --name 'Brimble屋さん'" \
   "$seconds" \
-  "panel closed=xdotool mousemove 200 200 && cd '$work/closed' && exec ./kingyo" \
-  "panel open=xdotool mousemove 700 200 && cd '$work/open' && exec ./kingyo"
+  "panel closed=xdotool mousemove 200 200 && cd '$work/closed' && XDG_RUNTIME_DIR='$work/closed' exec ./kingyo" \
+  "panel open=xdotool mousemove 700 200 && cd '$work/open' && XDG_RUNTIME_DIR='$work/open' exec ./kingyo"
