@@ -169,6 +169,7 @@ int runApplication(int argc, char **argv)
     bowl.show();
 
     const int exitCode = QApplication::exec();
+    instance.stopListening();
     discardWindows(program);
     return exitCode;
 }

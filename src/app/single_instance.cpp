@@ -141,6 +141,12 @@ bool SingleInstance::listen()
     return true;
 }
 
+void SingleInstance::stopListening()
+{
+    delete server_; // closing removes the socket file
+    server_ = nullptr;
+}
+
 // A caller that says nothing sensible within the answer limit is dropped.
 void SingleInstance::answer(QLocalSocket *caller)
 {

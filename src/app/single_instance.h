@@ -48,6 +48,10 @@ public:
     // that accepts but does not answer keeps its socket, and this one runs alone.
     Start start();
 
+    // Later starts no longer reach this kingyo, which is ending: they start on their own
+    // instead of waiting for an answer that would not come.
+    void stopListening();
+
 signals:
     // A later start asked for the control panel; the answer is already on its way.
     void panelRequested();

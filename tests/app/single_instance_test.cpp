@@ -236,6 +236,19 @@ TEST_F(SingleInstanceTest, TheFirstToEndFreesTheSocketForTheNext)
     EXPECT_EQ(next.start(), Start::First);
 }
 
+TEST_F(SingleInstanceTest, AnEndingKingyoLetsTheNextStartListen)
+{
+    SingleInstance ending(socket);
+    QSignalSpy requests(&ending, &SingleInstance::panelRequested);
+    ASSERT_EQ(ending.start(), Start::First);
+    ending.stopListening();
+
+    SingleInstance next(socket);
+    EXPECT_EQ(next.start(), Start::First);
+    EXPECT_EQ(startLater(), Start::HandedOver);
+    EXPECT_EQ(requests.count(), 0) << "the ending kingyo still answered";
+}
+
 TEST_F(SingleInstanceTest, ASocketLeftByACrashIsTakenOver)
 {
     leaveStaleSocket(socket);
