@@ -4,10 +4,11 @@
 # Dovecot on loopback: three mailbox shapes, each over plain POP3, over STLS and
 # over POP3S. Every round runs each client once, in a rotating order, so that a
 # busy moment of the machine does not land on one client alone.
-#   bench/pop3_compare.sh [--all-peers] BUILD_DIR [RUNS]
+#   bench/pop3_compare.sh [--all-peers] [--candidate BUILD_DIR2] BUILD_DIR [RUNS]
 # BUILD_DIR holds bench/pop3_bench and bench/pop3_raw_client (KINGYO_BENCH=ON);
 # RUNS (5) rounds per shape and transport. --all-peers adds fetchmail and curl,
-# which take minutes on the large mailboxes.
+# which take minutes on the large mailboxes. --candidate adds the pop3_bench of
+# another build (a changed client) to the same rounds.
 # Prints markdown tables of medians: wall time, the CPU time Dovecot spent serving
 # the session, and the client's own CPU time; in brackets the ratio to the raw
 # client. Dovecot's CPU is read from its master process: the login and pop3
@@ -15,12 +16,21 @@
 # master, which reaps them, accumulates their times in cutime/cstime.
 set -euo pipefail
 
-peers=(kingyo raw mpop)
-if [ "${1:-}" = --all-peers ]; then
-    peers+=(fetchmail curl)
-    shift
-fi
-build=$(realpath "${1:?usage: $0 [--all-peers] BUILD_DIR [RUNS]}")
+usage="usage: $0 [--all-peers] [--candidate BUILD_DIR2] BUILD_DIR [RUNS]"
+all_peers=no
+candidate=""
+while [ $# -gt 0 ]; do
+    case $1 in
+    --all-peers) all_peers=yes; shift ;;
+    --candidate) candidate=$(realpath "${2:?$usage}"); shift 2 ;;
+    *) break ;;
+    esac
+done
+peers=(kingyo)
+[ -z "$candidate" ] || peers+=(candidate)
+peers+=(raw mpop)
+[ $all_peers = no ] || peers+=(fetchmail curl)
+build=$(realpath "${1:?$usage}")
 runs=${2:-5}
 here=$(dirname "$(realpath "$0")")
 server_script="$here/../scripts/test-pop3-server"
@@ -138,10 +148,11 @@ EOF
 
 # The command line of CLIENT over TRANSPORT into the array "cmdline".
 client_command() { # client transport count
-    local client=$1 transport=$2 count=$3
+    local client=$1 transport=$2 count=$3 kingyo=$build/bench/pop3_bench
+    [ "$client" != candidate ] || kingyo=$candidate/bench/pop3_bench
     case $client:$transport in
-    kingyo:plain | kingyo:stls) cmdline=("$build/bench/pop3_bench" "127.0.0.1:$POP3_PORT" "$user" "$password" "$POP3_CA") ;;
-    kingyo:pop3s) cmdline=("$build/bench/pop3_bench" "pop3s://127.0.0.1:$POP3S_PORT" "$user" "$password" "$POP3_CA") ;;
+    kingyo:plain | kingyo:stls | candidate:plain | candidate:stls) cmdline=("$kingyo" "127.0.0.1:$POP3_PORT" "$user" "$password" "$POP3_CA") ;;
+    kingyo:pop3s | candidate:pop3s) cmdline=("$kingyo" "pop3s://127.0.0.1:$POP3S_PORT" "$user" "$password" "$POP3_CA") ;;
     raw:plain) cmdline=("$build/bench/pop3_raw_client" 127.0.0.1 "$POP3_PORT" "$user" "$password") ;;
     raw:stls) cmdline=("$build/bench/pop3_raw_client" 127.0.0.1 "$POP3_PORT" "$user" "$password" stls "$POP3_CA") ;;
     raw:pop3s) cmdline=("$build/bench/pop3_raw_client" 127.0.0.1 "$POP3S_PORT" "$user" "$password" pop3s "$POP3_CA") ;;
@@ -156,7 +167,7 @@ client_command() { # client transport count
 # Did the run fetch every message? Its output is in $work/out.
 check_run() { # client count
     case $1 in
-    kingyo | raw) grep -q "^$2 messages" "$work/out" ;;
+    kingyo | candidate | raw) grep -q "^$2 messages" "$work/out" ;;
     mpop) [ "$(find "$deliveries/current/new" -type f | wc -l)" = "$2" ] ;;
     *) true ;;
     esac || { echo "$1 did not fetch $2 messages:" >&2; cat "$work/out" >&2; exit 1; }
