@@ -1,19 +1,55 @@
 #pragma once
+#include <QProcessEnvironment>
 #include <QString>
 
 namespace kingyo {
 
-// Where the settings files live: the server file by its bare name in the current
-// directory, the option and account files in "★MailData" beside the executable.
+// Where the settings files live. The option and account files are in "★MailData" under
+// programDir; the server file is serverFile. A portable copy (a "★MailData" folder beside
+// the executable) keeps programDir = the executable's folder and the server file by its
+// bare name in the current folder; an installed copy keeps all three in the per-user
+// folder instead.
 struct AppPaths {
     QString programDir;
     QString serverFile = QStringLiteral("vbmail.ini");
+    // The XDG autostart entry that starts kingyo at login; empty: none can be kept.
+    QString autostartEntry;
+    // The running executable's absolute path, which the autostart entry starts.
+    QString executable;
 
     QString dataDir() const { return programDir + QStringLiteral("/★MailData"); }
     QString optionFile() const { return dataDir() + QStringLiteral("/ini.ini"); }
     QString accountFile() const { return dataDir() + QStringLiteral("/iniIdPass.ini"); }
 
-    static AppPaths forRunningProgram(); // programDir = the executable's folder
+    // The paths of this process as decideAppPaths() finds them; when the per-user folder
+    // cannot be made, prints why in one line on stderr (nothing will be stored).
+    static AppPaths forRunningProgram();
 };
+
+// What the paths are decided from.
+struct PathsOrigin {
+    QString executable;              // absolute path of the program file
+    QString home;                    // the user's home folder
+    QProcessEnvironment environment; // XDG_DATA_HOME, XDG_CONFIG_HOME
+};
+
+struct PathsDecision {
+    AppPaths paths;
+    bool installed = false;
+    // Why the per-user folder or its "★MailData" could not be made; empty when all is
+    // well. The paths then point at the missing folder, so writes fail and nothing is stored.
+    QString problem;
+};
+
+// Portable when a "★MailData" folder lies beside the executable. Otherwise installed:
+// $XDG_DATA_HOME/kingyo (an empty or relative XDG_DATA_HOME counts as unset, giving
+// HOME/.local/share/kingyo) is made 0700 with missing parents, and "★MailData" in it;
+// folders that exist already are used as they are. The autostart entry lies in
+// $XDG_CONFIG_HOME/autostart (HOME/.config/autostart by default) in both modes.
+PathsDecision decideAppPaths(const PathsOrigin &origin);
+
+// An XDG base folder: the variable's value when it is an absolute path, else home + fallback.
+QString xdgBaseFolder(const QProcessEnvironment &environment, const QString &variable, const QString &home,
+                      const QString &fallback);
 
 } // namespace kingyo

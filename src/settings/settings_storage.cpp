@@ -1,8 +1,13 @@
 #include "settings/settings_storage.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace kingyo {
 
@@ -32,6 +37,32 @@ bool replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAc
     if (file.write(contents.data(), contents.size()) != contents.size())
         file.cancelWriting();
     return file.commit();
+}
+
+QString makePrivateFolder(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(QDir::cleanPath(path));
+    if (!native.startsWith('/'))
+        return QStringLiteral("%1 is not an absolute path").arg(path);
+    for (qsizetype end = 1; end <= native.size(); ++end) {
+        if (end < native.size() && native[end] != '/')
+            continue;
+        const QByteArray folder = native.left(end);
+        if (::mkdir(folder.constData(), 0700) == 0) {
+            ::chmod(folder.constData(), 0700); // a umask may have taken the owner's bits
+            continue;
+        }
+        const int error = errno;
+        struct stat info {};
+        if (::stat(folder.constData(), &info) == 0) {
+            if (S_ISDIR(info.st_mode))
+                continue;
+            return QStringLiteral("%1 is not a folder").arg(QFile::decodeName(folder));
+        }
+        return QStringLiteral("cannot create %1: %2")
+            .arg(QFile::decodeName(folder), QString::fromLocal8Bit(std::strerror(error)));
+    }
+    return {};
 }
 
 QString decodeSettingsText(QByteArrayView bytes)

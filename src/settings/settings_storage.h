@@ -20,6 +20,11 @@ std::optional<QByteArray> readSettingsFile(const QString &path);
 // nothing was stored.
 bool replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAccess access = NewFileAccess::Usual);
 
+// Makes the folder and each missing parent, creating them 0700; folders that exist keep
+// their mode. Empty when the folder exists afterwards, else one line saying why not
+// (for example a file in the way, or a read-only parent).
+QString makePrivateFolder(const QString &path);
+
 // Settings files are UTF-8. Bytes that are not (a file carried over from a Japanese
 // Windows system) are read as Shift_JIS when they decode cleanly, else one character
 // per byte, so nothing is dropped or replaced.
