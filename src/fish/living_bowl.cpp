@@ -66,9 +66,11 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
       leftFrames_{picture("fish/left0.png"), picture("fish/left1.png")},
       rightFrames_{picture("fish/right0.png"), picture("fish/right1.png")},
       bubblePicture_(picture("bubble.png")),
+      letterPicture_(picture("letter.png")),
       swimmer_(random, clock, frameSizesOf(leftFrames_, rightFrames_, host.scale),
                TwipSize{kWaterBox.width, kWaterBox.height}),
-      bubble_(twipSizeOf(bubblePicture_, host.scale))
+      bubble_(twipSizeOf(bubblePicture_, host.scale)),
+      letter_(host.scale.toPixels(kWaterBox).size(), letterPicture_.deviceIndependentSize().toSize())
 {
     // The scene behind the box: the upturned fish, and the food in front of it.
     nibbler_ = pictureLabel(host_.bowlPicture, "Image6", picture("feeding_fish.png"));
@@ -83,6 +85,9 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
     bubbleLabel_ = pictureLabel(box_, "Image4", bubblePicture_);
     placeInBox(bubbleLabel_, bubble_.rect());
     bubbleLabel_->hide();
+    letterLabel_ = pictureLabel(box_, "Image7", letterPicture_);
+    letterLabel_->stackUnder(fish_);
+    letterLabel_->hide();
     if (host_.addPicture) host_.addPicture(box_);
     if (host_.addSmallFish) host_.addSmallFish(fish_);
 
@@ -134,6 +139,14 @@ void LivingBowl::Timer5_Timer()
 {
     bubble_.rise();
     placeInBox(bubbleLabel_, bubble_.rect());
+    if (letter_.tick()) letterLabel_->move(letter_.position());
+}
+
+void LivingBowl::setMailWaiting(bool waiting)
+{
+    letter_.setShown(waiting);
+    letterLabel_->move(letter_.position());
+    letterLabel_->setVisible(waiting);
 }
 
 void LivingBowl::setWaterBoxTop(float twips)

@@ -1,6 +1,7 @@
 #pragma once
 #include "fish/bubble.h"
 #include "fish/feeding_scene.h"
+#include "fish/letter_drift.h"
 #include "fish/swimmer.h"
 
 #include <QObject>
@@ -30,8 +31,9 @@ struct BowlHost {
     std::function<void(QWidget *)> addSmallFish;
 };
 
-// Everything that moves in the bowl: the water box with the swimming fish and its
-// bubble, their four timers, and the feeding scene behind the box.
+// Everything that moves in the bowl: the water box with the swimming fish, its bubble
+// and the letter that shows waiting mail, their four timers, and the feeding scene
+// behind the box.
 class LivingBowl : public QObject, private FeedingStage {
     Q_OBJECT
 public:
@@ -42,7 +44,13 @@ public:
     // The feed button's scene; waits with the events running, so it may nest.
     void playFeedingScene();
 
-    // Timer2: swim tick. Timer3: clock tick. Timer4: bubble release. Timer5: bubble rise.
+    // While mail waits, a letter drifts in the water box in front of the weed and
+    // behind the fish; it takes presses as the box does.
+    void setMailWaiting(bool waiting);
+    bool mailWaiting() const { return letter_.isShown(); }
+
+    // Timer2: swim tick. Timer3: clock tick. Timer4: bubble release. Timer5: bubble
+    // rise, and the letter's drift.
     void Timer2_Timer();
     void Timer3_Timer();
     void Timer4_Timer();
@@ -50,6 +58,7 @@ public:
 
     Swimmer &swimmer() { return swimmer_; }
     const Bubble &bubble() const { return bubble_; }
+    const LetterDrift &letter() const { return letter_; }
     WaterBox *waterBox() const { return box_; }
     float waterBoxTop() const { return boxTop_; }
 
@@ -66,13 +75,16 @@ private:
     std::array<QPixmap, 2> leftFrames_;  // Image2(0), Image2(1)
     std::array<QPixmap, 2> rightFrames_; // Image3(0), Image3(1)
     QPixmap bubblePicture_;
+    QPixmap letterPicture_;
     Swimmer swimmer_;
     Bubble bubble_;
+    LetterDrift letter_;
     float boxTop_ = 720;
 
     WaterBox *box_ = nullptr;   // Picture1(9)
     QLabel *fish_ = nullptr;    // Image1
     QLabel *bubbleLabel_ = nullptr; // Image4
+    QLabel *letterLabel_ = nullptr; // Image7
     QLabel *nibbler_ = nullptr; // Image6
 };
 

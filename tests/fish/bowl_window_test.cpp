@@ -231,6 +231,29 @@ TEST_F(BowlWindowTest, DoubleClicksOnTheBowlItsPicturesAndTheSmallFishAskForTheP
     EXPECT_EQ(requests.count(), 3);
 }
 
+TEST_F(BowlWindowTest, PressesOnTheLetterGoToTheWaterBox)
+{
+    startBowl();
+    bowl->show();
+    bowl->living().setMailWaiting(true);
+    auto *letter = bowl->findChild<QLabel *>(QStringLiteral("Image7"));
+    ASSERT_NE(letter, nullptr);
+    QSignalSpy ends(bowl.get(), &BowlWindow::endRequested);
+    QSignalSpy panelRequests(bowl.get(), &BowlWindow::panelRequested);
+
+    const QPoint start = bowl->pos();
+    const QPoint grab = letter->mapToGlobal(QPoint(3, 3));
+    sendMouse(letter, QEvent::MouseButtonPress, Qt::LeftButton, {3, 3}, grab);
+    sendMouse(letter, QEvent::MouseMove, Qt::LeftButton, {13, 8}, grab + QPoint(10, 5));
+    sendMouse(letter, QEvent::MouseButtonRelease, Qt::LeftButton, {13, 8}, grab + QPoint(10, 5));
+    EXPECT_EQ(bowl->pos(), start + QPoint(10, 5)) << "a left drag moves the bowl";
+
+    doubleClick(letter);
+    EXPECT_EQ(panelRequests.count(), 1);
+    press(letter, Qt::RightButton);
+    EXPECT_EQ(ends.count(), 1);
+}
+
 TEST_F(BowlWindowTest, ClosingFromOutsideAsksToUnload)
 {
     startBowl();

@@ -180,6 +180,74 @@ TEST(LivingBowl, NoBubbleOnOtherSeconds)
     EXPECT_TRUE(s.child("Image4")->isHidden());
 }
 
+TEST(LivingBowl, TheLetterLiesInTheBoxBehindTheFishAndTheBubble)
+{
+    Stage s;
+    auto *letter = s.child<QLabel>("Image7");
+    ASSERT_NE(letter, nullptr);
+    EXPECT_EQ(letter->parentWidget(), s.living->waterBox()) << "in front of the water and its weed";
+    EXPECT_LT(stackIndex(letter), stackIndex(s.child("Image1")));
+    EXPECT_LT(stackIndex(letter), stackIndex(s.child("Image4")));
+    EXPECT_EQ(letter->size(), QSize(18, 13));
+    EXPECT_TRUE(letter->isHidden());
+    EXPECT_FALSE(s.living->mailWaiting());
+}
+
+TEST(LivingBowl, TheLetterShowsWhileMailWaitsAndDriftsWithTheBubbleTick)
+{
+    Stage s;
+    auto *letter = s.child<QLabel>("Image7");
+    s.living->setMailWaiting(true);
+    EXPECT_TRUE(s.living->mailWaiting());
+    EXPECT_TRUE(letter->isVisibleTo(&s.form));
+    EXPECT_EQ(letter->pos(), s.living->letter().position());
+
+    const QRect box = s.living->waterBox()->rect();
+    std::vector<QPoint> places{letter->pos()};
+    for (int tick = 0; tick < 400; ++tick) {
+        s.living->Timer5_Timer();
+        EXPECT_EQ(letter->pos(), s.living->letter().position());
+        EXPECT_TRUE(box.contains(letter->geometry())) << "tick " << tick;
+        if (letter->pos() != places.back()) places.push_back(letter->pos());
+    }
+    EXPECT_GT(places.size(), 50u) << "it drifts";
+
+    s.living->setMailWaiting(false);
+    EXPECT_FALSE(s.living->mailWaiting());
+    EXPECT_TRUE(letter->isHidden());
+    const QPoint hiddenAt = letter->pos();
+    for (int tick = 0; tick < 40; ++tick) s.living->Timer5_Timer();
+    EXPECT_EQ(letter->pos(), hiddenAt) << "a hidden letter stays still";
+}
+
+TEST(LivingBowl, TheLetterChangesNothingAboutTheFishOrTheBubble)
+{
+    // The same ticks with and without waiting mail: the fish and its bubble go the same way.
+    Stage plain;
+    Stage withMail;
+    withMail.living->setMailWaiting(true);
+    for (Stage *s : {&plain, &withMail}) {
+        s->random.queue(0.6f);
+        s->random.queue(0.2f);
+    }
+    const auto snapshot = [](Stage &s) {
+        return std::vector<QRect>{s.child("Image1")->geometry(), s.child("Image4")->geometry()};
+    };
+    for (int tick = 0; tick < 600; ++tick) {
+        for (Stage *s : {&plain, &withMail}) {
+            s->clock.second = (tick / 20) % 60;
+            s->living->Timer5_Timer();
+            if (tick % 3 == 0) s->living->Timer2_Timer();
+            if (tick % 20 == 0) {
+                s->living->Timer3_Timer();
+                s->living->Timer4_Timer();
+            }
+        }
+        ASSERT_EQ(snapshot(withMail), snapshot(plain)) << "tick " << tick;
+        ASSERT_EQ(withMail.living->swimmer().direction(), plain.living->swimmer().direction()) << "tick " << tick;
+    }
+}
+
 TEST(LivingBowl, NestedFeedingScenesEndWithTheBoxBackAndTheFishAtFifty)
 {
     // A clock that jumps a second per reading: every wait still runs the pending events
