@@ -279,6 +279,8 @@ echo "Load average before: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)
 print_table wall "Wall time, from starting the client to its exit:" 3
 print_table server "CPU time of Dovecot serving the session (all its processes):" 2
 print_table client "CPU time of the client (user + system):" 2
-echo
-kingyo_rss=$(cat "$work/kingyo_rss")
-echo "kingyo's peak RSS growth while fetching 200 × 1 MB: $((kingyo_rss / 1024)) MB ($kingyo_rss kB)."
+if [ -f "$work/kingyo_rss" ]; then
+    kingyo_rss=$(cat "$work/kingyo_rss")
+    echo
+    echo "kingyo's peak RSS growth while fetching 200 × 1 MB: $((kingyo_rss / 1024)) MB ($kingyo_rss kB)."
+fi
