@@ -3,11 +3,14 @@
 //   pop3_bench SERVER USER PASSWORD [CA_FILE]
 // Output: "<messages> messages, <bytes> bytes, <seconds> s, peak RSS growth <kB> kB".
 #include "mail/pop3_mail_library.h"
+#include "mail/qt_printers.h"
 #include "support/process_memory.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdio>
+
+using kingyo::describe;
 
 int main(int argc, char **argv)
 {
@@ -29,18 +32,18 @@ int main(int argc, char **argv)
     clock.start();
     const int handle = library.connect(QString::fromLocal8Bit(argv[1]));
     if (handle < 0) {
-        std::fprintf(stderr, "connect: %s\n", qPrintable(library.lastError()));
+        std::fprintf(stderr, "connect: %s\n", qPrintable(describe(library.lastFailure())));
         return 1;
     }
     const int count = library.authenticate(handle, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), false);
     if (count < 0) {
-        std::fprintf(stderr, "authenticate: %s\n", qPrintable(library.lastError()));
+        std::fprintf(stderr, "authenticate: %s\n", qPrintable(describe(library.lastFailure())));
         return 1;
     }
     long long bytes = 0;
     for (int k = 1; k <= count; ++k) {
         if (library.mailStatus(handle, k) < 0 || library.mailSize(handle, k) < 0 || library.fetchMail(handle, k) < 0) {
-            std::fprintf(stderr, "message %d: %s\n", k, qPrintable(library.lastError()));
+            std::fprintf(stderr, "message %d: %s\n", k, qPrintable(describe(library.lastFailure())));
             return 1;
         }
         bytes += library.lastBodySize(handle);

@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/display_session.h"
+#include "app/mail_check_windows.h"
 #include "app/program.h"
 #include "app/single_instance.h"
 #include "app/startup_settings.h"
@@ -20,6 +21,8 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -103,7 +106,9 @@ void ProgramLifetime::unload()
 {
     if (ended_)
         return;
-    if (program_.mail)
+    if (program_.mailCheck)
+        program_.mailCheck->shutDown(true); // the library ends on the thread that used it
+    else if (program_.mail)
         program_.mail->end();
     endNow();
 }
@@ -113,6 +118,8 @@ void ProgramLifetime::endNow()
     if (ended_)
         return;
     ended_ = true;
+    if (program_.mailCheck)
+        program_.mailCheck->shutDown(false); // a check under way gives up; nothing waits on the server
     // Hidden now, deleted once the event loops have returned, so no handler still on
     // the stack loses its window.
     for (QWidget *window : QApplication::topLevelWidgets())
@@ -150,15 +157,16 @@ int runApplication(int argc, char **argv)
     QApplication::setWindowIcon(form::programIcon()); // message boxes show it too
     SystemRandom random;
     SystemClock clock;
-    Program program;
+    Pop3MailLibrary mail;
+    DialupHangup hangup(QDBusConnection::systemBus());
+    Program program; // after the services it uses, so it goes first
     program.settings.setPaths(AppPaths::forRunningProgram());
     program.random = &random;
     program.clock = &clock;
-    Pop3MailLibrary mail;
     program.mail = &mail;
-    DialupHangup hangup(QDBusConnection::systemBus());
     program.hangup = &hangup;
     wireWindows(program);
+    wireMailCheck(program);
 
     BowlWindow bowl(random, clock);
     wireBowl(program, bowl);
@@ -171,6 +179,11 @@ int runApplication(int argc, char **argv)
     const int exitCode = QApplication::exec();
     instance.stopListening();
     discardWindows(program);
+    if (program.mailCheck && !program.mailCheck->shutDown(false)) {
+        // The mail thread did not stop in time: leave without waiting for it.
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
     return exitCode;
 }
 

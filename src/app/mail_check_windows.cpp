@@ -1,12 +1,14 @@
 #include "app/mail_check_windows.h"
 
 #include "app/program.h"
+#include "fish/bowl_window.h"
 #include "mail/dialup_hangup.h"
+#include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
+#include "panel/mail_error_box.h"
 #include "panel/msg_form.h"
 
 #include <QLineEdit>
-#include <QMessageBox>
 
 namespace kingyo {
 
@@ -21,14 +23,7 @@ void MailCheckWindows::fillAccountDialog(const Account &account)
 
 void MailCheckWindows::showAccountDialog() { program_.idPassForm.show(); }
 
-void MailCheckWindows::showError(const QString &text)
-{
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("エラー"), text, QMessageBox::Ok);
-    box.setObjectName(QStringLiteral("MailErrorBox"));
-    box.setTextFormat(Qt::PlainText); // the server's words, never markup
-    box.setWindowFlag(Qt::WindowStaysOnTopHint); // above the topmost bowl and panel
-    box.exec();
-}
+void MailCheckWindows::showError(const MailFailure &failure) { showMailErrorBox(failure); }
 
 void MailCheckWindows::showNotice(int count) { program_.msgForm.show()->showResult(count); }
 
@@ -40,12 +35,34 @@ void MailCheckWindows::hangUp()
         program_.hangup->hangUpAll();
 }
 
-void runMailCheck(Program &program)
+void wireMailCheck(Program &program)
 {
     if (!program.mail)
         return;
-    MailCheckWindows windows(program);
-    MailCheck(program.settings.state(), *program.mail, windows).run();
+    program.mailCheckWindows = std::make_unique<MailCheckWindows>(program);
+    program.mailCheck =
+        std::make_unique<MailCheck>(program.settings.state(), *program.mail, *program.mailCheckWindows);
+    QObject::connect(program.mailCheck.get(), &MailCheck::runningChanged, program.mailCheck.get(),
+                     [&program](bool running) { showMailCheckBusy(program, running); });
+}
+
+void runMailCheck(Program &program)
+{
+    if (program.mailCheck)
+        program.mailCheck->start();
+}
+
+void showMailCheckBusy(Program &program, bool busy)
+{
+    QWidget *windows[] = {program.bowl, program.controlPanel.isLoaded() ? program.controlPanel.get() : nullptr};
+    for (QWidget *window : windows) {
+        if (!window)
+            continue;
+        if (busy)
+            window->setCursor(Qt::BusyCursor);
+        else
+            window->unsetCursor();
+    }
 }
 
 } // namespace kingyo

@@ -6,8 +6,8 @@ namespace kingyo {
 struct Program;
 
 // The mail check's surroundings in the running program: the account to use, the
-// account dialog, the "エラー" box, the notice window, the settings window's
-// hang-up option and the hang-up routine.
+// account dialog, the "エラー" box, the notice window, the hang-up option and the
+// hang-up routine.
 class MailCheckWindows final : public MailCheckSurroundings {
 public:
     explicit MailCheckWindows(Program &program) : program_(program) {}
@@ -15,7 +15,7 @@ public:
     Account readAccount() override;
     void fillAccountDialog(const Account &account) override;
     void showAccountDialog() override;
-    void showError(const QString &text) override;
+    void showError(const MailFailure &failure) override;
     void showNotice(int count) override;
     bool hangUpAfterCheck() override;
     void hangUp() override;
@@ -24,7 +24,15 @@ private:
     Program &program_;
 };
 
-// One mail check as the panel's "受信" runs it. Without a mail library it does nothing.
+// Gives the program its one mail check over its mail library (none without one), and
+// shows the busy cursor over the bowl and the panel while a check runs.
+void wireMailCheck(Program &program);
+
+// The panel's "受信": starts a check unless one is running. Without a mail library it
+// does nothing.
 void runMailCheck(Program &program);
+
+// Whether a check is running, on the windows that show it.
+void showMailCheckBusy(Program &program, bool busy);
 
 } // namespace kingyo

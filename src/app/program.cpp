@@ -3,6 +3,7 @@
 #include "app/mail_check_windows.h"
 #include "fish/bowl_window.h"
 #include "mail/dialup_hangup.h"
+#include "mail/mail_check.h"
 #include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
 #include "panel/msg_form.h"
@@ -24,6 +25,8 @@ void hangUp(Program &program)
 ControlPanel *makeControlPanel(Program &program)
 {
     auto *panel = new ControlPanel(program.bowl, *program.clock);
+    if (program.mailCheck && program.mailCheck->isRunning())
+        panel->setCursor(Qt::BusyCursor);
     QObject::connect(panel, &ControlPanel::feedRequested, panel, [&program] {
         if (program.bowl)
             program.bowl->living().playFeedingScene();
@@ -46,6 +49,9 @@ SetForm *makeSetForm(Program &program)
 }
 
 } // namespace
+
+Program::Program() = default;
+Program::~Program() = default;
 
 void wireWindows(Program &program)
 {

@@ -2,6 +2,8 @@
 #include "app/window_holder.h"
 #include "settings/settings_model.h"
 
+#include <memory>
+
 namespace kingyo {
 
 class BowlWindow;
@@ -12,6 +14,8 @@ class OptionForm;
 class MsgForm;
 class MailLibrary;
 class DialupHangup;
+class MailCheck;
+class MailCheckWindows;
 class RandomSource;
 class Clock;
 
@@ -22,12 +26,18 @@ inline constexpr const char *kHomePage = "https://github.com/kingyo-desktop/king
 // instance of each window. Only this floor knows every window; the windows say what the
 // user asked for with signals, and wireWindows() connects them here.
 struct Program {
+    Program();
+    ~Program();
+
     SettingsModel settings;
 
     RandomSource *random = nullptr;
     Clock *clock = nullptr;
     MailLibrary *mail = nullptr;
     DialupHangup *hangup = nullptr;
+    // The one mail check over `mail` and the windows it reaches (see wireMailCheck()).
+    std::unique_ptr<MailCheckWindows> mailCheckWindows;
+    std::unique_ptr<MailCheck> mailCheck;
 
     BowlWindow *bowl = nullptr; // Form1, created at start-up, lives for the whole run
     WindowHolder<ControlPanel> controlPanel; // Form2

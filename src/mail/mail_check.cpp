@@ -1,76 +1,129 @@
 #include "mail/mail_check.h"
 
-#include "settings/shared_state.h"
 #include "mail/mail_library.h"
+#include "mail/pop3_failure.h"
+#include "settings/shared_state.h"
 
 namespace kingyo {
+namespace {
 
-QString trimNull(const QString &text)
-{
-    const qsizetype nul = text.indexOf(QChar(u'\0'));
-    return nul < 0 ? text : text.left(nul);
-}
+// Stops the fetch loop: after these the session is over and the user must hear why.
+bool endsTheCheck(std::int64_t result) { return result == pop3::kTooLong || result == pop3::kAbandoned; }
 
-QString noticeSentence(int count)
-{
-    return count > 0 ? QStringLiteral("新着メールが有ります。") : QStringLiteral("新着メールはありませんでした。");
-}
+} // namespace
 
-MailCheck::MailCheck(SharedState &state, MailLibrary &mail, MailCheckSurroundings &surroundings)
-    : state_(state), mail_(mail), surroundings_(surroundings)
+MailCheck::MailCheck(SharedState &state, MailLibrary &mail, MailCheckSurroundings &surroundings,
+                     std::chrono::milliseconds budget, QObject *parent)
+    : QObject(parent), state_(state), mail_(mail), surroundings_(surroundings), budget_(budget), worker_(this)
 {
 }
 
-int MailCheck::run()
+MailCheck::~MailCheck()
 {
-    const int count = state_.pop3Server.isEmpty() ? 0 : checkMailbox();
-    surroundings_.showNotice(count);
-    if (surroundings_.hangUpAfterCheck())
-        surroundings_.hangUp();
-    return count;
+    if (!shutDown_)
+        shutDown(false);
 }
 
-int MailCheck::checkMailbox()
+bool MailCheck::start()
 {
-    const int handle = mail_.connect(state_.pop3Server);
-    if (handle == -1) {
-        // A server that cannot be reached is not "no new mail": say why first.
-        reportLibraryFailure();
-        return 0;
+    if (running_ || shutDown_)
+        return false;
+    setRunning(true);
+    if (state_.pop3Server.isEmpty()) {
+        QMetaObject::invokeMethod(this, [this] { finish(0); }, Qt::QueuedConnection); // as every check: after start()
+        return true;
     }
-    const int count = logIn(handle);
-    if (count > 0)
-        fetchAll(handle, count);
-    else if (count < 0)
-        reportLibraryFailure();
-    mail_.close(handle);
-    return count;
+    const QDeadlineTimer deadline(budget_);
+    worker_.run(
+        [&mail = mail_, server = state_.pop3Server, deadline] {
+            const int handle = mail.connect(server, deadline);
+            return Step{handle, handle == -1 ? mail.lastFailure() : MailFailure{}};
+        },
+        [this](const Step &connect) { connected(connect); });
+    return true;
 }
 
-int MailCheck::logIn(int handle)
+void MailCheck::connected(const Step &connect)
 {
+    if (connect.result == -1) {
+        // A server that cannot be reached is not "no new mail": say why first.
+        if (connect.failure.problem != MailProblem::Abandoned)
+            surroundings_.showError(connect.failure);
+        finish(0);
+        return;
+    }
+    const int handle = connect.result;
     const Account account = surroundings_.readAccount();
     surroundings_.fillAccountDialog(account);
     state_.userId = account.userId;
     state_.userPass = account.password;
     if (state_.userId.isEmpty() || state_.userPass.isEmpty()) {
         surroundings_.showAccountDialog();
-        return 0;
+        closeThenFinish(handle, 0);
+        return;
     }
-    return mail_.authenticate(handle, state_.userId, state_.userPass, state_.apopFlag != 0);
+    worker_.run(
+        [&mail = mail_, handle, user = state_.userId, password = state_.userPass, apop = state_.apopFlag != 0] {
+            const int count = mail.authenticate(handle, user, password, apop);
+            if (count < 0)
+                return Step{count, mail.lastFailure()};
+            for (int message = 1; message <= count; ++message) {
+                mail.mailStatus(handle, message);
+                // A message whose size cannot be learned is not fetched; the rest still are.
+                std::int64_t result = mail.mailSize(handle, message);
+                if (result >= 0)
+                    result = mail.fetchMail(handle, message);
+                if (endsTheCheck(result))
+                    return Step{static_cast<int>(result), mail.lastFailure()};
+            }
+            return Step{count, {}};
+        },
+        [this, handle](const Step &fetch) { fetched(handle, fetch); });
 }
 
-void MailCheck::fetchAll(int handle, int count)
+void MailCheck::fetched(int handle, const Step &fetch)
 {
-    for (int message = 1; message <= count; ++message) {
-        mail_.mailStatus(handle, message);
-        // A message whose size cannot be learned is not fetched; the rest still are.
-        if (mail_.mailSize(handle, message) < 0)
-            continue;
-        mail_.fetchMail(handle, message);
-    }
+    if (fetch.failure.problem != MailProblem::None && fetch.failure.problem != MailProblem::Abandoned)
+        surroundings_.showError(fetch.failure);
+    closeThenFinish(handle, fetch.result);
 }
 
-void MailCheck::reportLibraryFailure() { surroundings_.showError(trimNull(mail_.lastError())); }
+void MailCheck::closeThenFinish(int handle, int count)
+{
+    worker_.run(
+        [&mail = mail_, handle] {
+            mail.close(handle);
+            return 0;
+        },
+        [this, count](int) { finish(count); });
+}
+
+void MailCheck::finish(int count)
+{
+    if (shutDown_)
+        return;
+    surroundings_.showNotice(count);
+    if (surroundings_.hangUpAfterCheck())
+        surroundings_.hangUp();
+    setRunning(false);
+    emit finished(count);
+}
+
+void MailCheck::setRunning(bool running)
+{
+    running_ = running;
+    emit runningChanged(running);
+}
+
+bool MailCheck::shutDown(bool endLibrary)
+{
+    shutDown_ = true;
+    if (running_)
+        mail_.abandon();
+    std::function<void()> last;
+    if (endLibrary)
+        last = [&mail = mail_] { mail.end(); };
+    return worker_.stop(std::move(last), std::chrono::seconds(1));
+}
 
 } // namespace kingyo

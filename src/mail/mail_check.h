@@ -1,53 +1,81 @@
 #pragma once
+#include "mail/mail_failure.h"
+#include "mail/mail_worker.h"
 #include "settings/account_file.h"
 
-#include <QString>
+#include <QObject>
+#include <chrono>
 
 namespace kingyo {
 
 struct SharedState;
 class MailLibrary;
 
-// What a mail check needs from the windows and files around it. The program's
-// own implementation reaches the real windows; tests record the calls.
+// What a mail check needs from the windows and files around it. The program's own
+// implementation reaches the real windows; tests record the calls. Every call comes on
+// the thread that started the check.
 class MailCheckSurroundings {
 public:
     virtual ~MailCheckSurroundings() = default;
     virtual Account readAccount() = 0;
     // Writes the account into the account dialog's boxes, loading it hidden if needed.
     virtual void fillAccountDialog(const Account &account) = 0;
-    virtual void showAccountDialog() = 0;          // modeless
-    virtual void showError(const QString &text) = 0; // modal, returns when closed
-    virtual void showNotice(int count) = 0;        // modeless notice of the run's result
-    virtual bool hangUpAfterCheck() = 0;           // the settings window's hang-up option
+    virtual void showAccountDialog() = 0;                  // modeless
+    virtual void showError(const MailFailure &failure) = 0; // modal, returns when closed
+    virtual void showNotice(int count) = 0;                // modeless notice of the run's result
+    virtual bool hangUpAfterCheck() = 0;                   // the hang-up option
     virtual void hangUp() = 0;
 };
 
-// The text up to the first NUL character, or the whole text when it has none.
-QString trimNull(const QString &text);
-
-// The notice's sentence for a run that found `count` messages (or failed with it).
-QString noticeSentence(int count);
-
-// One mail check: connects, logs in with the stored account, fetches every
-// waiting message, reports the count and hangs up when asked to. Blocks the
-// caller until the library returns; keeps nothing between runs.
-class MailCheck {
+// One mail check at a time: connects, logs in with the account, fetches every waiting
+// message, reports the count and hangs up when asked to. The library's calls run on a
+// worker thread; the windows are reached between them, in order, on the thread that
+// started the check, whose events keep running meanwhile. A whole check has one time
+// budget, name lookup included.
+class MailCheck : public QObject {
+    Q_OBJECT
 public:
-    MailCheck(SharedState &state, MailLibrary &mail, MailCheckSurroundings &surroundings);
+    static constexpr std::chrono::seconds kBudget{60};
 
-    // Returns the count shown in the notice: messages waiting, 0, or a failure code.
-    int run();
+    MailCheck(SharedState &state, MailLibrary &mail, MailCheckSurroundings &surroundings,
+              std::chrono::milliseconds budget = kBudget, QObject *parent = nullptr);
+    // Abandons a check under way (as shutDown(false)).
+    ~MailCheck() override;
+
+    // Starts a check; false, and nothing done, while one is running.
+    bool start();
+    bool isRunning() const { return running_; }
+
+    // The program is ending: a check under way is abandoned and shows nothing more, the
+    // library is ended on its own thread when endLibrary says so, and the worker is
+    // stopped within a second. False when the worker was still busy then.
+    bool shutDown(bool endLibrary);
+
+signals:
+    void runningChanged(bool running);
+    // The count the notice showed: messages waiting, 0, or a failure code.
+    void finished(int count);
 
 private:
-    int checkMailbox();
-    int logIn(int handle);
-    void fetchAll(int handle, int count);
-    void reportLibraryFailure();
+    // A library result with its failure, carried from the worker thread.
+    struct Step {
+        int result = 0;
+        MailFailure failure;
+    };
+
+    void connected(const Step &connect);
+    void fetched(int handle, const Step &fetch);
+    void closeThenFinish(int handle, int count);
+    void finish(int count);
+    void setRunning(bool running);
 
     SharedState &state_;
     MailLibrary &mail_;
     MailCheckSurroundings &surroundings_;
+    std::chrono::milliseconds budget_;
+    MailWorker worker_;
+    bool running_ = false;
+    bool shutDown_ = false;
 };
 
 } // namespace kingyo

@@ -2,10 +2,12 @@
 
 #include "mail/pop3_failure.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
+#include <QHostInfo>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QTimer>
 #include <algorithm>
 #include <charconv>
 #include <functional>
@@ -22,11 +24,12 @@ namespace {
 constexpr std::size_t kReadChunk = 256 * 1024;
 constexpr qint64 kSocketBufferLimit = 1024 * 1024;
 constexpr int kMaxServerText = 200;
-constexpr int kDisconnectWaitMs = 2000;
+constexpr int kPollMs = 100;
 
 bool isFatal(int code)
 {
-    return code == kProtocolError || code == kTlsFailure || code == kTimeout || code == kConnectionLost;
+    return code == kProtocolError || code == kTlsFailure || code == kTimeout || code == kConnectionLost ||
+           code == kTooLong || code == kAbandoned;
 }
 
 template <typename Number>
@@ -108,31 +111,7 @@ std::int64_t bodyByteBudget(std::int64_t listedSize)
     return 2 * listedSize + kSlack;
 }
 
-QString silenceText(int timeoutMs)
-{
-    return QStringLiteral("サーバーが %1 秒間応答しませんでした。").arg(timeoutMs / 1000.0);
-}
-
-QString notPop3Text()
-{
-    return QStringLiteral("サーバーの応答が POP3 の形ではありません。");
-}
-
-QString connectFailureReason(const QAbstractSocket &socket, int timeoutMs)
-{
-    switch (socket.error()) {
-    case QAbstractSocket::HostNotFoundError:
-        return QStringLiteral("サーバー名が見つかりません");
-    case QAbstractSocket::ConnectionRefusedError:
-        return QStringLiteral("接続を拒否されました");
-    case QAbstractSocket::SocketTimeoutError:
-        return QStringLiteral("%1 秒以内に応答がありません").arg(timeoutMs / 1000.0);
-    case QAbstractSocket::NetworkError:
-        return QStringLiteral("ネットワークに届きません");
-    default:
-        return socket.errorString();
-    }
-}
+QString seconds(int ms) { return QString::number(ms / 1000.0); }
 
 } // namespace
 
@@ -151,14 +130,18 @@ bool Pop3Client::usesTls() const
     return socket_ && socket_->isEncrypted();
 }
 
-int Pop3Client::fail(int code, const QString &text)
+int Pop3Client::fail(MailProblem problem, QStringList facts, std::string_view serverText)
 {
-    errorText_ = text;
+    failure_ = MailFailure{problem, std::move(facts), sanitizedServerText(serverText)};
+    const int code = failure_.code();
     if (isFatal(code) && deadFailure_ == 0) {
         deadFailure_ = code;
         loggedIn_ = false;
-        if (socket_)
+        if (socket_) {
             socket_->abort();
+            // Released on this thread, which owns it, even when the program is ending.
+            socket_.release()->deleteLater();
+        }
     }
     return code;
 }
@@ -167,14 +150,39 @@ int Pop3Client::failTransport()
 {
     if (deadFailure_ != 0)
         return deadFailure_;
-    switch (socket_->error()) {
-    case QAbstractSocket::SocketTimeoutError:
-        return fail(kTimeout, silenceText(settings_.timeoutMs));
-    case QAbstractSocket::RemoteHostClosedError:
-        return fail(kConnectionLost, QStringLiteral("サーバーが途中で接続を切りました。"));
-    default:
-        return fail(kConnectionLost, QStringLiteral("サーバーとの接続が切れました（%1）。").arg(socket_->errorString()));
+    if (socket_->error() == QAbstractSocket::RemoteHostClosedError)
+        return fail(MailProblem::ClosedByServer);
+    return fail(MailProblem::ConnectionLost, {socket_->errorString()});
+}
+
+int Pop3Client::stopWaiting(const QDeadlineTimer &step, MailProblem silence, const QStringList &facts)
+{
+    if (settings_.abandoned && settings_.abandoned->load())
+        return fail(MailProblem::Abandoned);
+    if (settings_.sessionDeadline.hasExpired())
+        return fail(MailProblem::TooLong);
+    if (step.hasExpired())
+        return fail(silence, facts);
+    return 0;
+}
+
+int Pop3Client::waitSlice(const QDeadlineTimer &step) const
+{
+    const qint64 left = std::min(step.remainingTime(), settings_.sessionDeadline.remainingTime());
+    return static_cast<int>(std::clamp<qint64>(left < 0 ? kPollMs : left, 1, kPollMs));
+}
+
+int Pop3Client::waitUntil(const std::function<bool()> &ready, MailProblem silence, const QStringList &facts)
+{
+    const QDeadlineTimer step(settings_.timeoutMs);
+    QTimer wake; // so the wait looks at the deadlines and the abandon flag
+    wake.start(kPollMs);
+    while (!ready()) {
+        if (const int stop = stopWaiting(step, silence, facts); stop < 0)
+            return stop;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    return 0;
 }
 
 QString Pop3Client::sanitizedServerText(std::string_view text) const
@@ -194,12 +202,6 @@ QString Pop3Client::sanitizedServerText(std::string_view text) const
     return clean;
 }
 
-int Pop3Client::failReplyText(int code, const QString &what, std::string_view serverText)
-{
-    const QString server = sanitizedServerText(serverText);
-    return fail(code, server.isEmpty() ? what : QStringLiteral("%1 サーバーの応答:「%2」").arg(what, server));
-}
-
 bool Pop3Client::send(const QByteArray &commands)
 {
     if (socket_->write(commands) != commands.size())
@@ -211,15 +213,14 @@ bool Pop3Client::send(const QByteArray &commands)
 bool Pop3Client::fillBuffer()
 {
     begin_ = end_ = 0;
-    const QDeadlineTimer deadline(settings_.timeoutMs);
-    // A TLS record may carry no application data, so one wake-up is not always enough.
+    const QDeadlineTimer step(settings_.timeoutMs);
+    // Short waits: a TLS record may carry no application data, and between them the
+    // session's deadline and the program's end are looked at.
     while (socket_->bytesAvailable() == 0) {
-        if (deadline.hasExpired()) {
-            fail(kTimeout, silenceText(settings_.timeoutMs));
+        if (stopWaiting(step, MailProblem::Silent, {seconds(settings_.timeoutMs)}) < 0 ||
+            socket_->state() != QAbstractSocket::ConnectedState)
             return false;
-        }
-        if (!socket_->waitForReadyRead(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
-            return socket_->bytesAvailable() > 0 && fillBuffer();
+        socket_->waitForReadyRead(waitSlice(step));
     }
     const qint64 got = socket_->read(buffer_.data(), static_cast<qint64>(buffer_.size()));
     if (got <= 0)
@@ -240,7 +241,7 @@ int Pop3Client::readReply(Shape shape, Pop3ReplyParser::Sink &sink, std::int64_t
             return 0;
         byteBudget -= static_cast<std::int64_t>(used);
         if (byteBudget < 0)
-            return fail(kProtocolError, QStringLiteral("サーバーの応答が伝えられた大きさをはるかに超えて続くので、受信をやめました。"));
+            return fail(MailProblem::ReplyOverrun);
     }
 }
 
@@ -252,26 +253,79 @@ int Pop3Client::readStatus(Status *status, std::string *text)
     *status = sink.result;
     *text = std::move(sink.text);
     if (*status == Status::Invalid)
-        return failReplyText(kProtocolError, notPop3Text(), *text);
+        return fail(MailProblem::NotPop3, {}, *text);
     return 0;
 }
 
-int Pop3Client::readOk(int refusalCode, const QString &refusal, std::string *text)
+int Pop3Client::readOk(MailProblem refusal, std::string *text, QStringList facts)
 {
     Status status;
     std::string serverText;
     if (const int result = readStatus(&status, &serverText); result < 0)
         return result;
     if (status != Status::Ok)
-        return failReplyText(refusalCode, refusal, serverText);
+        return fail(refusal, std::move(facts), serverText);
     if (text)
         *text = std::move(serverText);
     return 0;
 }
 
+QStringList Pop3Client::placeFacts() const { return {address_.host, QString::number(address_.port)}; }
+
+int Pop3Client::lookUp(const Pop3ServerAddress &address, QList<QHostAddress> *found)
+{
+    if (QHostAddress literal; literal.setAddress(address.host)) {
+        *found = {literal};
+        return 0;
+    }
+    // Looked up beside this thread, so the wait can give up at the deadline.
+    std::optional<QHostInfo> answer;
+    QObject receiver;
+    const int lookup = QHostInfo::lookupHost(address.host, &receiver, [&answer](const QHostInfo &info) { answer = info; });
+    QStringList facts = placeFacts();
+    facts << seconds(settings_.timeoutMs);
+    if (const int waited = waitUntil([&answer] { return answer.has_value(); }, MailProblem::ConnectSilent, facts);
+        waited < 0) {
+        QHostInfo::abortHostLookup(lookup);
+        return waited;
+    }
+    *found = answer->addresses();
+    return found->isEmpty() ? fail(MailProblem::HostNotFound, placeFacts()) : 0;
+}
+
+int Pop3Client::connectToAny(const QList<QHostAddress> &addresses)
+{
+    QStringList facts = placeFacts();
+    facts << seconds(settings_.timeoutMs);
+    for (const QHostAddress &host : addresses) {
+        socket_->connectToHost(host, address_.port);
+        const int waited = waitUntil(
+            [this] {
+                const auto state = socket_->state();
+                return state == QAbstractSocket::ConnectedState || state == QAbstractSocket::UnconnectedState;
+            },
+            MailProblem::ConnectSilent, facts);
+        if (waited < 0)
+            return waited;
+        if (socket_->state() == QAbstractSocket::ConnectedState)
+            return 0;
+    }
+    switch (socket_->error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return fail(MailProblem::ConnectionRefused, placeFacts());
+    case QAbstractSocket::NetworkError:
+        return fail(MailProblem::NetworkUnreachable, placeFacts());
+    default:
+        return fail(MailProblem::CouldNotConnect, placeFacts() << socket_->errorString());
+    }
+}
+
 int Pop3Client::connectTo(const Pop3ServerAddress &address)
 {
     address_ = address;
+    QList<QHostAddress> addresses;
+    if (const int result = lookUp(address, &addresses); result < 0)
+        return result < kCouldNotConnect ? result : kCouldNotConnect;
     socket_ = std::make_unique<QSslSocket>();
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.addCaCertificates(settings_.extraCaCertificates);
@@ -279,14 +333,9 @@ int Pop3Client::connectTo(const Pop3ServerAddress &address)
     socket_->setSslConfiguration(tls);
     socket_->setPeerVerifyName(address.host);
     socket_->setReadBufferSize(kSocketBufferLimit);
-    socket_->connectToHost(address.host, address.port);
-    if (!socket_->waitForConnected(settings_.timeoutMs)) {
-        const QString reason = connectFailureReason(*socket_, settings_.timeoutMs);
+    if (const int result = connectToAny(addresses); result < 0) {
         socket_.reset();
-        return fail(kCouldNotConnect, QStringLiteral("サーバー「%1」のポート %2 に接続できませんでした（%3）。")
-                                          .arg(address.host)
-                                          .arg(address.port)
-                                          .arg(reason));
+        return result;
     }
     // Commands are small and the next one waits for nothing: send them at once.
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -296,24 +345,26 @@ int Pop3Client::connectTo(const Pop3ServerAddress &address)
 int Pop3Client::startTls()
 {
     socket_->startClientEncryption();
-    if (socket_->waitForEncrypted(settings_.timeoutMs))
+    const int waited = waitUntil(
+        [this] { return socket_->isEncrypted() || socket_->state() != QAbstractSocket::ConnectedState; },
+        MailProblem::Silent, {seconds(settings_.timeoutMs)});
+    if (waited < 0)
+        return waited;
+    if (socket_->isEncrypted())
         return 0;
     QStringList reasons;
     for (const QSslError &error : socket_->sslHandshakeErrors())
         reasons << error.errorString();
     if (reasons.isEmpty())
         reasons << socket_->errorString();
-    return fail(kTlsFailure, QStringLiteral("サーバーと暗号化して接続できなかったので、パスワードは送りませんでした（%1）。")
-                                 .arg(reasons.join(QStringLiteral("; "))));
+    return fail(MailProblem::TlsFailed, {reasons.join(QStringLiteral("; "))});
 }
 
 int Pop3Client::switchToTls()
 {
     if (!send("STLS\r\n"))
         return failTransport();
-    if (const int result =
-            readOk(kTlsFailure, QStringLiteral("サーバーが暗号化（STLS）を断ったので、パスワードは送りませんでした。"));
-        result < 0)
+    if (const int result = readOk(MailProblem::StlsRefused); result < 0)
         return result;
     // Anything the server sent before the handshake is not to be trusted.
     begin_ = end_ = 0;
@@ -326,8 +377,7 @@ int Pop3Client::switchToTls()
 int Pop3Client::readGreeting(std::string *timestamp)
 {
     std::string text;
-    if (const int result = readOk(kProtocolError, QStringLiteral("サーバーが POP3 の挨拶をしませんでした。"), &text);
-        result < 0)
+    if (const int result = readOk(MailProblem::NoGreeting, &text); result < 0)
         return result;
     *timestamp = apopTimestamp(text);
     return 0;
@@ -351,7 +401,7 @@ int Pop3Client::authenticate(const QString &user, bool apop, const std::string &
     const QByteArray userBytes = user.toUtf8();
     if (apop) {
         if (timestamp.empty())
-            return fail(kApopUnavailable, QStringLiteral("APOP を使う設定ですが、このサーバーは APOP に対応していません（挨拶にタイムスタンプがありません）。"));
+            return fail(MailProblem::ApopUnavailable);
         const QByteArray digest =
             QCryptographicHash::hash(QByteArray::fromStdString(timestamp) + password_, QCryptographicHash::Md5).toHex();
         if (!send("APOP " + userBytes + ' ' + digest + "\r\n"))
@@ -359,13 +409,12 @@ int Pop3Client::authenticate(const QString &user, bool apop, const std::string &
     } else {
         if (!send("USER " + userBytes + "\r\n"))
             return failTransport();
-        if (const int result = readOk(kLoginRejected, QStringLiteral("ログインできませんでした。ユーザーIDが受け付けられませんでした。"));
-            result < 0)
+        if (const int result = readOk(MailProblem::UserRejected); result < 0)
             return result;
         if (!send("PASS " + password_ + "\r\n"))
             return failTransport();
     }
-    return readOk(kLoginRejected, QStringLiteral("ログインできませんでした。ユーザーIDかパスワードが違います。"));
+    return readOk(MailProblem::LoginRejected);
 }
 
 int Pop3Client::readStatAndList(bool pipelined)
@@ -385,23 +434,21 @@ int Pop3Client::readStatAndList(bool pipelined)
 int Pop3Client::readStat()
 {
     std::string text;
-    if (const int result = readOk(kServerError, QStringLiteral("メールボックスの状態を聞けませんでした。"), &text); result < 0)
+    if (const int result = readOk(MailProblem::StatRefused, &text); result < 0)
         return result;
     int count = -1;
     if (!parseNumber(firstWord(text), &count) || count < 0)
-        return failReplyText(kProtocolError, QStringLiteral("サーバーが伝えたメッセージ数を読めませんでした。"), text);
+        return fail(MailProblem::CountUnreadable, {}, text);
     return count;
 }
 
 int Pop3Client::readList(int count)
 {
     sizes_.clear();
-    bool tooMany = false;
+    std::size_t listed = 0; // lines past the count are counted, never stored
     LineSink list([&](std::string_view line) {
-        if (sizes_.size() == static_cast<std::size_t>(count)) {
-            tooMany = true;
+        if (++listed > static_cast<std::size_t>(count))
             return;
-        }
         const std::size_t space = line.find(' ');
         std::size_t number = 0;
         std::int64_t size = -1;
@@ -412,13 +459,9 @@ int Pop3Client::readList(int count)
     if (const int result = readReply(Shape::MultiLine, list); result < 0)
         return result;
     if (list.result != Status::Ok)
-        return failReplyText(list.result == Status::Err ? kServerError : kProtocolError,
-                             QStringLiteral("メッセージの一覧をもらえませんでした。"), list.text);
-    if (tooMany || sizes_.size() != static_cast<std::size_t>(count))
-        return fail(kProtocolError, QStringLiteral("サーバーの伝えたメッセージ数（%1 件）と一覧（%2）が合いません。")
-                                        .arg(count)
-                                        .arg(tooMany ? QStringLiteral("%1 件より多い").arg(count)
-                                                     : QStringLiteral("%1 件").arg(sizes_.size())));
+        return fail(list.result == Status::Err ? MailProblem::ListRefused : MailProblem::ListUnreadable, {}, list.text);
+    if (listed != static_cast<std::size_t>(count))
+        return fail(MailProblem::ListMismatch, {QString::number(count), QString::number(listed)});
     return 0;
 }
 
@@ -428,10 +471,10 @@ int Pop3Client::login(const QString &user, const QString &password, bool apop)
         return deadFailure_;
     // One login per connection: after a refusal the dialogue is past its greeting.
     if (!socket_ || loginTried_)
-        return fail(kNotConnected, QStringLiteral("ログインできる接続がありません。接続し直してください。"));
+        return fail(MailProblem::NoLoginPossible);
     loginTried_ = true;
     if (hasLineBreakOrNul(user) || hasLineBreakOrNul(password))
-        return fail(kUnsafeCredentials, QStringLiteral("ユーザーIDかパスワードに改行などの使えない文字が含まれています。"));
+        return fail(MailProblem::UnsafeCredentials);
     password_ = password.toUtf8();
 
     if (address_.implicitTls) {
@@ -459,9 +502,9 @@ int Pop3Client::checkMessage(int message)
     if (deadFailure_ != 0)
         return deadFailure_;
     if (!loggedIn_)
-        return fail(kNotConnected, QStringLiteral("サーバーにログインしていません。"));
+        return fail(MailProblem::NotLoggedIn);
     if (message < 1 || static_cast<std::size_t>(message) > sizes_.size())
-        return fail(kNoSuchMessage, QStringLiteral("メッセージ %1 はサーバーにありません。").arg(message));
+        return fail(MailProblem::NoSuchMessage, {QString::number(message)});
     return 0;
 }
 
@@ -471,7 +514,7 @@ std::int64_t Pop3Client::messageSize(int message)
         return result;
     const std::int64_t size = sizes_[static_cast<std::size_t>(message) - 1];
     if (size < 0)
-        return fail(kServerError, QStringLiteral("サーバーが伝えたメッセージ %1 の大きさを読めませんでした。").arg(message));
+        return fail(MailProblem::SizeUnreadable, {QString::number(message)});
     return size;
 }
 
@@ -501,9 +544,9 @@ int Pop3Client::readOneRetr()
     if (const int result = readReply(Shape::MultiLine, body, bodyByteBudget(sizes_[static_cast<std::size_t>(message) - 1])); result < 0)
         return result;
     if (body.result == Status::Invalid)
-        return failReplyText(kProtocolError, notPop3Text(), body.text);
+        return fail(MailProblem::NotPop3, {}, body.text);
     if (body.result == Status::Err)
-        return failReplyText(kServerError, QStringLiteral("メッセージ %1 を受け取れませんでした。").arg(message), body.text);
+        return fail(MailProblem::MessageRefused, {QString::number(message)}, body.text);
     lastBodySize_ = body.bytes;
     return 0;
 }
@@ -533,11 +576,8 @@ void Pop3Client::quit()
     if (send("QUIT\r\n") && answerNext) {
         Status status;
         std::string text;
-        if (readStatus(&status, &text) == 0) {
+        if (readStatus(&status, &text) == 0)
             socket_->disconnectFromHost();
-            if (socket_->state() != QAbstractSocket::UnconnectedState)
-                socket_->waitForDisconnected(std::min(settings_.timeoutMs, kDisconnectWaitMs));
-        }
     }
     socket_.reset();
     loggedIn_ = false;

@@ -1,12 +1,17 @@
 #pragma once
+#include "mail/mail_failure.h"
 #include "mail/pop3_reply_parser.h"
 #include "mail/pop3_server_address.h"
 
+#include <QDeadlineTimer>
+#include <QHostAddress>
 #include <QList>
 #include <QSslCertificate>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -15,15 +20,22 @@ class QSslSocket;
 namespace kingyo {
 
 struct Pop3Settings {
-    int timeoutMs = 20000; // connect, TLS handshake and every read
+    int timeoutMs = 20000; // the name lookup, connect, TLS handshake and every read
     QList<QSslCertificate> extraCaCertificates; // trusted besides the system store
     int pipelineWindow = 64; // RETRs kept in flight when the server pipelines
+    // The whole session, name lookup included: a server that drips one byte at a time
+    // or a mailbox too large to fetch in time ends at this deadline.
+    QDeadlineTimer sessionDeadline{QDeadlineTimer::Forever};
+    // Set from any thread when the program ends: every wait gives up within a tenth of
+    // a second and nothing more is sent.
+    const std::atomic<bool> *abandoned = nullptr;
 };
 
-// One POP3 session over a blocking socket on the calling thread. Every call
-// returns within the timeout per network wait. Failures return a code from
-// pop3_failure.h and leave a text in errorText(); after a transport or protocol
-// failure the session is dead and every later call returns that failure again.
+// One POP3 session over a blocking socket on the calling thread, which it never holds
+// longer than a tenth of a second without looking at the deadlines and the abandon
+// flag. Failures return a code from pop3_failure.h and leave their value in failure();
+// after a transport or protocol failure, a timeout, the session's deadline or the
+// program's end the session is dead and every later call returns that failure again.
 class Pop3Client {
 public:
     static constexpr std::int64_t kReplyByteBudget = 64 << 20; // status lines, CAPA, LIST
@@ -32,20 +44,33 @@ public:
     Pop3Client(const Pop3Client &) = delete;
     Pop3Client &operator=(const Pop3Client &) = delete;
 
-    // Opens the TCP connection only; the dialogue starts in login().
+    // Looks the host up and opens the TCP connection only; the dialogue starts in login().
+    // 0, or kCouldNotConnect (name not found, refused, unreachable, no answer in time),
+    // kTooLong or kAbandoned.
     int connectTo(const Pop3ServerAddress &address);
-    // Greeting, CAPA, STLS when offered, USER/PASS or APOP, STAT and LIST.
-    // Returns the number of messages waiting.
+    // Greeting, CAPA, STLS when offered, USER/PASS or APOP, STAT and LIST. Returns the
+    // number of messages waiting (>= 0), or kLoginRejected, kApopUnavailable,
+    // kProtocolError, kTlsFailure (the password is then never sent), kTimeout,
+    // kConnectionLost, kServerError (STAT or LIST refused), kNotConnected (no connection,
+    // or a second login on it), kUnsafeCredentials, kTooLong or kAbandoned.
     int login(const QString &user, const QString &password, bool apop);
+    // 0 when message is one of 1..n of a live, logged-in session; else kNoSuchMessage,
+    // kNotConnected or the failure that ended the session.
     int checkMessage(int message);
+    // The size LIST gave (>= 0); kServerError when its line was unreadable; else as
+    // checkMessage().
     std::int64_t messageSize(int message);
-    // Retrieves a message, counting and dropping its body (see lastBodySize()).
+    // Retrieves a message, counting and dropping its body (see lastBodySize()). 0, or
+    // kServerError (the server refused it), kProtocolError (a reply that makes no sense
+    // or runs far past its size), kTimeout, kConnectionLost, kTooLong, kAbandoned, or as
+    // checkMessage().
     int retrieve(int message);
     std::int64_t lastBodySize() const { return lastBodySize_; }
     // Says goodbye without waiting for messages still in flight.
     void quit();
 
-    const QString &errorText() const { return errorText_; }
+    // The latest failure; MailProblem::None while there was none.
+    const MailFailure &failure() const { return failure_; }
     bool usesTls() const;
 
 private:
@@ -54,10 +79,20 @@ private:
         bool pipelining = false;
     };
 
-    int fail(int code, const QString &text);
+    int fail(MailProblem problem, QStringList facts = {}, std::string_view serverText = {});
     int failTransport();
-    int failReplyText(int code, const QString &what, std::string_view serverText);
     QString sanitizedServerText(std::string_view text) const;
+
+    // Why a wait must end now (the program's end, the session's deadline, or the step's
+    // silence, reported as `silence`), or 0 to go on waiting.
+    int stopWaiting(const QDeadlineTimer &step, MailProblem silence, const QStringList &facts);
+    // The longest single wait: the step's and the session's time left, at most a tenth of a second.
+    int waitSlice(const QDeadlineTimer &step) const;
+    // Runs this thread's events until ready() holds or stopWaiting() says why not.
+    int waitUntil(const std::function<bool()> &ready, MailProblem silence, const QStringList &facts);
+    int lookUp(const Pop3ServerAddress &address, QList<QHostAddress> *found);
+    int connectToAny(const QList<QHostAddress> &addresses);
+    QStringList placeFacts() const;
 
     bool send(const QByteArray &commands);
     bool fillBuffer();
@@ -66,8 +101,8 @@ private:
     int readReply(Pop3ReplyParser::Shape shape, Pop3ReplyParser::Sink &sink,
                   std::int64_t byteBudget = kReplyByteBudget);
     int readStatus(Pop3ReplyParser::Status *status, std::string *text);
-    // A one-line reply that must be "+OK"; "-ERR" fails with refusalCode and refusal.
-    int readOk(int refusalCode, const QString &refusal, std::string *text = nullptr);
+    // A one-line reply that must be "+OK"; "-ERR" fails with refusal.
+    int readOk(MailProblem refusal, std::string *text = nullptr, QStringList facts = {});
     int startTls();
     int switchToTls();
     int readGreeting(std::string *timestamp);
@@ -95,7 +130,7 @@ private:
     std::vector<std::int64_t> sizes_; // -1 where the server's LIST line was unreadable
     std::deque<int> inFlight_;        // RETRs sent whose replies are not read yet
     std::int64_t lastBodySize_ = 0;
-    QString errorText_;
+    MailFailure failure_;
 };
 
 } // namespace kingyo

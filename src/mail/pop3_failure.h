@@ -15,7 +15,9 @@ enum Failure : int {
     kServerError = -8,       // the server answered -ERR to a mailbox command
     kNoSuchMessage = -9,     // message number outside 1..n
     kNotConnected = -10,     // unknown handle, or not logged in yet
-    kUnsafeCredentials = -11 // user ID or password holds a line break
+    kUnsafeCredentials = -11, // user ID or password holds a line break
+    kTooLong = -12,          // the whole check ran past its time budget
+    kAbandoned = -13         // the program is ending; nothing is shown for it
 };
 
 } // namespace kingyo::pop3

@@ -4,7 +4,10 @@
 
 namespace kingyo {
 
-Pop3MailLibrary::Pop3MailLibrary(Pop3Settings settings) : settings_(std::move(settings)) {}
+Pop3MailLibrary::Pop3MailLibrary(Pop3Settings settings) : settings_(std::move(settings))
+{
+    settings_.abandoned = &abandoned_;
+}
 
 Pop3MailLibrary::~Pop3MailLibrary()
 {
@@ -16,7 +19,7 @@ Pop3Client *Pop3MailLibrary::client(int handle)
     const auto found = clients_.find(handle);
     if (found != clients_.end())
         return found->second.get();
-    lastError_ = QStringLiteral("接続番号 %1 の接続はありません。").arg(handle);
+    lastFailure_ = MailFailure{MailProblem::UnknownHandle, {QString::number(handle)}, {}};
     return nullptr;
 }
 
@@ -24,18 +27,20 @@ template <typename Result>
 Result Pop3MailLibrary::noted(Pop3Client &client, Result result)
 {
     if (result < 0)
-        lastError_ = client.errorText();
+        lastFailure_ = client.failure();
     return result;
 }
 
-int Pop3MailLibrary::connect(const QString &server)
+int Pop3MailLibrary::connect(const QString &server, QDeadlineTimer deadline)
 {
     const auto address = parsePop3ServerAddress(server);
     if (!address) {
-        lastError_ = QStringLiteral("POP3 サーバー名「%1」を読めませんでした。").arg(server.left(200));
+        lastFailure_ = MailFailure{MailProblem::UnreadableServerField, {server.left(200)}, {}};
         return pop3::kCouldNotConnect;
     }
-    auto session = std::make_unique<Pop3Client>(settings_);
+    Pop3Settings sessionSettings = settings_;
+    sessionSettings.sessionDeadline = deadline;
+    auto session = std::make_unique<Pop3Client>(sessionSettings);
     if (noted(*session, session->connectTo(*address)) < 0)
         return pop3::kCouldNotConnect;
     const int handle = nextHandle_++;

@@ -18,14 +18,19 @@ public:
 
     void initialize() override {}
     void setOption(int, int) override {} // no option changes how this library works
-    int connect(const QString &server) override;
+    // -1 with UnreadableServerField when the field names no server (see
+    // parsePop3ServerAddress), else as Pop3Client::connectTo().
+    int connect(const QString &server, QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever)) override;
+    // The calls on a handle return what Pop3Client's matching call returns, or
+    // kNotConnected (UnknownHandle) for a handle that is not open.
     int authenticate(int handle, const QString &user, const QString &password, bool apop) override;
     int mailStatus(int handle, int message) override;
     std::int64_t mailSize(int handle, int message) override;
     int fetchMail(int handle, int message) override;
-    QString lastError() const override { return lastError_; }
+    MailFailure lastFailure() const override { return lastFailure_; }
     void close(int handle) override;
     void end() override;
+    void abandon() override { abandoned_ = true; }
 
     // The unstuffed size of the body fetchMail() last received on this handle.
     std::int64_t lastBodySize(int handle) const;
@@ -36,9 +41,10 @@ private:
     Result noted(Pop3Client &client, Result result);
 
     Pop3Settings settings_;
+    std::atomic<bool> abandoned_ = false;
     std::map<int, std::unique_ptr<Pop3Client>> clients_;
     int nextHandle_ = 1;
-    QString lastError_;
+    MailFailure lastFailure_;
 };
 
 } // namespace kingyo

@@ -1,7 +1,6 @@
 #include "panel/msg_form.h"
 
 #include "base/twips.h"
-#include "mail/mail_check.h"
 #include "panel/form_layout.h"
 
 #include <QGuiApplication>
@@ -21,6 +20,11 @@ QLineEdit *addTextBox(QWidget *form, const char *name, const TwipsRect &place, c
 }
 
 } // namespace
+
+QString noticeSentence(int count)
+{
+    return count > 0 ? QStringLiteral("新着メールが有ります。") : QStringLiteral("新着メールはありませんでした。");
+}
 
 MsgForm::MsgForm(QWidget *parent) : QWidget(parent)
 {

@@ -5,6 +5,9 @@ class QLineEdit;
 
 namespace kingyo {
 
+// The notice's sentence for a run that found `count` messages (or failed with it).
+QString noticeSentence(int count);
+
 
 // The new-mail notice: a small topmost window, centred on the screen when it
 // loads, with the run's sentence in Text1 (blue) and its count in Text2. The mail

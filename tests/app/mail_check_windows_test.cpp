@@ -1,24 +1,23 @@
 #include "app/mail_check_windows.h"
 
-#include "settings/account_file.h"
 #include "app/program.h"
-#include "base/twips.h"
-#include "panel/msg_form.h"
+#include "mail/mail_check.h"
 #include "mail/qt_printers.h"
 #include "mail/recording_mail_library.h"
 #include "panel/id_pass_form.h"
+#include "panel/msg_form.h"
 #include "panel/set_form.h"
+#include "settings/account_file.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -29,10 +28,25 @@ struct ErrorBoxSeen {
     bool shown = false;
     QString title;
     QString text;
+    bool markupDrawnAsWritten = false;
     QMessageBox::Icon icon = QMessageBox::Information;
     QMessageBox::StandardButtons buttons;
     bool noticeAlreadyLoaded = false;
 };
+
+// Whether a label draws its text as written: markup's own characters take room that
+// they do not take when the text is read as markup. Measured on the label itself.
+bool drawsTextAsWritten(QLabel &label)
+{
+    const Qt::TextFormat shown = label.textFormat();
+    const QSize asShown = label.sizeHint();
+    label.setTextFormat(Qt::PlainText);
+    const QSize asWritten = label.sizeHint();
+    label.setTextFormat(Qt::RichText);
+    const QSize asMarkup = label.sizeHint();
+    label.setTextFormat(shown);
+    return asShown == asWritten && asWritten != asMarkup;
+}
 
 class MailCheckWindowsTest : public ::testing::Test {
 protected:
@@ -43,6 +57,7 @@ protected:
         context.settings.state().pop3Server = QStringLiteral("127.0.0.1");
         context.mail = &mail;
         wireWindows(context);
+        wireMailCheck(context);
         storeAccount(QStringLiteral("taro"), QStringLiteral("secret"));
     }
     ~MailCheckWindowsTest() override
@@ -57,17 +72,30 @@ protected:
         ASSERT_TRUE(writeAccount(context.settings.paths(), {id, password}, true));
     }
 
+    // Runs one check to its end with the events running; false when it never ended.
+    bool runCheck()
+    {
+        QSignalSpy finished(context.mailCheck.get(), &MailCheck::finished);
+        runMailCheck(context);
+        return finished.wait(5000);
+    }
+
     // Closes the next "エラー" box with OK once the run has shown it.
     void closeNextErrorBox()
     {
-        QTimer::singleShot(0, [this] {
+        auto *watch = new QTimer(context.mailCheck.get());
+        QObject::connect(watch, &QTimer::timeout, [this, watch] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box)
                 return;
-            errorBox = {true, box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+            auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+            const bool asWritten = label && drawsTextAsWritten(*label);
+            errorBox = {true, box->windowTitle(), box->text(), asWritten, box->icon(), box->standardButtons(),
                         context.msgForm.isLoaded()};
             box->button(QMessageBox::Ok)->click();
+            watch->deleteLater();
         });
+        watch->start(5);
     }
 
     MsgForm *notice() { return context.msgForm.isLoaded() ? context.msgForm.get() : nullptr; }
@@ -82,7 +110,7 @@ protected:
 TEST_F(MailCheckWindowsTest, NewMailShowsTheNoticeWithTheCountAndTheAccountDialogStaysHidden)
 {
     mail.authenticateResult = 3;
-    runMailCheck(context);
+    ASSERT_TRUE(runCheck());
 
     ASSERT_NE(notice(), nullptr);
     EXPECT_TRUE(notice()->isVisible());
@@ -98,10 +126,10 @@ TEST_F(MailCheckWindowsTest, NewMailShowsTheNoticeWithTheCountAndTheAccountDialo
 TEST_F(MailCheckWindowsTest, ALaterRunReusesTheOpenNotice)
 {
     mail.authenticateResult = 3;
-    runMailCheck(context);
+    ASSERT_TRUE(runCheck());
     MsgForm *first = notice();
     mail.authenticateResult = 0;
-    runMailCheck(context);
+    ASSERT_TRUE(runCheck());
     EXPECT_EQ(notice(), first);
     EXPECT_EQ(first->text1()->text(), "新着メールはありませんでした。");
     EXPECT_EQ(first->text2()->text(), "0");
@@ -110,13 +138,13 @@ TEST_F(MailCheckWindowsTest, ALaterRunReusesTheOpenNotice)
 TEST_F(MailCheckWindowsTest, AFailedLoginShowsTheErrorBoxBeforeTheNotice)
 {
     mail.authenticateResult = -5;
-    mail.failureText = QStringLiteral("-ERR [AUTH] Authentication failed.");
+    mail.failure = MailFailure{MailProblem::LoginRejected, {}, QStringLiteral("[AUTH] Authentication failed.")};
     closeNextErrorBox();
-    runMailCheck(context);
+    ASSERT_TRUE(runCheck());
 
     EXPECT_TRUE(errorBox.shown);
     EXPECT_EQ(errorBox.title, "エラー");
-    EXPECT_EQ(errorBox.text, "-ERR [AUTH] Authentication failed.");
+    EXPECT_EQ(errorBox.text, "ログインできませんでした。ユーザーIDかパスワードが違います。 サーバーの応答:「[AUTH] Authentication failed.」");
     EXPECT_EQ(errorBox.icon, QMessageBox::NoIcon);
     EXPECT_EQ(errorBox.buttons, QMessageBox::Ok);
     EXPECT_FALSE(errorBox.noticeAlreadyLoaded);
@@ -127,18 +155,19 @@ TEST_F(MailCheckWindowsTest, AFailedLoginShowsTheErrorBoxBeforeTheNotice)
 
 TEST_F(MailCheckWindowsTest, AServerTextIsShownAsPlainText)
 {
-    mail.authenticateResult = -1;
-    mail.failureText = QStringLiteral("<b>bold</b> & <a href='x'>link</a>");
+    mail.authenticateResult = -4;
+    mail.failure = MailFailure{MailProblem::NotPop3, {}, QStringLiteral("<b>bold</b> &amp; <a href='x'>link</a>")};
     closeNextErrorBox();
-    runMailCheck(context);
+    ASSERT_TRUE(runCheck());
     ASSERT_TRUE(errorBox.shown);
-    EXPECT_EQ(errorBox.text, mail.failureText);
+    EXPECT_TRUE(errorBox.text.endsWith(QStringLiteral("「<b>bold</b> &amp; <a href='x'>link</a>」")));
+    EXPECT_TRUE(errorBox.markupDrawnAsWritten);
 }
 
 TEST_F(MailCheckWindowsTest, AMissingPasswordOpensTheAccountDialog)
 {
     storeAccount(QStringLiteral("taro"), QString());
-    runMailCheck(context);
+    ASSERT_TRUE(runCheck());
     ASSERT_TRUE(context.idPassForm.isLoaded());
     EXPECT_TRUE(context.idPassForm.get()->isVisible());
     EXPECT_EQ(notice()->text2()->text(), "0");

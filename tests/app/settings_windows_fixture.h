@@ -22,14 +22,15 @@ public:
 
     void initialize() override { calls << QStringLiteral("initialize"); }
     void setOption(int option, int value) override { calls << QStringLiteral("setOption %1 %2").arg(option).arg(value); }
-    int connect(const QString &) override { return -1; }
+    int connect(const QString &, QDeadlineTimer) override { return -1; }
     int authenticate(int, const QString &, const QString &, bool) override { return -1; }
     int mailStatus(int, int) override { return -1; }
     std::int64_t mailSize(int, int) override { return -1; }
     int fetchMail(int, int) override { return -1; }
-    QString lastError() const override { return {}; }
+    MailFailure lastFailure() const override { return {}; }
     void close(int) override {}
     void end() override { calls << QStringLiteral("end"); }
+    void abandon() override {}
 };
 
 // A program folder with its "★MailData" folder and a server file path, all in a fresh

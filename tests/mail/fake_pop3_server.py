@@ -225,11 +225,31 @@ def pipelined(s):
             listing=b"+OK\r\n" + b"".join(b"%d 12\r\n" % n for n in range(1, 11)) + b".\r\n", retr=retr)
 
 
+def dripping_message(s):
+    # A message that arrives one byte at a time, never fast enough to end.
+    def retr(_):
+        s.send(b"+OK\r\n")
+        while True:
+            s.send(b"x")
+            time.sleep(0.05)
+    s.serve(retr=retr)
+
+
+def huge_mailbox(s):
+    # 100,000 messages, each answered in its own good time.
+    count = 100000
+    def retr(number):
+        time.sleep(0.02)
+        s.send(b"+OK\r\nSubject: %d\r\n\r\nhi\r\n.\r\n" % number)
+    s.serve(stat=b"+OK %d %d\r\n" % (count, count * 20),
+            listing=b"+OK\r\n" + b"".join(b"%d 20\r\n" % n for n in range(1, count + 1)) + b".\r\n", retr=retr)
+
+
 SCENARIOS = {f.__name__: f for f in [
     stall_after_greeting, stall_mid_message, cut_mid_message, endless_message, huge_line, garbage_sizes, negative_count,
     garbage_count, count_beyond_list, list_beyond_count, stls_refused, stls_then_garbage, stls_injected,
     no_ok_greeting, err_greeting, bare_server, apop_plain_greeting, apop_rfc_example, hostile_error_text,
-    echoes_password, pipelined]}
+    echoes_password, pipelined, dripping_message, huge_mailbox]}
 
 
 def main():

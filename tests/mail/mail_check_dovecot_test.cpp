@@ -1,5 +1,6 @@
 #include "settings/account_file.h"
 #include "app/program.h"
+#include "mail/mail_check.h"
 #include "app/mail_check_windows.h"
 #include "panel/msg_form.h"
 #include "mail/pop3_mail_library.h"
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTimer>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -37,6 +39,7 @@ protected:
         context.settings.state().pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
         context.mail = library.get();
         wireWindows(context);
+        wireMailCheck(context);
         library->initialize();
         library->setOption(1, 8192);
     }
@@ -45,8 +48,8 @@ protected:
         context.msgForm.discard();
         context.idPassForm.discard();
         context.setForm.discard();
-        if (library)
-            library->end();
+        if (context.mailCheck)
+            context.mailCheck->shutDown(true);
     }
 
     void storeAccount(const QString &user, const QString &password)
@@ -67,7 +70,9 @@ protected:
             }
         });
         closer->start();
+        QSignalSpy finished(context.mailCheck.get(), &MailCheck::finished);
         runMailCheck(context);
+        EXPECT_TRUE(finished.wait(20000));
         delete closer;
     }
 

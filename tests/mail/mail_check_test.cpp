@@ -1,8 +1,10 @@
 #include "mail/mail_check.h"
 
-#include "settings/shared_state.h"
+#include "mail/pop3_failure.h"
 #include "mail/recording_mail_library.h"
+#include "settings/shared_state.h"
 
+#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 namespace kingyo {
@@ -14,7 +16,7 @@ public:
 
     Account stored{QStringLiteral("taro"), QStringLiteral("secret")};
     bool hangUpOption = false;
-    QStringList errorsShown;
+    QList<MailFailure> errorsShown;
 
     Account readAccount() override
     {
@@ -26,10 +28,10 @@ public:
         log_ << QStringLiteral("fillAccount %1 %2").arg(account.userId, account.password);
     }
     void showAccountDialog() override { log_ << QStringLiteral("showAccountDialog"); }
-    void showError(const QString &text) override
+    void showError(const MailFailure &failure) override
     {
         log_ << QStringLiteral("error");
-        errorsShown << text;
+        errorsShown << failure;
     }
     void showNotice(int count) override { log_ << QStringLiteral("notice %1").arg(count); }
     bool hangUpAfterCheck() override { return hangUpOption; }
@@ -43,7 +45,14 @@ class MailCheckTest : public ::testing::Test {
 protected:
     MailCheckTest() { state.pop3Server = QStringLiteral("pop.example.test"); }
 
-    int run() { return MailCheck(state, mail, surroundings).run(); }
+    // One whole check; the count its notice showed (-100 when it never finished).
+    int run()
+    {
+        MailCheck check(state, mail, surroundings);
+        QSignalSpy finished(&check, &MailCheck::finished);
+        EXPECT_TRUE(check.start());
+        return finished.wait(5000) ? finished.at(0).at(0).toInt() : -100;
+    }
 
     QStringList log;
     SharedState state;
@@ -77,8 +86,8 @@ TEST_F(MailCheckTest, AFailedLoginShowsTheLibraryTextBeforeClosingAndNoticesTheC
 {
     mail.authenticateResult = -5;
     EXPECT_EQ(run(), -5);
-    EXPECT_EQ(log, (kLogIn + QStringList{"lastError", "error", "close 7", "notice -5"}));
-    EXPECT_EQ(surroundings.errorsShown, QStringList{"-ERR no such user"});
+    EXPECT_EQ(log, (kLogIn + QStringList{"lastFailure", "error", "close 7", "notice -5"}));
+    EXPECT_EQ(surroundings.errorsShown, QList<MailFailure>{mail.failure});
 }
 
 TEST_F(MailCheckTest, AMissingPasswordShowsTheAccountDialogAndSkipsTheLogin)
@@ -107,10 +116,10 @@ TEST_F(MailCheckTest, NoServerNameCallsNothingButTheNotice)
 TEST_F(MailCheckTest, AFailedConnectionIsReportedThenNoticedAsNothingNewWithoutAClose)
 {
     mail.connectResult = -1;
-    mail.failureText = QStringLiteral("pop.example.test: host not found");
+    mail.failure = MailFailure{MailProblem::HostNotFound, {"pop.example.test", "110"}, {}};
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(log, (QStringList{"connect pop.example.test", "lastError", "error", "notice 0"}));
-    EXPECT_EQ(surroundings.errorsShown, QStringList{"pop.example.test: host not found"});
+    EXPECT_EQ(log, (QStringList{"connect pop.example.test", "lastFailure", "error", "notice 0"}));
+    EXPECT_EQ(surroundings.errorsShown, QList<MailFailure>{mail.failure});
 }
 
 TEST_F(MailCheckTest, OtherNegativeHandlesAreOrdinaryConnections)
@@ -200,22 +209,6 @@ TEST_F(MailCheckTest, WithoutTheOptionNothingIsHungUp)
     mail.authenticateResult = 2;
     run();
     EXPECT_FALSE(log.contains("hangUp"));
-}
-
-TEST(TrimNullTest, CutsAtTheFirstNulOrKeepsTheWholeText)
-{
-    EXPECT_EQ(trimNull(QString::fromUtf16(u"abc\0def", 7)), "abc");
-    EXPECT_EQ(trimNull(QString::fromUtf16(u"\0x", 2)), "");
-    const QString full(8192, QChar(u'x'));
-    EXPECT_EQ(trimNull(full), full);
-}
-
-TEST(NoticeSentenceTest, OnlyAPositiveCountIsNewMail)
-{
-    EXPECT_EQ(noticeSentence(1), "新着メールが有ります。");
-    EXPECT_EQ(noticeSentence(2000), "新着メールが有ります。");
-    EXPECT_EQ(noticeSentence(0), "新着メールはありませんでした。");
-    EXPECT_EQ(noticeSentence(-5), "新着メールはありませんでした。");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "mail/pop3_mail_library.h"
+#include "mail/qt_printers.h"
 #include "pop3_login.h"
 #include "support/process_memory.h"
 #include "test_pop3_server.h"
@@ -72,13 +73,13 @@ TEST_F(DovecotTest, ThreeMessagesComeInOrderWithTheirSizes)
     library.initialize();
     library.setOption(1, 8192);
     const int handle = library.connect(plainAddress());
-    ASSERT_GT(handle, 0) << library.lastError().toStdString();
+    ASSERT_GT(handle, 0) << describe(library.lastFailure());
     ASSERT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), 3)
-        << library.lastError().toStdString();
+        << describe(library.lastFailure());
     for (int k = 1; k <= 3; ++k) {
         EXPECT_EQ(library.mailStatus(handle, k), 0);
         EXPECT_EQ(library.mailSize(handle, k), messages[k - 1].size());
-        ASSERT_EQ(library.fetchMail(handle, k), 0) << library.lastError().toStdString();
+        ASSERT_EQ(library.fetchMail(handle, k), 0) << describe(library.lastFailure());
         EXPECT_EQ(library.lastBodySize(handle), messages[k - 1].size()) << k;
     }
     EXPECT_EQ(library.mailStatus(handle, 4), kNoSuchMessage);
@@ -94,7 +95,7 @@ TEST_F(DovecotTest, EmptyMailboxCountsZero)
     const int handle = library.connect(plainAddress());
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), true), 0)
-        << library.lastError().toStdString();
+        << describe(library.lastFailure());
     EXPECT_EQ(library.mailStatus(handle, 1), kNoSuchMessage);
     library.close(handle);
 }
@@ -109,8 +110,8 @@ TEST_F(DovecotTest, StuffedDotsEightBitAndLongLinesArriveWhole)
                               QByteArray(200000, 'L') + "\r\n" + "end.\r\n.";
     server_.deliver(user, tricky + "\r\n");
     Pop3Client client(server_.trustingSettings());
-    ASSERT_EQ(logIn(client, user), 1) << client.errorText().toStdString();
-    ASSERT_EQ(client.retrieve(1), 0) << client.errorText().toStdString();
+    ASSERT_EQ(logIn(client, user), 1) << describe(client.failure());
+    ASSERT_EQ(client.retrieve(1), 0) << describe(client.failure());
     EXPECT_EQ(client.lastBodySize(), tricky.size() + 2);
     EXPECT_EQ(client.messageSize(1), tricky.size() + 2);
 }
@@ -141,7 +142,7 @@ TEST_P(DovecotTransport, LogsInEncryptedAndFetches)
     server_.deliver(user, only);
 
     Pop3Client client(server_.trustingSettings());
-    ASSERT_EQ(logIn(client, user, c.apop, serverField(c.field)), 1) << client.errorText().toStdString();
+    ASSERT_EQ(logIn(client, user, c.apop, serverField(c.field)), 1) << describe(client.failure());
     EXPECT_TRUE(client.usesTls()) << "STLS was offered, or the port was POP3S";
     ASSERT_EQ(client.retrieve(1), 0);
     EXPECT_EQ(client.lastBodySize(), only.size());
@@ -179,9 +180,9 @@ TEST_P(DovecotRejection, IsALoginFailureWithTheServersWords)
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, QString::fromUtf8(c.user), QString::fromUtf8(c.password), c.apop),
               kLoginRejected);
-    const std::string text = library.lastError().toStdString();
-    EXPECT_THAT(text, HasSubstr("ログインできませんでした"));
-    EXPECT_THAT(text, HasSubstr("Authentication failed")); // Dovecot's own words
+    const std::string text = describe(library.lastFailure());
+    EXPECT_EQ(library.lastFailure().problem, MailProblem::LoginRejected) << text;
+    EXPECT_THAT(text, HasSubstr("Authentication failed")); // Dovecot's own words, kept apart
     EXPECT_THAT(text, Not(HasSubstr(c.password)));
     EXPECT_EQ(library.fetchMail(handle, 1), kNotConnected);
     // A second try on the same connection is refused at once rather than left waiting.
@@ -204,7 +205,7 @@ TEST_F(DovecotTest, PasswordWithSpacesIsSentWhole)
     const int handle = library.connect(plainAddress());
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), 0)
-        << library.lastError().toStdString();
+        << describe(library.lastFailure());
     library.close(handle);
 }
 
@@ -219,7 +220,7 @@ TEST_P(DovecotUntrusted, CertificateIsRefusedBeforeAnyPassword)
     const int handle = library.connect(serverField(GetParam()));
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), kTlsFailure);
-    EXPECT_THAT(library.lastError().toStdString(), HasSubstr("パスワードは送りませんでした"));
+    EXPECT_EQ(library.lastFailure().problem, MailProblem::TlsFailed) << describe(library.lastFailure());
     library.close(handle);
     EXPECT_THAT(server_.logText().toStdString(), Not(HasSubstr("user=<heidi>")));
 }
@@ -241,10 +242,10 @@ TEST_F(DovecotTest, FiftyMegabyteMessageIsCountedNotKept)
     const std::int64_t expected = 16 + std::int64_t{kMegabytes} * megabyte.size();
 
     Pop3Client client(server_.trustingSettings());
-    ASSERT_EQ(logIn(client, user), 1) << client.errorText().toStdString();
+    ASSERT_EQ(logIn(client, user), 1) << describe(client.failure());
     ASSERT_TRUE(test::resetPeakMemory()); // the peak below belongs to the fetch
     const std::int64_t before = test::statusKilobytes("VmRSS");
-    ASSERT_EQ(client.retrieve(1), 0) << client.errorText().toStdString();
+    ASSERT_EQ(client.retrieve(1), 0) << describe(client.failure());
     const std::int64_t growth = test::statusKilobytes("VmHWM") - before;
     EXPECT_EQ(client.lastBodySize(), expected);
     if (KINGYO_MEMORY_IS_MEASURABLE) {
@@ -264,7 +265,7 @@ TEST_F(DovecotTest, MessagesCanBeFetchedOutOfOrderAndLeftInFlight)
     Pop3Settings settings = server_.trustingSettings();
     settings.pipelineWindow = 8;
     Pop3Client client(settings);
-    ASSERT_EQ(logIn(client, user), 200) << client.errorText().toStdString();
+    ASSERT_EQ(logIn(client, user), 200) << describe(client.failure());
     for (const int k : {1, 2, 3, 7, 5, 5, 200, 100, 101}) {
         ASSERT_EQ(client.retrieve(k), 0) << k;
         EXPECT_EQ(client.lastBodySize(), messages[k - 1].size()) << k;

@@ -7,6 +7,9 @@ kingyo_add_test(pop3_unit_test
   LABELS unit)
 target_compile_definitions(pop3_unit_test PRIVATE
   KINGYO_FAKE_POP3_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/fake_pop3_server.py")
+kingyo_add_test(mail_check_limits_test mail_check_limits_test.cpp fake_pop3_server.cpp fake_pop3_server.h LABELS unit)
+target_compile_definitions(mail_check_limits_test PRIVATE
+  KINGYO_FAKE_POP3_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/fake_pop3_server.py")
 
 set(pop3_server_dir "${CMAKE_CURRENT_BINARY_DIR}/pop3-server")
 add_test(NAME pop3_server_start COMMAND "${PROJECT_SOURCE_DIR}/scripts/test-pop3-server" start "${pop3_server_dir}")

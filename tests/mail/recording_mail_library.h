@@ -16,11 +16,11 @@ public:
     int connectResult = 7;
     int authenticateResult = 0;
     QMap<int, std::int64_t> sizes; // message -> size; missing ones report 100
-    QString failureText = QStringLiteral("-ERR no such user");
+    MailFailure failure{MailProblem::LoginRejected, {}, QStringLiteral("no such user")};
 
     void initialize() override { log_ << QStringLiteral("initialize"); }
     void setOption(int option, int value) override { log_ << QStringLiteral("setOption %1 %2").arg(option).arg(value); }
-    int connect(const QString &server) override
+    int connect(const QString &server, QDeadlineTimer) override
     {
         log_ << QStringLiteral("connect %1").arg(server);
         return connectResult;
@@ -45,13 +45,14 @@ public:
         log_ << QStringLiteral("fetch %1 %2").arg(handle).arg(message);
         return 0;
     }
-    QString lastError() const override
+    MailFailure lastFailure() const override
     {
-        log_ << QStringLiteral("lastError");
-        return failureText;
+        log_ << QStringLiteral("lastFailure");
+        return failure;
     }
     void close(int handle) override { log_ << QStringLiteral("close %1").arg(handle); }
     void end() override { log_ << QStringLiteral("end"); }
+    void abandon() override { log_ << QStringLiteral("abandon"); }
 
 private:
     QStringList &log_;

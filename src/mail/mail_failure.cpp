@@ -1,0 +1,61 @@
+#include "mail/mail_failure.h"
+
+#include "mail/pop3_failure.h"
+
+namespace kingyo {
+
+int failureCode(MailProblem problem)
+{
+    using P = MailProblem;
+    switch (problem) {
+    case P::None:
+        return 0;
+    case P::UnreadableServerField:
+    case P::CouldNotConnect:
+    case P::HostNotFound:
+    case P::ConnectionRefused:
+    case P::NetworkUnreachable:
+    case P::ConnectSilent:
+        return pop3::kCouldNotConnect;
+    case P::UserRejected:
+    case P::LoginRejected:
+        return pop3::kLoginRejected;
+    case P::ApopUnavailable:
+        return pop3::kApopUnavailable;
+    case P::NoGreeting:
+    case P::NotPop3:
+    case P::ReplyOverrun:
+    case P::CountUnreadable:
+    case P::ListUnreadable:
+    case P::ListMismatch:
+        return pop3::kProtocolError;
+    case P::TlsFailed:
+    case P::StlsRefused:
+        return pop3::kTlsFailure;
+    case P::Silent:
+        return pop3::kTimeout;
+    case P::TooLong:
+        return pop3::kTooLong;
+    case P::ClosedByServer:
+    case P::ConnectionLost:
+        return pop3::kConnectionLost;
+    case P::StatRefused:
+    case P::ListRefused:
+    case P::SizeUnreadable:
+    case P::MessageRefused:
+        return pop3::kServerError;
+    case P::NoSuchMessage:
+        return pop3::kNoSuchMessage;
+    case P::NotLoggedIn:
+    case P::NoLoginPossible:
+    case P::UnknownHandle:
+        return pop3::kNotConnected;
+    case P::UnsafeCredentials:
+        return pop3::kUnsafeCredentials;
+    case P::Abandoned:
+        return pop3::kAbandoned;
+    }
+    return pop3::kProtocolError;
+}
+
+} // namespace kingyo

@@ -1,0 +1,60 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+namespace kingyo {
+
+// What went wrong in a mail library call, finer than its failure code: each problem has
+// a sentence of its own where the failure is shown to the user.
+enum class MailProblem {
+    None,
+    UnreadableServerField,  // facts: the field
+    CouldNotConnect,        // facts: host, port, the transport's words
+    HostNotFound,           // facts: host, port
+    ConnectionRefused,      // facts: host, port
+    NetworkUnreachable,     // facts: host, port
+    ConnectSilent,          // facts: host, port, seconds
+    UserRejected,
+    LoginRejected,
+    ApopUnavailable,
+    NoGreeting,
+    NotPop3,
+    TlsFailed,              // facts: the TLS library's reasons
+    StlsRefused,
+    Silent,                 // facts: seconds
+    TooLong,                // facts: seconds (the whole check's budget)
+    ClosedByServer,
+    ConnectionLost,         // facts: the transport's words
+    ReplyOverrun,
+    StatRefused,
+    CountUnreadable,
+    ListRefused,
+    ListUnreadable,
+    ListMismatch,           // facts: the count, the listed number ("more" when past it)
+    SizeUnreadable,         // facts: message number
+    MessageRefused,         // facts: message number
+    NoSuchMessage,          // facts: message number
+    NotLoggedIn,
+    NoLoginPossible,
+    UnknownHandle,          // facts: handle
+    UnsafeCredentials,
+    Abandoned,              // the program is ending
+};
+
+// The failure code the mail library returns for a problem (see pop3_failure.h).
+int failureCode(MailProblem problem);
+
+// A failure as a value: its problem, the particulars its sentence names, and the
+// server's own words kept apart (cleaned, never holding the password; empty when the
+// server said nothing). The sentence the user reads is put together by the window that
+// shows it.
+struct MailFailure {
+    MailProblem problem = MailProblem::None;
+    QStringList facts;
+    QString serverText;
+
+    int code() const { return failureCode(problem); }
+    bool operator==(const MailFailure &) const = default;
+};
+
+} // namespace kingyo

@@ -1,0 +1,121 @@
+#include "panel/mail_error_box.h"
+
+#include <QMessageBox>
+
+namespace kingyo {
+namespace {
+
+// Our sentence for each problem; %1, %2, … take its facts in order.
+QString sentenceFor(MailProblem problem)
+{
+    using P = MailProblem;
+    const QString place = QStringLiteral("サーバー「%1」のポート %2 に接続できませんでした");
+    switch (problem) {
+    case P::None:
+        return {};
+    case P::UnreadableServerField:
+        return QStringLiteral("POP3 サーバー名「%1」を読めませんでした。");
+    case P::CouldNotConnect:
+        return place + QStringLiteral("（%3）。");
+    case P::HostNotFound:
+        return place + QStringLiteral("（サーバー名が見つかりません）。");
+    case P::ConnectionRefused:
+        return place + QStringLiteral("（接続を拒否されました）。");
+    case P::NetworkUnreachable:
+        return place + QStringLiteral("（ネットワークに届きません）。");
+    case P::ConnectSilent:
+        return place + QStringLiteral("（%3 秒以内に応答がありません）。");
+    case P::UserRejected:
+        return QStringLiteral("ログインできませんでした。ユーザーIDが受け付けられませんでした。");
+    case P::LoginRejected:
+        return QStringLiteral("ログインできませんでした。ユーザーIDかパスワードが違います。");
+    case P::ApopUnavailable:
+        return QStringLiteral("APOP を使う設定ですが、このサーバーは APOP に対応していません（挨拶にタイムスタンプがありません）。");
+    case P::NoGreeting:
+        return QStringLiteral("サーバーが POP3 の挨拶をしませんでした。");
+    case P::NotPop3:
+        return QStringLiteral("サーバーの応答が POP3 の形ではありません。");
+    case P::TlsFailed:
+        return QStringLiteral("サーバーと暗号化して接続できなかったので、パスワードは送りませんでした（%1）。");
+    case P::StlsRefused:
+        return QStringLiteral("サーバーが暗号化（STLS）を断ったので、パスワードは送りませんでした。");
+    case P::Silent:
+        return QStringLiteral("サーバーが %1 秒間応答しませんでした。");
+    case P::TooLong:
+        return QStringLiteral("サーバーとのやりとりに時間がかかりすぎたので、受信をやめました。");
+    case P::ClosedByServer:
+        return QStringLiteral("サーバーが途中で接続を切りました。");
+    case P::ConnectionLost:
+        return QStringLiteral("サーバーとの接続が切れました（%1）。");
+    case P::ReplyOverrun:
+        return QStringLiteral("サーバーの応答が伝えられた大きさをはるかに超えて続くので、受信をやめました。");
+    case P::StatRefused:
+        return QStringLiteral("メールボックスの状態を聞けませんでした。");
+    case P::CountUnreadable:
+        return QStringLiteral("サーバーが伝えたメッセージ数を読めませんでした。");
+    case P::ListRefused:
+    case P::ListUnreadable:
+        return QStringLiteral("メッセージの一覧をもらえませんでした。");
+    case P::ListMismatch:
+        return QStringLiteral("サーバーの伝えたメッセージ数（%1 件）と一覧（%2 件）が合いません。");
+    case P::SizeUnreadable:
+        return QStringLiteral("サーバーが伝えたメッセージ %1 の大きさを読めませんでした。");
+    case P::MessageRefused:
+        return QStringLiteral("メッセージ %1 を受け取れませんでした。");
+    case P::NoSuchMessage:
+        return QStringLiteral("メッセージ %1 はサーバーにありません。");
+    case P::NotLoggedIn:
+        return QStringLiteral("サーバーにログインしていません。");
+    case P::NoLoginPossible:
+        return QStringLiteral("ログインできる接続がありません。接続し直してください。");
+    case P::UnknownHandle:
+        return QStringLiteral("接続番号 %1 の接続はありません。");
+    case P::UnsafeCredentials:
+        return QStringLiteral("ユーザーIDかパスワードに改行などの使えない文字が含まれています。");
+    case P::Abandoned:
+        return QStringLiteral("終了するので、受信をやめました。");
+    }
+    return {};
+}
+
+} // namespace
+
+QString trimNull(const QString &text)
+{
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    return nul < 0 ? text : text.left(nul);
+}
+
+QString mailErrorText(const MailFailure &failure)
+{
+    // One pass for all facts, so a fact holding "%1" (a server field, say) stays as it is.
+    QString sentence = sentenceFor(failure.problem);
+    const QStringList &facts = failure.facts;
+    switch (facts.size()) {
+    case 0:
+        break;
+    case 1:
+        sentence = sentence.arg(facts[0]);
+        break;
+    case 2:
+        sentence = sentence.arg(facts[0], facts[1]);
+        break;
+    default:
+        sentence = sentence.arg(facts[0], facts[1], facts[2]);
+        break;
+    }
+    if (!failure.serverText.isEmpty())
+        sentence = QStringLiteral("%1 サーバーの応答:「%2」").arg(sentence, failure.serverText);
+    return trimNull(sentence);
+}
+
+void showMailErrorBox(const MailFailure &failure)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("エラー"), mailErrorText(failure), QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("MailErrorBox"));
+    box.setTextFormat(Qt::PlainText); // the server's words, never markup
+    box.setWindowFlag(Qt::WindowStaysOnTopHint); // above the topmost bowl and panel
+    box.exec();
+}
+
+} // namespace kingyo
