@@ -32,18 +32,18 @@ int main(int argc, char **argv)
     clock.start();
     const int handle = library.connect(QString::fromLocal8Bit(argv[1]));
     if (handle < 0) {
-        std::fprintf(stderr, "connect: %s\n", qPrintable(describe(library.lastFailure())));
+        std::fprintf(stderr, "connect: %s\n", describe(library.lastFailure()).c_str());
         return 1;
     }
     const int count = library.authenticate(handle, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), false);
     if (count < 0) {
-        std::fprintf(stderr, "authenticate: %s\n", qPrintable(describe(library.lastFailure())));
+        std::fprintf(stderr, "authenticate: %s\n", describe(library.lastFailure()).c_str());
         return 1;
     }
     long long bytes = 0;
     for (int k = 1; k <= count; ++k) {
         if (library.mailStatus(handle, k) < 0 || library.mailSize(handle, k) < 0 || library.fetchMail(handle, k) < 0) {
-            std::fprintf(stderr, "message %d: %s\n", k, qPrintable(describe(library.lastFailure())));
+            std::fprintf(stderr, "message %d: %s\n", k, describe(library.lastFailure()).c_str());
             return 1;
         }
         bytes += library.lastBodySize(handle);
