@@ -1,6 +1,7 @@
 #include "panel/set_form.h"
 
 #include "panel/form_layout.h"
+#include "settings/autostart_entry.h"
 #include "settings/settings_model.h"
 #include "settings/settings_option.h"
 
@@ -9,9 +10,22 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
+
+#include <cstdio>
 
 namespace kingyo {
 namespace {
+
+// In twips: the window's width and its blue rule. Rows below the rule start where the
+// window ends without them, with the rule's own margin below the last.
+constexpr float formWidth = 3120;
+constexpr float ruleY = 960;
+constexpr float rowsTop = 1065;
+constexpr float rowLeft = 120;
+constexpr float rowHeight = 285;
+constexpr float rowGap = 60;
+constexpr float bottomMargin = rowsTop - ruleY;
 
 // A graphical-style button: its face is drawn in its own colour.
 void setFaceColour(QPushButton *button, const QColor &colour)
@@ -34,7 +48,7 @@ void setBackground(QWidget *widget, const QColor &colour)
 SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), settings_(settings)
 {
     const TwipsScale scale = TwipsScale::of(screen());
-    form::setUpWindow(this, "SetForm", QStringLiteral("設定"), scale, 3120, 1065);
+    form::setUpWindow(this, "SetForm", QStringLiteral("設定"), scale, formWidth, rowsTop);
 
     auto *command1 = form::place<QPushButton>(this, "Command1", {120, 120, 1455, 375}, scale);
     command1->setText(QStringLiteral("ID/PASS"));
@@ -51,13 +65,16 @@ SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), se
     // The separator is 2 pixels thick, centred on its line across the whole width.
     auto *line1 = new QFrame(this);
     line1->setObjectName(QStringLiteral("Line1"));
-    line1->setGeometry(0, scale.toPixelsY(960) - 1, width(), 2);
+    line1->setGeometry(0, scale.toPixelsY(ruleY) - 1, width(), 2);
     setBackground(line1, form::blue());
+    autostartCheck_ = addAutostartRow();
+    layOutRowsBelowRule({autostartCheck_}, scale);
 
     for (QPushButton *button : {command1, command2})
         button->setAutoDefault(true); // Enter on a focused button presses that button
     setTabOrder(check1_, command1);
     setTabOrder(command1, command2);
+    setTabOrder(command2, autostartCheck_);
     check1_->setFocus();
 
     connect(command1, &QPushButton::clicked, this, &SetForm::accountDialogRequested);
@@ -69,6 +86,37 @@ SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), se
     settings_.setHangUpAfterCheck(check1_->isChecked());
     connect(check1_, &QCheckBox::toggled, this, [this](bool ticked) { settings_.setHangUpAfterCheck(ticked); });
     form::centreOnScreen(this);
+}
+
+QCheckBox *SetForm::addAutostartRow()
+{
+    auto *check = new QCheckBox(QStringLiteral("ログイン時に起動する"), this);
+    check->setObjectName(QStringLiteral("AutostartCheck"));
+    form::setTextColour(check, form::blue());
+    check->setChecked(isAutostartEnabled(settings_.paths().autostartEntry));
+    connect(check, &QCheckBox::toggled, this, &SetForm::storeAutostart);
+    return check;
+}
+
+void SetForm::layOutRowsBelowRule(const QList<QWidget *> &rows, const TwipsScale &scale)
+{
+    float top = rowsTop;
+    for (QWidget *row : rows) {
+        row->setGeometry(scale.toPixels(TwipsRect{rowLeft, top, formWidth - 2 * rowLeft, rowHeight}));
+        top += rowHeight + rowGap;
+    }
+    setFixedSize(scale.toPixels(formWidth, top - rowGap + bottomMargin));
+}
+
+void SetForm::storeAutostart(bool ticked)
+{
+    const AppPaths &paths = settings_.paths();
+    if (setAutostartEnabled(paths.autostartEntry, paths.executable, ticked))
+        return;
+    // The box shows what the session will do at the next login.
+    std::fprintf(stderr, "kingyo: could not %s %s\n", ticked ? "write" : "remove", qPrintable(paths.autostartEntry));
+    const QSignalBlocker blocker(autostartCheck_);
+    autostartCheck_->setChecked(!ticked);
 }
 
 void SetForm::closeEvent(QCloseEvent *event)

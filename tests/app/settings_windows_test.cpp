@@ -326,7 +326,7 @@ TEST_F(SettingsWindow, LayoutCaptionsAndColours)
 {
     SetForm *form = context.setForm.get();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("設定"));
-    EXPECT_EQ(form->size(), QSize(208, 71));
+    EXPECT_EQ(form->size(), QSize(208, 97));
     EXPECT_EQ(child<QPushButton>(form, "Command1")->text(), QStringLiteral("ID/PASS"));
     EXPECT_EQ(child<QPushButton>(form, "Command2")->text(), QStringLiteral("POPサーバー"));
     EXPECT_EQ(child<QLabel>(form, "Label1")->text(), QStringLiteral("新着がなければ接続を切断する。"));
@@ -336,7 +336,8 @@ TEST_F(SettingsWindow, LayoutCaptionsAndColours)
     EXPECT_EQ(child<QLabel>(form, "Label1")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     EXPECT_EQ(child<QWidget>(form, "Line1")->geometry(), QRect(0, 63, 208, 2));
     EXPECT_EQ(form->focusWidget(), form->check1());
-    EXPECT_EQ(focusOrder(form, form->check1(), 4), QStringList({"Check1", "Command1", "Command2", "Check1"}));
+    EXPECT_EQ(focusOrder(form, form->check1(), 5),
+              QStringList({"Check1", "Command1", "Command2", "AutostartCheck", "Check1"}));
 }
 
 } // namespace

@@ -1,0 +1,104 @@
+#include "panel/set_form.h"
+
+#include "settings/settings_model.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace kingyo {
+namespace {
+
+// A settings window whose autostart entry lives in a temporary config folder.
+class SetFormAutostart : public ::testing::Test {
+protected:
+    SetFormAutostart()
+    {
+        AppPaths paths;
+        paths.programDir = dir.path();
+        paths.autostartEntry = dir.filePath(QStringLiteral("config/autostart/io.github.kingyo.desktop"));
+        paths.executable = QStringLiteral("/home/me/my apps/kingyo");
+        settings.setPaths(paths);
+    }
+
+    QString entry() const { return settings.paths().autostartEntry; }
+
+    void putEntry(const QByteArray &contents)
+    {
+        QDir().mkpath(QFileInfo(entry()).absolutePath());
+        QFile file(entry());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    }
+
+    std::unique_ptr<SetForm> load() { return std::make_unique<SetForm>(settings); }
+
+    QTemporaryDir dir;
+    SettingsModel settings;
+};
+
+TEST_F(SetFormAutostart, BoxShowsWhetherTheEntryStartsKingyo)
+{
+    const std::pair<std::optional<QByteArray>, bool> cases[] = {
+        {std::nullopt, false},
+        {"[Desktop Entry]\nType=Application\nExec=kingyo\n", true},
+        {"[Desktop Entry]\nType=Application\nExec=kingyo\nHidden=true\n", false},
+    };
+    for (const auto &[contents, ticked] : cases) {
+        QFile::remove(entry());
+        if (contents)
+            putEntry(*contents);
+        EXPECT_EQ(load()->autostartCheck()->isChecked(), ticked) << (contents ? contents->constData() : "no entry");
+    }
+}
+
+TEST_F(SetFormAutostart, TickingWritesAndUntickingRemovesTheEntryAtOnce)
+{
+    auto form = load();
+    QCheckBox *box = form->findChild<QCheckBox *>(QStringLiteral("AutostartCheck"));
+    ASSERT_EQ(box, form->autostartCheck());
+    QTest::mouseClick(box, Qt::LeftButton);
+    ASSERT_TRUE(box->isChecked());
+    QFile written(entry());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly)) << "ticking wrote no entry";
+    EXPECT_TRUE(written.readAll().contains("\nExec=\"/home/me/my apps/kingyo\"\n"));
+    EXPECT_TRUE(load()->autostartCheck()->isChecked()) << "a new window reads the entry back";
+
+    QTest::mouseClick(box, Qt::LeftButton);
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(QFileInfo::exists(entry()));
+    EXPECT_FALSE(form->check1()->isChecked()) << "the hang-up option is another box";
+}
+
+TEST_F(SetFormAutostart, AnEntryThatCannotBeWrittenLeavesTheBoxUnticked)
+{
+    // A file where the config folder should be.
+    QFile blocker(dir.filePath(QStringLiteral("config")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    auto form = load();
+    QTest::mouseClick(form->autostartCheck(), Qt::LeftButton);
+    EXPECT_FALSE(form->autostartCheck()->isChecked());
+    EXPECT_FALSE(QFileInfo::exists(entry()));
+}
+
+TEST_F(SetFormAutostart, NewRowSitsBelowTheRuleInsideTheWindow)
+{
+    auto form = load();
+    const QWidget *rule = form->findChild<QWidget *>(QStringLiteral("Line1"));
+    ASSERT_NE(rule, nullptr);
+    const QRect row = form->autostartCheck()->geometry();
+    EXPECT_GT(row.top(), rule->geometry().bottom());
+    EXPECT_TRUE(form->rect().contains(row)) << "the window grows to hold the row";
+    EXPECT_LT(form->height() - row.bottom(), row.height()) << "and no further";
+    EXPECT_GE(row.width(), form->autostartCheck()->sizeHint().width()) << "the whole text shows";
+    EXPECT_GE(row.height(), form->autostartCheck()->sizeHint().height());
+}
+
+} // namespace
+} // namespace kingyo
