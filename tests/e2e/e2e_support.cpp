@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -9,6 +10,8 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace kingyo::e2e {
 
@@ -21,12 +24,32 @@ void writeFile(const std::filesystem::path &path, const std::string &contents)
     std::ofstream(path, std::ios::binary) << contents;
 }
 
-void writeSettings(const std::filesystem::path &folder, const KingyoSettings &settings)
+void writeSettings(const std::filesystem::path &programFolder, const std::filesystem::path &workFolder,
+                   const KingyoSettings &settings)
 {
-    writeFile(folder / "vbmail.ini", "SMTP=\r\nPOP3=" + settings.pop3Server + "\r\nMAIL=\r\nAPOP=0\r\n");
-    writeFile(folder / "★MailData/iniIdPass.ini",
+    writeFile(workFolder / "vbmail.ini", "SMTP=\r\nPOP3=" + settings.pop3Server + "\r\nMAIL=\r\nAPOP=0\r\n");
+    writeFile(programFolder / "★MailData/iniIdPass.ini",
               "[EXEINI]\r\nNAME=" + settings.user + "\r\nNAME2=" + settings.password + "\r\nNAME3=1\r\n");
-    writeFile(folder / "★MailData/ini.ini", "[EXEINI]\r\nNUMBER=0\r\n");
+    writeFile(programFolder / "★MailData/ini.ini", "[EXEINI]\r\nNUMBER=0\r\n");
+}
+
+// The test's environment with HOME in the given folder and the XDG folders at their
+// defaults under it, then the extra variables.
+std::vector<std::string> isolatedEnvironment(const std::filesystem::path &home,
+                                             const std::vector<std::pair<std::string, std::string>> &extra)
+{
+    const std::vector<std::string> replaced = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
+    std::vector<std::string> variables;
+    for (char **entry = environ; *entry; ++entry) {
+        const std::string variable = *entry;
+        const std::string name = variable.substr(0, variable.find('='));
+        if (std::find(replaced.begin(), replaced.end(), name) == replaced.end())
+            variables.push_back(variable);
+    }
+    variables.push_back("HOME=" + home.string());
+    for (const auto &[name, value] : extra)
+        variables.push_back(name + "=" + value);
+    return variables;
 }
 
 } // namespace
@@ -50,26 +73,64 @@ void xdotool(const std::string &arguments)
 
 std::string mouseAt(int x, int y) { return "mousemove " + std::to_string(x) + " " + std::to_string(y); }
 
-KingyoProcess::KingyoProcess(const std::optional<KingyoSettings> &settings)
+KingyoFolder::KingyoFolder()
 {
     char folder[] = "/tmp/kingyo-e2e.XXXXXX";
     if (!::mkdtemp(folder))
         return;
-    folder_ = folder;
-    const std::filesystem::path binary = folder_ / "kingyo";
-    std::filesystem::copy_file(KINGYO_BINARY, binary);
-    if (settings) {
-        std::filesystem::create_directory(folder_ / "★MailData");
-        writeSettings(folder_, *settings);
-    }
+    root_ = folder;
+    for (const auto &made : {bin(), home(), work()})
+        std::filesystem::create_directory(made);
+    std::filesystem::copy_file(KINGYO_BINARY, bin() / "kingyo");
+}
+
+KingyoFolder::~KingyoFolder()
+{
+    if (!root_.empty())
+        std::filesystem::remove_all(root_);
+}
+
+void KingyoFolder::makePortable(const KingyoSettings &settings)
+{
+    std::filesystem::create_directory(bin() / "★MailData");
+    writeSettings(bin(), work(), settings);
+}
+
+KingyoProcess::KingyoProcess(const std::optional<KingyoSettings> &settings)
+    : ownFolder_(std::make_unique<KingyoFolder>())
+{
+    if (settings)
+        ownFolder_->makePortable(*settings);
+    start(*ownFolder_, {});
+}
+
+KingyoProcess::KingyoProcess(const KingyoFolder &folder,
+                             const std::vector<std::pair<std::string, std::string>> &environment)
+{
+    start(folder, environment);
+}
+
+void KingyoProcess::start(const KingyoFolder &folder,
+                          const std::vector<std::pair<std::string, std::string>> &environment)
+{
+    if (folder.root().empty())
+        return;
+    logFile_ = folder.root() / "kingyo.log";
+    const std::string binary = (folder.bin() / "kingyo").string();
+    const std::vector<std::string> variables = isolatedEnvironment(folder.home(), environment);
+    std::vector<char *> envp;
+    for (const std::string &variable : variables)
+        envp.push_back(const_cast<char *>(variable.c_str()));
+    envp.push_back(nullptr);
+    char *const argv[] = {const_cast<char *>(binary.c_str()), nullptr};
     pid_ = ::fork();
     if (pid_ == 0) {
-        if (::chdir(folder_.c_str()) != 0)
+        if (::chdir(folder.work().c_str()) != 0)
             ::_exit(127);
-        const int log = ::open("kingyo.log", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int log = ::open(logFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         ::dup2(log, STDOUT_FILENO);
         ::dup2(log, STDERR_FILENO);
-        ::execl(binary.c_str(), binary.c_str(), static_cast<char *>(nullptr));
+        ::execve(binary.c_str(), argv, envp.data());
         ::_exit(127);
     }
 }
@@ -83,8 +144,12 @@ KingyoProcess::~KingyoProcess()
             ::waitpid(pid_, nullptr, 0);
         }
     }
-    if (!folder_.empty())
-        std::filesystem::remove_all(folder_);
+}
+
+std::string KingyoProcess::log() const
+{
+    std::ifstream file(logFile_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 bool KingyoProcess::exited()

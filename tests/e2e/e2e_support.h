@@ -4,8 +4,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 #include <sys/types.h>
 
 namespace kingyo::e2e {
@@ -25,23 +28,54 @@ struct KingyoSettings {
     std::string password;
 };
 
-// The real kingyo, run from a copy in a folder of its own, so that its settings (the
-// server file in the current folder, the data folder beside the executable) are the
-// test's alone. Its output goes to kingyo.log there. Stopped by its pid: SIGTERM, then
-// SIGKILL if it lingers.
+// A folder of the test's own for the real kingyo: a copy of the program in bin/, a
+// home folder home/ (HOME points there and the XDG folders default under it, so the
+// user's own settings are never touched) and the current folder work/. Removed when it
+// goes; it may outlive several runs of the program.
+class KingyoFolder {
+public:
+    KingyoFolder();
+    ~KingyoFolder();
+    KingyoFolder(const KingyoFolder &) = delete;
+    KingyoFolder &operator=(const KingyoFolder &) = delete;
+
+    const std::filesystem::path &root() const { return root_; }
+    std::filesystem::path bin() const { return root_ / "bin"; }
+    std::filesystem::path home() const { return root_ / "home"; }
+    std::filesystem::path work() const { return root_ / "work"; }
+
+    // A portable copy: "★MailData" beside the program, holding these settings, and the
+    // server file in the current folder.
+    void makePortable(const KingyoSettings &settings);
+
+private:
+    std::filesystem::path root_;
+};
+
+// The real kingyo, started from a KingyoFolder in its work/ folder. Its output goes to
+// kingyo.log in the folder's root. Stopped by its pid: SIGTERM, then SIGKILL if it
+// lingers.
 class KingyoProcess {
 public:
-    // Without settings the server and account dialogs open beside the bowl.
+    // A portable copy in a folder of its own. Without settings it runs as an installed
+    // copy does on a first run: the server and account dialogs open beside the bowl.
     explicit KingyoProcess(const std::optional<KingyoSettings> &settings = std::nullopt);
+    // The copy in folder, with these variables set on top of the isolated home.
+    explicit KingyoProcess(const KingyoFolder &folder,
+                           const std::vector<std::pair<std::string, std::string>> &environment = {});
     ~KingyoProcess();
     KingyoProcess(const KingyoProcess &) = delete;
     KingyoProcess &operator=(const KingyoProcess &) = delete;
 
     bool exited();
     int exitStatus(); // -1 while it runs
+    std::string log() const; // what it has written to stdout and stderr so far
 
 private:
-    std::filesystem::path folder_;
+    void start(const KingyoFolder &folder, const std::vector<std::pair<std::string, std::string>> &environment);
+
+    std::unique_ptr<KingyoFolder> ownFolder_;
+    std::filesystem::path logFile_;
     pid_t pid_ = -1;
     std::optional<int> exitStatus_;
 };
