@@ -39,6 +39,12 @@ QString displayKey(const QProcessEnvironment &environment)
 
 void warn(const QString &what) { qWarning().noquote() << QStringLiteral("kingyo:") << what; }
 
+void hangUp(QLocalSocket *caller)
+{
+    caller->abort();
+    caller->deleteLater();
+}
+
 } // namespace
 
 QString instanceSocketPath(const QProcessEnvironment &environment, uint uid)
@@ -124,8 +130,8 @@ SingleInstance::Answer SingleInstance::askRunningInstance()
 
 bool SingleInstance::listen()
 {
-    // Under the start lock nobody accepts on an existing socket file: a kingyo that
-    // ended without closing it left it behind.
+    // Nobody accepted on a socket file there just now, and the start lock keeps others
+    // from listening meanwhile: a kingyo that ended without closing it left it behind.
     QLocalServer::removeServer(socketPath_);
     server_ = new QLocalServer(this);
     if (!server_->listen(socketPath_)) {
@@ -151,16 +157,11 @@ void SingleInstance::stopListening()
 void SingleInstance::answer(QLocalSocket *caller)
 {
     connect(caller, &QLocalSocket::disconnected, caller, &QObject::deleteLater);
-    QTimer::singleShot(answerLimit_, caller, [caller] {
-        caller->abort();
-        caller->deleteLater();
-    });
+    QTimer::singleShot(answerLimit_, caller, [caller] { hangUp(caller); });
     connect(caller, &QLocalSocket::readyRead, this, [this, caller] {
         if (!caller->canReadLine()) {
-            if (caller->bytesAvailable() > kLongestRequest) {
-                caller->abort();
-                caller->deleteLater();
-            }
+            if (caller->bytesAvailable() > kLongestRequest)
+                hangUp(caller);
             return;
         }
         const bool asksForPanel = caller->readLine(kLongestRequest) == kRequest;
