@@ -89,31 +89,6 @@ TEST(AutostartEntry, StateIsReadFromTheEntry)
     EXPECT_FALSE(isAutostartEnabled(QString()));
 }
 
-TEST(AutostartEntry, TickingReplacesAnEntryTurnedOff)
-{
-    AutostartWorld world;
-    QDir().mkpath(QFileInfo(world.entry).absolutePath());
-    putFile(world.entry, "[Desktop Entry]\nExec=/old/kingyo\nHidden=true\n");
-    ASSERT_TRUE(setAutostartEnabled(world.entry, QStringLiteral("/usr/bin/kingyo"), true));
-    EXPECT_TRUE(isAutostartEnabled(world.entry));
-    EXPECT_TRUE(entryLines(world.entry).contains(QStringLiteral("Exec=/usr/bin/kingyo")));
-}
-
-TEST(AutostartEntry, FailuresLeaveTheStateAsItWas)
-{
-    AutostartWorld world;
-    // A file where the autostart folder should be.
-    putFile(world.dir.filePath(QStringLiteral("config")), "in the way");
-    EXPECT_FALSE(setAutostartEnabled(world.entry, QStringLiteral("/usr/bin/kingyo"), true));
-    EXPECT_FALSE(isAutostartEnabled(world.entry));
-    EXPECT_EQ(contentsOf(world.dir.filePath(QStringLiteral("config"))), "in the way");
-
-    AutostartWorld unnamed;
-    EXPECT_FALSE(setAutostartEnabled(QString(), QStringLiteral("/usr/bin/kingyo"), true));
-    EXPECT_FALSE(setAutostartEnabled(unnamed.entry, QString(), true));
-    EXPECT_FALSE(QFileInfo::exists(unnamed.entry));
-}
-
 TEST(AutostartEntry, ExecQuotesAPathThatNeedsIt)
 {
     const std::pair<QString, QString> cases[] = {
