@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-
 #include <sys/stat.h>
 
 namespace kingyo {
