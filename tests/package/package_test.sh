@@ -114,6 +114,29 @@ lintian_reports_no_error() {
     ! grep -q '^E: ' <<<"$report"
 }
 
+# The unpacked program runs as an installed copy: with no "★MailData" beside it, it
+# keeps its settings in a private per-user folder. Qt's offscreen platform stands in
+# for a display; the program is stopped by its own pid.
+keeps_settings_in_the_per_user_folder() {
+    local home="$work/home" pid folder mode
+    mkdir -p "$home" "$work/runtime"
+    chmod 700 "$work/runtime"
+    (cd "$home" && exec env -u XDG_DATA_HOME -u XDG_CONFIG_HOME HOME="$home" XDG_RUNTIME_DIR="$work/runtime" \
+        QT_QPA_PLATFORM=offscreen "$root/usr/bin/kingyo" >"$work/kingyo.log" 2>&1) &
+    pid=$!
+    folder="$home/.local/share/kingyo/★MailData"
+    for _ in $(seq 100); do
+        [ -d "$folder" ] && break
+        sleep 0.1
+    done
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    [ -d "$folder" ] || fail "no $folder; the program said: $(cat "$work/kingyo.log")"
+    mode=$(stat -c %a "$home/.local/share/kingyo")
+    [ "$mode" = 700 ] || fail "the per-user folder is $mode, not 700"
+    [ ! -e "$root/usr/bin/★MailData" ] || fail "a settings folder appeared beside the program"
+}
+
 check "the file name follows its Version and Architecture" file_name_matches_fields
 check "usr/bin/kingyo is an executable" binary_is_an_executable
 check "every library of the unpacked program resolves" every_library_resolves
@@ -126,6 +149,7 @@ check "the AppStream metainfo is valid and names the desktop entry" metainfo_lau
 check "no settings folder is installed beside the program" no_settings_folder_is_shipped
 check "everything is under /usr and owned by root" everything_is_under_usr_and_owned_by_root
 check "lintian reports no error" lintian_reports_no_error
+check "the unpacked program keeps its settings in a private per-user folder" keeps_settings_in_the_per_user_folder
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
