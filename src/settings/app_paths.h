@@ -20,6 +20,8 @@ struct AppPaths {
     QString dataDir() const { return programDir + QStringLiteral("/★MailData"); }
     QString optionFile() const { return dataDir() + QStringLiteral("/ini.ini"); }
     QString accountFile() const { return dataDir() + QStringLiteral("/iniIdPass.ini"); }
+    // The certificates the user chose to trust and the servers seen with STLS.
+    QString serverTrustFile() const { return dataDir() + QStringLiteral("/servers.txt"); }
 
     // The paths of this process as decideAppPaths() finds them; when the per-user folder
     // cannot be made, prints why in one line on stderr (nothing will be stored).
