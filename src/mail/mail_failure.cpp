@@ -31,6 +31,9 @@ int failureCode(MailProblem problem)
         return pop3::kProtocolError;
     case P::TlsFailed:
     case P::StlsRefused:
+    case P::CertificateUnknown:
+    case P::CertificateChanged:
+    case P::EncryptionWithdrawn:
         return pop3::kTlsFailure;
     case P::Silent:
         return pop3::kTimeout;

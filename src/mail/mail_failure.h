@@ -21,6 +21,9 @@ enum class MailProblem {
     NotPop3,
     TlsFailed,              // facts: the TLS library's reasons
     StlsRefused,
+    CertificateUnknown,     // facts: host, port, SHA-256 fingerprint (hex); the user may trust it
+    CertificateChanged,     // facts: host, port, SHA-256 fingerprint (hex) of the new certificate
+    EncryptionWithdrawn,    // facts: host, port; the server offered STLS before
     Silent,                 // facts: seconds
     TooLong,                // facts: seconds (the whole check's budget)
     ClosedByServer,

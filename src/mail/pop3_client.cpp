@@ -1,6 +1,7 @@
 #include "mail/pop3_client.h"
 
 #include "mail/pop3_failure.h"
+#include "settings/server_trust.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -112,6 +113,24 @@ std::int64_t bodyByteBudget(std::int64_t listedSize)
 }
 
 QString seconds(int ms) { return QString::number(ms / 1000.0); }
+
+// Refusals that only say nobody vouches for the certificate; a wrong name or an
+// expired certificate is never one of them.
+bool onlyIssuerUnknown(const QList<QSslError> &errors)
+{
+    return !errors.isEmpty() && std::all_of(errors.begin(), errors.end(), [](const QSslError &error) {
+        switch (error.error()) {
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+            return true;
+        default:
+            return false;
+        }
+    });
+}
 
 } // namespace
 
@@ -323,6 +342,7 @@ int Pop3Client::connectToAny(const QList<QHostAddress> &addresses)
 int Pop3Client::connectTo(const Pop3ServerAddress &address)
 {
     address_ = address;
+    trustKey_ = ServerTrust::keyFor(address.host, address.port);
     QList<QHostAddress> addresses;
     if (const int result = lookUp(address, &addresses); result < 0)
         return result < kCouldNotConnect ? result : kCouldNotConnect;
@@ -332,6 +352,8 @@ int Pop3Client::connectTo(const Pop3ServerAddress &address)
     tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
     socket_->setSslConfiguration(tls);
     socket_->setPeerVerifyName(address.host);
+    QObject::connect(socket_.get(), &QSslSocket::sslErrors, socket_.get(),
+                     [this](const QList<QSslError> &errors) { judgeCertificate(errors); });
     socket_->setReadBufferSize(kSocketBufferLimit);
     if (const int result = connectToAny(addresses); result < 0) {
         socket_.reset();
@@ -342,8 +364,24 @@ int Pop3Client::connectTo(const Pop3ServerAddress &address)
     return 0;
 }
 
+void Pop3Client::judgeCertificate(const QList<QSslError> &errors)
+{
+    const QSslCertificate certificate = socket_->peerCertificate();
+    if (!settings_.trust || certificate.isNull() || !onlyIssuerUnknown(errors))
+        return;
+    const QByteArray fingerprint = certificate.digest(QCryptographicHash::Sha256).toHex();
+    const QByteArray pinned = settings_.trust->entry(trustKey_).fingerprint;
+    if (fingerprint == pinned) {
+        socket_->ignoreSslErrors(errors);
+        return;
+    }
+    certificateProblem_ = MailFailure{pinned.isEmpty() ? MailProblem::CertificateUnknown : MailProblem::CertificateChanged,
+                                      placeFacts() << QString::fromLatin1(fingerprint), {}};
+}
+
 int Pop3Client::startTls()
 {
+    certificateProblem_ = {};
     socket_->startClientEncryption();
     const int waited = waitUntil(
         [this] { return socket_->isEncrypted() || socket_->state() != QAbstractSocket::ConnectedState; },
@@ -352,6 +390,8 @@ int Pop3Client::startTls()
         return waited;
     if (socket_->isEncrypted())
         return 0;
+    if (certificateProblem_.problem != MailProblem::None)
+        return fail(certificateProblem_.problem, certificateProblem_.facts);
     QStringList reasons;
     for (const QSslError &error : socket_->sslHandshakeErrors())
         reasons << error.errorString();
@@ -371,7 +411,17 @@ int Pop3Client::switchToTls()
     socket_->skip(socket_->bytesAvailable());
     if (const int result = startTls(); result < 0)
         return result;
+    if (settings_.trust)
+        settings_.trust->rememberStls(trustKey_);
     return readCapabilities(&caps_); // asked again: the answer in the clear proves nothing
+}
+
+int Pop3Client::refuseWithdrawnEncryption()
+{
+    // Someone between us and the server may have struck STLS from the list.
+    if (settings_.trust && settings_.trust->entry(trustKey_).offeredStls)
+        return fail(MailProblem::EncryptionWithdrawn, placeFacts());
+    return 0;
 }
 
 int Pop3Client::readGreeting(std::string *timestamp)
@@ -486,8 +536,8 @@ int Pop3Client::login(const QString &user, const QString &password, bool apop)
         return result;
     if (const int result = readCapabilities(&caps_); result < 0)
         return result;
-    if (!socket_->isEncrypted() && caps_.stls) {
-        if (const int result = switchToTls(); result < 0)
+    if (!socket_->isEncrypted()) {
+        if (const int result = caps_.stls ? switchToTls() : refuseWithdrawnEncryption(); result < 0)
             return result;
     }
     if (const int result = authenticate(user, apop, timestamp); result < 0)

@@ -16,13 +16,19 @@
 #include <vector>
 
 class QSslSocket;
+class QSslError;
 
 namespace kingyo {
 
 struct Pop3Settings {
+class ServerTrust;
+
     int timeoutMs = 20000; // the name lookup, connect, TLS handshake and every read
     QList<QSslCertificate> extraCaCertificates; // trusted besides the system store
     int pipelineWindow = 64; // RETRs kept in flight when the server pipelines
+    // The certificates the user chose to trust and the servers once seen with STLS;
+    // none: the system store alone decides and STLS is used whenever offered.
+    ServerTrust *trust = nullptr;
     // The whole session, name lookup included: a server that drips one byte at a time
     // or a mailbox too large to fetch in time ends at this deadline.
     QDeadlineTimer sessionDeadline{QDeadlineTimer::Forever};
@@ -54,6 +60,12 @@ public:
     // kConnectionLost, kServerError (STAT or LIST refused), kNotConnected (no connection,
     // or a second login on it), kUnsafeCredentials, kTooLong or kAbandoned.
     int login(const QString &user, const QString &password, bool apop);
+    // With a trust store: a certificate refused only for its unknown issuer (or for being
+    // self-signed) is accepted when its fingerprint is the one pinned for this server,
+    // else fails with CertificateUnknown (none pinned) or CertificateChanged; a plain
+    // connection to a server once seen with STLS that offers none now fails with
+    // EncryptionWithdrawn. All three are kTlsFailure, before the password goes out.
+    // A successful STLS upgrade is remembered in the store.
     // 0 when message is one of 1..n of a live, logged-in session; else kNoSuchMessage,
     // kNotConnected or the failure that ended the session.
     int checkMessage(int message);
@@ -112,6 +124,9 @@ private:
     int readStat();          // the message count, or a failure
     int readList(int count); // fills sizes_; the list must hold exactly count messages
     int readOneRetr();
+    // During the handshake: lets a certificate the user pinned through, or notes why not.
+    void judgeCertificate(const QList<QSslError> &errors);
+    int refuseWithdrawnEncryption();
     void queueRetrievals(int message);
 
     Pop3Settings settings_;
@@ -125,6 +140,8 @@ private:
     Capabilities caps_;
     bool loginTried_ = false;
     bool loggedIn_ = false;
+    QString trustKey_;
+    MailFailure certificateProblem_; // why the handshake refused the certificate, if ours to say
     int deadFailure_ = 0; // the failure that ended the session, 0 while it lives
     QByteArray password_; // only to keep it out of server texts
     std::vector<std::int64_t> sizes_; // -1 where the server's LIST line was unreadable

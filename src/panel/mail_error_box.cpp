@@ -39,6 +39,14 @@ QString sentenceFor(MailProblem problem)
         return QStringLiteral("サーバーと暗号化して接続できなかったので、パスワードは送りませんでした（%1）。");
     case P::StlsRefused:
         return QStringLiteral("サーバーが暗号化（STLS）を断ったので、パスワードは送りませんでした。");
+    case P::CertificateUnknown:
+        return QStringLiteral("サーバー「%1」（ポート %2）の証明書を確かめられないので、パスワードは送りませんでした（SHA-256: %3）。");
+    case P::CertificateChanged:
+        return QStringLiteral("サーバー「%1」（ポート %2）の証明書が、信頼すると決めたものから変わっています。"
+                              "別のサーバーになりすまされているおそれがあるので、パスワードは送りませんでした（新しい証明書の SHA-256: %3）。");
+    case P::EncryptionWithdrawn:
+        return QStringLiteral("サーバー「%1」（ポート %2）は以前は暗号化（STLS）に対応していましたが、今は対応していません。"
+                              "途中で書き換えられているおそれがあるので、パスワードは送りませんでした。");
     case P::Silent:
         return QStringLiteral("サーバーが %1 秒間応答しませんでした。");
     case P::TooLong:

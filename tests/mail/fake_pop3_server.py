@@ -169,6 +169,11 @@ def stls_injected(s):
     s.serve(capa=b"+OK\r\nSTLS\r\nUSER\r\n.\r\n", stat=b"+OK 0 0\r\n", listing=b"+OK\r\n.\r\n", after_stls=after)
 
 
+def stls_withdrawn(s):
+    # A server (or someone in between) that no longer lists STLS and takes any password.
+    s.serve(capa=b"+OK\r\nUSER\r\nPIPELINING\r\n.\r\n", stat=b"+OK 0 0\r\n", listing=b"+OK\r\n.\r\n")
+
+
 def no_ok_greeting(s):
     s.send(b"* OK IMAP4rev1 server ready\r\n")
     s.stall()
@@ -247,7 +252,7 @@ def huge_mailbox(s):
 
 SCENARIOS = {f.__name__: f for f in [
     stall_after_greeting, stall_mid_message, cut_mid_message, endless_message, huge_line, garbage_sizes, negative_count,
-    garbage_count, count_beyond_list, list_beyond_count, stls_refused, stls_then_garbage, stls_injected,
+    garbage_count, count_beyond_list, list_beyond_count, stls_refused, stls_then_garbage, stls_injected, stls_withdrawn,
     no_ok_greeting, err_greeting, bare_server, apop_plain_greeting, apop_rfc_example, hostile_error_text,
     echoes_password, pipelined, dripping_message, huge_mailbox]}
 
