@@ -16,6 +16,7 @@
 #include "panel/msg_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
+#include "settings/server_trust.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -157,14 +158,19 @@ int runApplication(int argc, char **argv)
     QApplication::setWindowIcon(form::programIcon()); // message boxes show it too
     SystemRandom random;
     SystemClock clock;
-    Pop3MailLibrary mail;
+    const AppPaths paths = AppPaths::forRunningProgram();
+    ServerTrust serverTrust(paths.serverTrustFile());
+    Pop3Settings mailSettings;
+    mailSettings.trust = &serverTrust;
+    Pop3MailLibrary mail(mailSettings);
     DialupHangup hangup(QDBusConnection::systemBus());
     Program program; // after the services it uses, so it goes first
-    program.settings.setPaths(AppPaths::forRunningProgram());
+    program.settings.setPaths(paths);
     program.random = &random;
     program.clock = &clock;
     program.mail = &mail;
     program.hangup = &hangup;
+    program.serverTrust = &serverTrust;
     wireWindows(program);
     wireMailCheck(program);
 

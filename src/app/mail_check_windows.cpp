@@ -4,9 +4,11 @@
 #include "fish/bowl_window.h"
 #include "mail/dialup_hangup.h"
 #include "panel/control_panel.h"
+#include "panel/certificate_question.h"
 #include "panel/id_pass_form.h"
 #include "panel/mail_error_box.h"
 #include "panel/msg_form.h"
+#include "settings/server_trust.h"
 
 #include <QLineEdit>
 
@@ -24,6 +26,16 @@ void MailCheckWindows::fillAccountDialog(const Account &account)
 void MailCheckWindows::showAccountDialog() { program_.idPassForm.show(); }
 
 void MailCheckWindows::showError(const MailFailure &failure) { showMailErrorBox(failure); }
+
+bool MailCheckWindows::trustCertificate(const MailFailure &failure)
+{
+    if (!program_.serverTrust || failure.facts.size() < 3 || !askToTrustCertificate(failure))
+        return false;
+    const QString key = ServerTrust::keyFor(failure.facts[0], failure.facts[1].toUShort());
+    // A data folder that cannot be written keeps the pin for this run only.
+    program_.serverTrust->pinCertificate(key, failure.facts[2].toLatin1());
+    return program_.serverTrust->entry(key).fingerprint == failure.facts[2].toLatin1();
+}
 
 void MailCheckWindows::showNotice(int count) { program_.msgForm.show()->showResult(count); }
 

@@ -16,6 +16,7 @@ public:
     void fillAccountDialog(const Account &account) override;
     void showAccountDialog() override;
     void showError(const MailFailure &failure) override;
+    bool trustCertificate(const MailFailure &failure) override;
     void showNotice(int count) override;
     bool hangUpAfterCheck() override;
     void hangUp() override;

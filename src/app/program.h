@@ -16,6 +16,7 @@ class MailLibrary;
 class DialupHangup;
 class MailCheck;
 class MailCheckWindows;
+class ServerTrust;
 class RandomSource;
 class Clock;
 
@@ -35,6 +36,7 @@ struct Program {
     Clock *clock = nullptr;
     MailLibrary *mail = nullptr;
     DialupHangup *hangup = nullptr;
+    ServerTrust *serverTrust = nullptr; // the mail library's; the certificate question adds to it
     // The one mail check over `mail` and the windows it reaches (see wireMailCheck()).
     std::unique_ptr<MailCheckWindows> mailCheckWindows;
     std::unique_ptr<MailCheck> mailCheck;

@@ -33,9 +33,10 @@ bool MailCheck::start()
         QMetaObject::invokeMethod(this, [this] { finish(0); }, Qt::QueuedConnection); // as every check: after start()
         return true;
     }
-    const QDeadlineTimer deadline(budget_);
+    deadline_ = QDeadlineTimer(budget_);
+    certificateAsked_ = false;
     worker_.run(
-        [&mail = mail_, server = state_.pop3Server, deadline] {
+        [&mail = mail_, server = state_.pop3Server, deadline = deadline_] {
             const int handle = mail.connect(server, deadline);
             return Step{handle, handle == -1 ? mail.lastFailure() : MailFailure{}};
         },
@@ -104,9 +105,30 @@ void MailCheck::finish(int count)
         return;
     surroundings_.showNotice(count);
     if (surroundings_.hangUpAfterCheck())
+    if (fetch.failure.problem == MailProblem::CertificateUnknown && !certificateAsked_) {
+        askToTrustCertificate(handle, fetch);
+        return;
+    }
         surroundings_.hangUp();
     setRunning(false);
     emit finished(count);
+}
+
+void MailCheck::askToTrustCertificate(int handle, const Step &fetch)
+{
+    certificateAsked_ = true;
+    if (!surroundings_.trustCertificate(fetch.failure)) {
+        closeThenFinish(handle, fetch.result); // the user said no: no error box to add
+        return;
+    }
+    // Once more, the certificate now pinned, within the same deadline.
+    worker_.run(
+        [&mail = mail_, handle, server = state_.pop3Server, deadline = deadline_] {
+            mail.close(handle);
+            const int again = mail.connect(server, deadline);
+            return Step{again, again == -1 ? mail.lastFailure() : MailFailure{}};
+        },
+        [this](const Step &connect) { connected(connect); });
 }
 
 void MailCheck::setRunning(bool running)

@@ -3,6 +3,7 @@
 #include "mail/mail_worker.h"
 #include "settings/account_file.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <chrono>
 
@@ -22,6 +23,10 @@ public:
     virtual void fillAccountDialog(const Account &account) = 0;
     virtual void showAccountDialog() = 0;                  // modeless
     virtual void showError(const MailFailure &failure) = 0; // modal, returns when closed
+    // A CertificateUnknown failure: asks whether to trust that certificate from now on
+    // and, on yes, pins it for the server. True when it is pinned (for this run at
+    // least). Modal. Surroundings that cannot ask decline.
+    virtual bool trustCertificate(const MailFailure &) { return false; }
     virtual void showNotice(int count) = 0;                // modeless notice of the run's result
     virtual bool hangUpAfterCheck() = 0;                   // the hang-up option
     virtual void hangUp() = 0;
@@ -65,6 +70,7 @@ private:
 
     void connected(const Step &connect);
     void fetched(int handle, const Step &fetch);
+    void askToTrustCertificate(int handle, const Step &fetch);
     void closeThenFinish(int handle, int count);
     void finish(int count);
     void setRunning(bool running);
@@ -74,6 +80,8 @@ private:
     MailCheckSurroundings &surroundings_;
     std::chrono::milliseconds budget_;
     MailWorker worker_;
+    QDeadlineTimer deadline_;
+    bool certificateAsked_ = false; // one question per check
     bool running_ = false;
     bool shutDown_ = false;
 };

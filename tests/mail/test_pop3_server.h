@@ -21,6 +21,8 @@ public:
     static QString passwordOf(const QString &user);
     // Trusts the server's certificate; nothing else is relaxed.
     Pop3Settings trustingSettings() const;
+    // The server's own (self-signed) certificate.
+    QString certificatePath() const { return caPath_; }
 
     void clearMailbox(const QString &user) const;
     // Delivers one message the way a mail server does (tmp/, then new/).
