@@ -84,9 +84,30 @@ void MailCheck::connected(const Step &connect)
 
 void MailCheck::fetched(int handle, const Step &fetch)
 {
+    if (fetch.failure.problem == MailProblem::CertificateUnknown && !certificateAsked_) {
+        askToTrustCertificate(handle, fetch);
+        return;
+    }
     if (fetch.failure.problem != MailProblem::None && fetch.failure.problem != MailProblem::Abandoned)
         surroundings_.showError(fetch.failure);
     closeThenFinish(handle, fetch.result);
+}
+
+void MailCheck::askToTrustCertificate(int handle, const Step &fetch)
+{
+    certificateAsked_ = true;
+    if (!surroundings_.trustCertificate(fetch.failure)) {
+        closeThenFinish(handle, fetch.result); // the user said no: no error box to add
+        return;
+    }
+    // Once more, the certificate now pinned, within the same deadline.
+    worker_.run(
+        [&mail = mail_, handle, server = state_.pop3Server, deadline = deadline_] {
+            mail.close(handle);
+            const int again = mail.connect(server, deadline);
+            return Step{again, again == -1 ? mail.lastFailure() : MailFailure{}};
+        },
+        [this](const Step &connect) { connected(connect); });
 }
 
 void MailCheck::closeThenFinish(int handle, int count)
@@ -105,30 +126,9 @@ void MailCheck::finish(int count)
         return;
     surroundings_.showNotice(count);
     if (surroundings_.hangUpAfterCheck())
-    if (fetch.failure.problem == MailProblem::CertificateUnknown && !certificateAsked_) {
-        askToTrustCertificate(handle, fetch);
-        return;
-    }
         surroundings_.hangUp();
     setRunning(false);
     emit finished(count);
-}
-
-void MailCheck::askToTrustCertificate(int handle, const Step &fetch)
-{
-    certificateAsked_ = true;
-    if (!surroundings_.trustCertificate(fetch.failure)) {
-        closeThenFinish(handle, fetch.result); // the user said no: no error box to add
-        return;
-    }
-    // Once more, the certificate now pinned, within the same deadline.
-    worker_.run(
-        [&mail = mail_, handle, server = state_.pop3Server, deadline = deadline_] {
-            mail.close(handle);
-            const int again = mail.connect(server, deadline);
-            return Step{again, again == -1 ? mail.lastFailure() : MailFailure{}};
-        },
-        [this](const Step &connect) { connected(connect); });
 }
 
 void MailCheck::setRunning(bool running)

@@ -15,20 +15,20 @@
 #include <memory>
 #include <vector>
 
-class QSslSocket;
 class QSslError;
+class QSslSocket;
 
 namespace kingyo {
 
-struct Pop3Settings {
 class ServerTrust;
 
+struct Pop3Settings {
     int timeoutMs = 20000; // the name lookup, connect, TLS handshake and every read
     QList<QSslCertificate> extraCaCertificates; // trusted besides the system store
-    int pipelineWindow = 64; // RETRs kept in flight when the server pipelines
     // The certificates the user chose to trust and the servers once seen with STLS;
     // none: the system store alone decides and STLS is used whenever offered.
     ServerTrust *trust = nullptr;
+    int pipelineWindow = 64; // RETRs kept in flight when the server pipelines
     // The whole session, name lookup included: a server that drips one byte at a time
     // or a mailbox too large to fetch in time ends at this deadline.
     QDeadlineTimer sessionDeadline{QDeadlineTimer::Forever};
@@ -59,13 +59,13 @@ public:
     // kProtocolError, kTlsFailure (the password is then never sent), kTimeout,
     // kConnectionLost, kServerError (STAT or LIST refused), kNotConnected (no connection,
     // or a second login on it), kUnsafeCredentials, kTooLong or kAbandoned.
-    int login(const QString &user, const QString &password, bool apop);
     // With a trust store: a certificate refused only for its unknown issuer (or for being
     // self-signed) is accepted when its fingerprint is the one pinned for this server,
     // else fails with CertificateUnknown (none pinned) or CertificateChanged; a plain
     // connection to a server once seen with STLS that offers none now fails with
     // EncryptionWithdrawn. All three are kTlsFailure, before the password goes out.
     // A successful STLS upgrade is remembered in the store.
+    int login(const QString &user, const QString &password, bool apop);
     // 0 when message is one of 1..n of a live, logged-in session; else kNoSuchMessage,
     // kNotConnected or the failure that ended the session.
     int checkMessage(int message);
@@ -116,6 +116,9 @@ private:
     // A one-line reply that must be "+OK"; "-ERR" fails with refusal.
     int readOk(MailProblem refusal, std::string *text = nullptr, QStringList facts = {});
     int startTls();
+    // During the handshake: lets a certificate the user pinned through, or notes why not.
+    void judgeCertificate(const QList<QSslError> &errors);
+    int refuseWithdrawnEncryption();
     int switchToTls();
     int readGreeting(std::string *timestamp);
     int readCapabilities(Capabilities *caps);
@@ -124,14 +127,13 @@ private:
     int readStat();          // the message count, or a failure
     int readList(int count); // fills sizes_; the list must hold exactly count messages
     int readOneRetr();
-    // During the handshake: lets a certificate the user pinned through, or notes why not.
-    void judgeCertificate(const QList<QSslError> &errors);
-    int refuseWithdrawnEncryption();
     void queueRetrievals(int message);
 
     Pop3Settings settings_;
     std::unique_ptr<QSslSocket> socket_;
     Pop3ServerAddress address_;
+    QString trustKey_;
+    MailFailure certificateProblem_; // why the handshake refused the certificate, if ours to say
     Pop3ReplyParser parser_;
     std::vector<char> buffer_;
     std::size_t begin_ = 0;
@@ -140,8 +142,6 @@ private:
     Capabilities caps_;
     bool loginTried_ = false;
     bool loggedIn_ = false;
-    QString trustKey_;
-    MailFailure certificateProblem_; // why the handshake refused the certificate, if ours to say
     int deadFailure_ = 0; // the failure that ended the session, 0 while it lives
     QByteArray password_; // only to keep it out of server texts
     std::vector<std::int64_t> sizes_; // -1 where the server's LIST line was unreadable
