@@ -91,6 +91,19 @@ Geometry X11Client::geometry(xcb_window_t window)
     return {place->dst_x, place->dst_y, size->width, size->height};
 }
 
+std::vector<std::uint8_t> X11Client::pixels(xcb_window_t window)
+{
+    const Geometry size = geometry(window);
+    auto image = reply(xcb_get_image_reply(connection_,
+                                           xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0,
+                                                         size.width, size.height, ~0u),
+                                           nullptr));
+    if (!image)
+        return {};
+    const std::uint8_t *data = xcb_get_image_data(image.get());
+    return {data, data + xcb_get_image_data_length(image.get())};
+}
+
 std::vector<xcb_rectangle_t> X11Client::boundingShape(xcb_window_t window)
 {
     auto r = reply(xcb_shape_get_rectangles_reply(

@@ -2,6 +2,7 @@
 #include <xcb/xcb.h>
 #include <xcb/shape.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -54,6 +55,9 @@ public:
     std::vector<xcb_window_t> windowsOfClass(const std::string &instance);
     Geometry geometry(xcb_window_t window);
     std::vector<xcb_rectangle_t> boundingShape(xcb_window_t window);
+    // What the window shows now (its whole area, the server's pixel format); empty when
+    // it cannot be read.
+    std::vector<std::uint8_t> pixels(xcb_window_t window);
     bool isShaped(xcb_window_t window);
     std::vector<std::string> netWmState(xcb_window_t window);
     std::string title(xcb_window_t window); // _NET_WM_NAME, UTF-8

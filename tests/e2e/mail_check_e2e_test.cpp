@@ -1,0 +1,180 @@
+#include "e2e_support.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kingyo::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A POP3 server on loopback that takes every connection and never says a word: the
+// greeting never comes. Its own thread accepts, so connections are taken while the test
+// waits; it holds them open until it goes.
+class SilentServer {
+public:
+    SilentServer()
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::listen(listener_, 8) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+        acceptor_ = std::thread([this] { acceptUntilStopped(); });
+    }
+
+    ~SilentServer()
+    {
+        stop_ = true;
+        if (acceptor_.joinable())
+            acceptor_.join();
+        for (const int connection : connections_)
+            ::close(connection);
+        if (listener_ >= 0)
+            ::close(listener_);
+    }
+
+    int port() const { return port_; }
+    int accepted() const { return accepted_; }
+
+private:
+    void acceptUntilStopped()
+    {
+        pollfd waiting{listener_, POLLIN, 0};
+        while (!stop_) {
+            if (::poll(&waiting, 1, 50) <= 0)
+                continue;
+            const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection < 0)
+                continue;
+            connections_.push_back(connection);
+            ++accepted_;
+        }
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread acceptor_;
+    std::vector<int> connections_; // the acceptor's alone until it has been joined
+    std::atomic<int> accepted_{0};
+    std::atomic<bool> stop_{false};
+};
+
+// A spot on the bowl away from the water box, where a click reaches the bowl itself.
+constexpr int kSpotX = 10;
+constexpr int kSpotY = 60;
+
+// The real kingyo set to check a silent server, with its panel open below the bowl.
+class MailCheckOnTheDesktop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(x11.connected()) << "needs an X display (run through scripts/with-x11)";
+        ASSERT_GT(server.port(), 0) << "the silent server could not listen";
+        x11.warpPointer(400, 200);
+        kingyo = std::make_unique<KingyoProcess>(
+            KingyoSettings{"127.0.0.1:" + std::to_string(server.port()), "frank", "frank-pass"});
+        bowl = findBowl(x11, *kingyo);
+        ASSERT_NE(bowl, XCB_NONE) << "no bowl window appeared";
+        ASSERT_TRUE(waitUntil(2500ms, [&] { return x11.isShaped(bowl); })) << "the bowl never got its shape";
+        const Geometry at = x11.geometry(bowl);
+        xdotool(mouseAt(at.x + kSpotX, at.y + kSpotY) + " sleep 0.2 click --repeat 2 --delay 80 1");
+        panel = findTitled(x11, *kingyo, "Brimble屋さん");
+        ASSERT_NE(panel, XCB_NONE) << "no panel after a double-click";
+    }
+
+    // Clicks "受信" and waits until the check has reached the server.
+    void startCheck()
+    {
+        clickReceive();
+        ASSERT_TRUE(waitUntil(5s, [&] { return server.accepted() > 0; })) << "the check never reached the server";
+    }
+
+    void clickReceive()
+    {
+        const Geometry at = x11.geometry(panel);
+        xdotool(mouseAt(at.x + 48, at.y + 7) + " sleep 0.2 click 1");
+    }
+
+    // kingyo's window with this title now, or XCB_NONE.
+    xcb_window_t titledNow(const std::string &title)
+    {
+        for (const xcb_window_t window : x11.windowsOfClass("kingyo"))
+            if (x11.title(window) == title)
+                return window;
+        return XCB_NONE;
+    }
+
+    SilentServer server;
+    X11Client x11;
+    std::unique_ptr<KingyoProcess> kingyo;
+    xcb_window_t bowl = XCB_NONE;
+    xcb_window_t panel = XCB_NONE;
+};
+
+TEST_F(MailCheckOnTheDesktop, TheBowlLivesDuringACheckAndARightClickEndsTheProgramAtOnce)
+{
+    startCheck();
+
+    // The fish and the bubbles go on: every grab of the bowl, half a second after the
+    // one before, shows something new.
+    std::vector<std::uint8_t> before = x11.pixels(bowl);
+    ASSERT_FALSE(before.empty());
+    for (int grab = 1; grab <= 4; ++grab) {
+        std::this_thread::sleep_for(500ms);
+        std::vector<std::uint8_t> after = x11.pixels(bowl);
+        EXPECT_NE(after, before) << "the bowl stood still between grabs " << grab - 1 << " and " << grab;
+        before = std::move(after);
+    }
+
+    // "受信" again during the check starts no second one.
+    clickReceive();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(server.accepted(), 1) << "a second check started while the first ran";
+
+    // The check still waits on the server; a right-click on the bowl ends the program
+    // within a second, cleanly.
+    ASSERT_FALSE(kingyo->exited());
+    const Geometry at = x11.geometry(bowl);
+    xdotool(mouseAt(at.x + kSpotX, at.y + kSpotY) + " sleep 0.2 click 3");
+    const auto clicked = Clock::now();
+    EXPECT_TRUE(waitUntil(1s, [&] { return kingyo->exited(); })) << "still running a second after the right-click";
+    RecordProperty("exit_after_right_click_ms",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - clicked).count()));
+    EXPECT_EQ(kingyo->exitStatus(), 0);
+}
+
+// Slow: waits out the 20 s the program gives the server for each reply, here the
+// greeting, which a silent server never sends.
+TEST_F(MailCheckOnTheDesktop, ASilentServerEndsInTheErrorBoxThenTheNotice)
+{
+    startCheck();
+    xcb_window_t errorBox = XCB_NONE;
+    EXPECT_TRUE(waitUntil(25s, [&] {
+        errorBox = titledNow("エラー");
+        return errorBox != XCB_NONE;
+    })) << "no error box while the server stayed silent";
+    ASSERT_NE(errorBox, XCB_NONE);
+    EXPECT_EQ(titledNow("新着お知らせ"), XCB_NONE) << "the notice came before the error box closed";
+
+    // Closed, the error box gives way to the notice, as after any failed check.
+    x11.requestClose(errorBox);
+    EXPECT_NE(findTitled(x11, *kingyo, "新着お知らせ"), XCB_NONE) << "no notice after the error box";
+}
+
+} // namespace
+} // namespace kingyo::e2e
