@@ -5,12 +5,14 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,39 @@ QString displayKey(const QProcessEnvironment &environment)
 }
 
 void warn(const QString &what) { qWarning().noquote() << QStringLiteral("kingyo:") << what; }
+
+// The turn to start: a lock on the socket's folder, which the system drops when the
+// holder ends, however it ends, so a crash never leaves it behind.
+class StartTurn {
+public:
+    explicit StartTurn(const QString &folder)
+        : folder_(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+    }
+    ~StartTurn()
+    {
+        if (folder_ >= 0)
+            ::close(folder_); // gives the turn back
+    }
+    StartTurn(const StartTurn &) = delete;
+    StartTurn &operator=(const StartTurn &) = delete;
+
+    // Waits for the turn until the deadline; false when it did not come.
+    bool take(const QDeadlineTimer &deadline)
+    {
+        while (folder_ >= 0) {
+            if (::flock(folder_, LOCK_EX | LOCK_NB) == 0)
+                return true;
+            if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
+                return false;
+            QThread::msleep(5);
+        }
+        return false;
+    }
+
+private:
+    int folder_;
+};
 
 void hangUp(QLocalSocket *caller)
 {
@@ -93,8 +128,8 @@ SingleInstance::Start SingleInstance::start()
 {
     if (socketPath_.isEmpty())
         return Start::Alone;
-    QLockFile startLock(socketPath_ + QStringLiteral(".lock"));
-    if (!startLock.tryLock(static_cast<int>(2 * answerLimit_.count()))) {
+    StartTurn turn(QFileInfo(socketPath_).path());
+    if (!turn.take(QDeadlineTimer(2 * answerLimit_))) {
         warn(QStringLiteral("another kingyo is still starting; this one runs on its own"));
         return Start::Alone;
     }
@@ -130,7 +165,7 @@ SingleInstance::Answer SingleInstance::askRunningInstance()
 
 bool SingleInstance::listen()
 {
-    // Nobody accepted on a socket file there just now, and the start lock keeps others
+    // Nobody accepted on a socket file there just now, and the start turn keeps others
     // from listening meanwhile: a kingyo that ended without closing it left it behind.
     QLocalServer::removeServer(socketPath_);
     server_ = new QLocalServer(this);

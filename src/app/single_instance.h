@@ -42,8 +42,8 @@ public:
     explicit SingleInstance(QString socketPath, std::chrono::milliseconds answerLimit = std::chrono::seconds(1),
                             QObject *parent = nullptr);
 
-    // Blocks for at most twice the answer limit; needs no event loop. Starts that happen
-    // at once take turns through a lock file beside the socket, so exactly one of them
+    // Blocks for at most three times the answer limit; needs no event loop. Starts that
+    // happen at once take turns (a lock on the socket's folder), so exactly one of them
     // listens. A socket file nobody accepts on (left by a crash) is taken over; a kingyo
     // that accepts but does not answer keeps its socket, and this one runs alone.
     Start start();

@@ -9,7 +9,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,9 +17,11 @@
 
 #include <atomic>
 #include <cstring>
+#include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -278,12 +279,17 @@ TEST_F(SingleInstanceTest, AKingyoThatDoesNotAnswerKeepsItsSocket)
 
 TEST_F(SingleInstanceTest, AStartWaitsWhileAnotherIsStarting)
 {
-    QLockFile otherStart(socket + QStringLiteral(".lock"));
-    ASSERT_TRUE(otherStart.tryLock());
+    // Another start holds the turn: the lock on the socket's folder.
+    const int otherStart = ::open(QFile::encodeName(folder.path()).constData(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(otherStart, LOCK_EX), 0);
 
     SingleInstance later(socket, 100ms);
     EXPECT_EQ(later.start(), Start::Alone);
     EXPECT_FALSE(QFileInfo::exists(socket)) << "listened while another start held the turn";
+
+    ::close(otherStart);
+    SingleInstance next(socket, 100ms);
+    EXPECT_EQ(next.start(), Start::First) << "the turn came back";
 }
 
 TEST_F(SingleInstanceTest, WithoutAFolderItRunsAlone)
