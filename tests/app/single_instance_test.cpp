@@ -292,12 +292,6 @@ TEST_F(SingleInstanceTest, AStartWaitsWhileAnotherIsStarting)
     EXPECT_EQ(next.start(), Start::First) << "the turn came back";
 }
 
-TEST_F(SingleInstanceTest, WithoutAFolderItRunsAlone)
-{
-    SingleInstance alone{QString()};
-    EXPECT_EQ(alone.start(), Start::Alone);
-}
-
 struct Caller {
     const char *name;
     QByteArray bytes;
