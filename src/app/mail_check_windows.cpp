@@ -60,8 +60,11 @@ void wireMailCheck(Program &program)
 
 void runMailCheck(Program &program)
 {
-    if (program.mailCheck)
-        program.mailCheck->start();
+    if (!program.mailCheck)
+        return;
+    const SettingsModel &settings = program.settings;
+    program.mailCheck->setNewOnlyFolder(settings.mailWatch().countNewOnly ? settings.paths().dataDir() : QString());
+    program.mailCheck->start();
 }
 
 void showMailCheckBusy(Program &program, bool busy)

@@ -12,6 +12,7 @@ namespace kingyo {
 void loadSettingsAtStartup(Program &program)
 {
     program.settings.loadHangUpOption();
+    program.settings.loadMailWatchOptions();
     program.settings.loadServerFile();
 
     if (program.mail) {

@@ -2,6 +2,7 @@
 
 #include "mail/mail_library.h"
 #include "mail/pop3_failure.h"
+#include "mail/seen_messages.h"
 #include "settings/shared_state.h"
 
 namespace kingyo {
@@ -9,6 +10,21 @@ namespace {
 
 // Stops the fetch loop: after these the session is over and the user must hear why.
 bool endsTheCheck(std::int64_t result) { return result == pop3::kTooLong || result == pop3::kAbandoned; }
+
+// The new messages among the waiting ones, learnt from their unique IDs, which then
+// become the seen ones. A server that keeps no IDs gives the waiting count.
+int countNew(MailLibrary &mail, int handle, int waiting, const SeenMessageStore &store)
+{
+    std::vector<std::string> ids;
+    const int listed = mail.messageIds(handle, &ids);
+    if (listed == pop3::kServerError)
+        return waiting;
+    if (listed < 0)
+        return listed;
+    const int fresh = countNewMessages(store.load(), ids);
+    store.save(ids); // a store that cannot be written counts the same messages again next time
+    return fresh;
+}
 
 } // namespace
 
@@ -64,10 +80,15 @@ void MailCheck::connected(const Step &connect)
         return;
     }
     worker_.run(
-        [&mail = mail_, handle, user = state_.userId, password = state_.userPass, apop = state_.apopFlag != 0] {
+        [&mail = mail_, handle, user = state_.userId, password = state_.userPass, apop = state_.apopFlag != 0,
+         server = state_.pop3Server, newOnlyFolder = newOnlyFolder_] {
             const int count = mail.authenticate(handle, user, password, apop);
             if (count < 0)
                 return Step{count, mail.lastFailure()};
+            if (!newOnlyFolder.isEmpty()) {
+                const int fresh = countNew(mail, handle, count, SeenMessageStore(newOnlyFolder, server, user));
+                return Step{fresh, fresh < 0 ? mail.lastFailure() : MailFailure{}};
+            }
             for (int message = 1; message <= count; ++message) {
                 mail.mailStatus(handle, message);
                 // A message whose size cannot be learned is not fetched; the rest still are.

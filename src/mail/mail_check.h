@@ -50,6 +50,11 @@ public:
     // Starts a check; false, and nothing done, while one is running.
     bool start();
     bool isRunning() const { return running_; }
+    // From the next start(): with a folder, the check counts only messages whose unique
+    // IDs no earlier check of the account on the server saw (their IDs kept in folder),
+    // fetches no message, and reports that count; a server without unique IDs gives its
+    // waiting count. Empty (the default): every waiting message is fetched and counted.
+    void setNewOnlyFolder(const QString &folder) { newOnlyFolder_ = folder; }
 
     // The program is ending: a check under way is abandoned and shows nothing more, the
     // library is ended on its own thread when endLibrary says so, and the worker is
@@ -82,6 +87,7 @@ private:
     MailWorker worker_;
     QDeadlineTimer deadline_;
     bool certificateAsked_ = false; // one question per check
+    QString newOnlyFolder_;
     bool running_ = false;
     bool shutDown_ = false;
 };

@@ -45,6 +45,8 @@ int failureCode(MailProblem problem)
     case P::StatRefused:
     case P::ListRefused:
     case P::SizeUnreadable:
+    case P::UidlRefused:
+    case P::UidlUnreadable:
     case P::MessageRefused:
         return pop3::kServerError;
     case P::NoSuchMessage:

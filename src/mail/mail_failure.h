@@ -35,6 +35,8 @@ enum class MailProblem {
     ListUnreadable,
     ListMismatch,           // facts: the count, the listed number ("more" when past it)
     SizeUnreadable,         // facts: message number
+    UidlRefused,            // the server keeps no unique IDs
+    UidlUnreadable,         // the unique-ID list is malformed or does not match the count
     MessageRefused,         // facts: message number
     NoSuchMessage,          // facts: message number
     NotLoggedIn,

@@ -4,6 +4,8 @@
 #include <QDeadlineTimer>
 #include <QString>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace kingyo {
 
@@ -25,6 +27,9 @@ public:
     virtual int mailStatus(int handle, int message) = 0;      // 0, or a negative failure code
     virtual std::int64_t mailSize(int handle, int message) = 0; // bytes, or a negative failure code
     virtual int fetchMail(int handle, int message) = 0;       // 0, or a negative failure code; body discarded
+    // Every message's unique ID (UIDL), in message order: their count, or a negative
+    // failure code (kServerError when the server keeps none or lists them unreadably).
+    virtual int messageIds(int handle, std::vector<std::string> *ids) = 0;
     virtual MailFailure lastFailure() const = 0;               // never holds the password
     virtual void close(int handle) = 0;
     virtual void end() = 0; // last call, at shutdown

@@ -633,4 +633,58 @@ void Pop3Client::quit()
     loggedIn_ = false;
 }
 
+namespace {
+
+// RFC 1939: one to seventy characters from 0x21 to 0x7E.
+bool isUniqueId(std::string_view id)
+{
+    return !id.empty() && id.size() <= 70 &&
+           std::all_of(id.begin(), id.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
+}
+
+} // namespace
+
+int Pop3Client::uniqueIds(std::vector<std::string> *ids)
+{
+    ids->clear();
+    if (deadFailure_ != 0)
+        return deadFailure_;
+    if (!loggedIn_)
+        return fail(MailProblem::NotLoggedIn);
+    // Retrievals still in flight are answered first, in order.
+    while (!inFlight_.empty()) {
+        if (const int result = readOneRetr(); isFatal(result))
+            return result;
+    }
+    if (!send("UIDL\r\n"))
+        return failTransport();
+    const std::size_t count = sizes_.size();
+    std::size_t listed = 0; // lines past the count are counted, never stored
+    bool readable = true;
+    LineSink list([&](std::string_view line) {
+        if (++listed > count)
+            return;
+        const std::size_t space = line.find(' ');
+        std::size_t number = 0;
+        const std::string_view id = space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
+        if (space == std::string_view::npos || !parseNumber(line.substr(0, space), &number) || number != listed ||
+            !isUniqueId(id)) {
+            readable = false;
+            return;
+        }
+        ids->emplace_back(id);
+    });
+    if (const int result = readReply(Shape::MultiLine, list); result < 0)
+        return result;
+    if (list.result == Status::Invalid)
+        return fail(MailProblem::NotPop3, {}, list.text);
+    if (list.result == Status::Err)
+        return fail(MailProblem::UidlRefused, {}, list.text);
+    if (!readable || listed != count) {
+        ids->clear();
+        return fail(MailProblem::UidlUnreadable);
+    }
+    return static_cast<int>(count);
+}
+
 } // namespace kingyo

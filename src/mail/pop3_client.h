@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QSslError;
@@ -78,6 +79,13 @@ public:
     // checkMessage().
     int retrieve(int message);
     std::int64_t lastBodySize() const { return lastBodySize_; }
+    // Asks UIDL for every message's unique ID, in message order, into ids. The count of
+    // IDs (the login's count), or kServerError with UidlRefused (the server keeps none)
+    // or UidlUnreadable (a line that is not "n id", an ID outside RFC 1939's 1..70
+    // printable characters, numbers out of order, or a list not matching the count; the
+    // session lives on in both cases), else kNotConnected or the failure that ended the
+    // session, as checkMessage().
+    int uniqueIds(std::vector<std::string> *ids);
     // Says goodbye without waiting for messages still in flight.
     void quit();
 

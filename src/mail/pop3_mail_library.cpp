@@ -72,6 +72,13 @@ int Pop3MailLibrary::fetchMail(int handle, int message)
     return session ? noted(*session, session->retrieve(message)) : pop3::kNotConnected;
 }
 
+int Pop3MailLibrary::messageIds(int handle, std::vector<std::string> *ids)
+{
+    ids->clear();
+    Pop3Client *session = client(handle);
+    return session ? noted(*session, session->uniqueIds(ids)) : pop3::kNotConnected;
+}
+
 std::int64_t Pop3MailLibrary::lastBodySize(int handle) const
 {
     const auto found = clients_.find(handle);

@@ -27,6 +27,7 @@ public:
     int mailStatus(int handle, int message) override;
     std::int64_t mailSize(int handle, int message) override;
     int fetchMail(int handle, int message) override;
+    int messageIds(int handle, std::vector<std::string> *ids) override;
     MailFailure lastFailure() const override { return lastFailure_; }
     void close(int handle) override;
     void end() override;

@@ -63,6 +63,8 @@ QString sentenceFor(MailProblem problem)
         return QStringLiteral("サーバーが伝えたメッセージ数を読めませんでした。");
     case P::ListRefused:
     case P::ListUnreadable:
+    case P::UidlRefused:
+    case P::UidlUnreadable:
         return QStringLiteral("メッセージの一覧をもらえませんでした。");
     case P::ListMismatch:
         return QStringLiteral("サーバーの伝えたメッセージ数（%1 件）と一覧（%2 件）が合いません。");

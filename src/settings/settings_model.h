@@ -1,6 +1,7 @@
 #pragma once
 #include "settings/account_file.h"
 #include "settings/app_paths.h"
+#include "settings/settings_option.h"
 #include "settings/shared_state.h"
 
 #include <optional>
@@ -42,11 +43,18 @@ public:
     void loadHangUpOption();
     bool storeHangUpOption() const;
 
+    // The mail watcher's options (count only new mail, checks by themselves, notification).
+    const MailWatchOptions &mailWatch() const { return mailWatch_; }
+    void setMailWatch(const MailWatchOptions &options) { mailWatch_ = options; }
+    void loadMailWatchOptions() { mailWatch_ = readMailWatchOptions(paths_); }
+    bool storeMailWatchOptions() const { return writeMailWatchOptions(paths_, mailWatch_); }
+
 private:
     AppPaths paths_;
     SharedState state_;
     std::optional<Account> confirmed_;
     bool hangUp_ = false;
+    MailWatchOptions mailWatch_;
 };
 
 // Both fields hold something.

@@ -8,6 +8,18 @@ namespace {
 
 const QString section = QStringLiteral("EXEINI");
 const QString key = QStringLiteral("NUMBER");
+const QString newOnlyKey = QStringLiteral("NEWONLY");
+const QString intervalKey = QStringLiteral("INTERVAL");
+const QString notifyKey = QStringLiteral("NOTIFY");
+
+// A 0 or 1 key as a switch; anything else keeps the default.
+bool readSwitch(const AppPaths &paths, const QString &name, bool defaultValue)
+{
+    const int stored = readProfileInt(paths.optionFile(), section, name, -1);
+    return stored == 0 || stored == 1 ? stored == 1 : defaultValue;
+}
+
+QString switchText(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
 
 } // namespace
 
@@ -19,6 +31,26 @@ int readHangupOption(const AppPaths &paths)
 bool writeHangupOption(const AppPaths &paths, bool hangUp)
 {
     return writeProfileString(paths.optionFile(), section, key, hangUp ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+MailWatchOptions readMailWatchOptions(const AppPaths &paths)
+{
+    MailWatchOptions options;
+    options.countNewOnly = readSwitch(paths, newOnlyKey, options.countNewOnly);
+    options.notify = readSwitch(paths, notifyKey, options.notify);
+    const int interval = readProfileInt(paths.optionFile(), section, intervalKey, 0);
+    if (interval >= 0 && interval <= MailWatchOptions::kMaxIntervalMinutes)
+        options.intervalMinutes = interval;
+    return options;
+}
+
+bool writeMailWatchOptions(const AppPaths &paths, const MailWatchOptions &options)
+{
+    const QString file = paths.optionFile();
+    const bool newOnly = writeProfileString(file, section, newOnlyKey, switchText(options.countNewOnly));
+    const bool interval = writeProfileString(file, section, intervalKey, QString::number(options.intervalMinutes));
+    const bool notify = writeProfileString(file, section, notifyKey, switchText(options.notify));
+    return newOnly && interval && notify;
 }
 
 } // namespace kingyo

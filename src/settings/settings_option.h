@@ -11,4 +11,19 @@ int readHangupOption(const AppPaths &paths);
 // Stores "1" or "0"; false when nothing was stored (for example, no data folder).
 bool writeHangupOption(const AppPaths &paths, bool hangUp);
 
+// The mail watcher's options, kept beside "NUMBER" in section "EXEINI": "NEWONLY" (1:
+// count only new mail), "INTERVAL" (minutes between checks by themselves, 0 off) and
+// "NOTIFY" (0: no desktop notification). Missing or unreadable keys keep the defaults.
+struct MailWatchOptions {
+    static constexpr int kMaxIntervalMinutes = 1440;
+    bool countNewOnly = false;
+    int intervalMinutes = 0; // 0..kMaxIntervalMinutes
+    bool notify = true;
+    bool operator==(const MailWatchOptions &) const = default;
+};
+
+MailWatchOptions readMailWatchOptions(const AppPaths &paths);
+// Stores the three keys, every other line as it was; false when not all were stored.
+bool writeMailWatchOptions(const AppPaths &paths, const MailWatchOptions &options);
+
 } // namespace kingyo

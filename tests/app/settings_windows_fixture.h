@@ -27,6 +27,7 @@ public:
     int mailStatus(int, int) override { return -1; }
     std::int64_t mailSize(int, int) override { return -1; }
     int fetchMail(int, int) override { return -1; }
+    int messageIds(int, std::vector<std::string> *) override { return -1; }
     MailFailure lastFailure() const override { return {}; }
     void close(int) override {}
     void end() override { calls << QStringLiteral("end"); }

@@ -53,7 +53,7 @@ class Session:
         self.record.write(b"<TLS>")  # what follows went encrypted
 
     def serve(self, greeting=b"+OK fake server ready\r\n", capa=b"+OK\r\nUSER\r\n.\r\n", stat=b"+OK 1 1000\r\n",
-              listing=b"+OK\r\n1 1000\r\n.\r\n", retr=None, after_stls=None):
+              listing=b"+OK\r\n1 1000\r\n.\r\n", retr=None, after_stls=None, uidl=None):
         """A simple server; retr(number) answers RETR, after_stls() handles STLS."""
         self.send(greeting)
         while True:
@@ -71,6 +71,8 @@ class Session:
                 self.send(stat)
             elif command == b"LIST":
                 self.send(listing)
+            elif command == b"UIDL" and uidl:
+                uidl()
             elif command == b"RETR" and retr:
                 if retr(int(line.split(b" ")[1])) == "stop":
                     return
@@ -250,11 +252,39 @@ def huge_mailbox(s):
             listing=b"+OK\r\n" + b"".join(b"%d 20\r\n" % n for n in range(1, count + 1)) + b".\r\n", retr=retr)
 
 
+def three_without_uidl(s):
+    # Three messages and no UIDL ("-ERR unknown command"); RETR would be answered.
+    def retr(number):
+        s.send(b"+OK\r\nSubject: %d\r\n\r\nhi\r\n.\r\n" % number)
+    s.serve(stat=b"+OK 3 60\r\n", listing=b"+OK\r\n1 20\r\n2 20\r\n3 20\r\n.\r\n", retr=retr)
+
+
+def uidl_lines(lines):
+    def scenario(s):
+        def uidl():
+            s.send(b"+OK\r\n" + b"".join(line + b"\r\n" for line in lines) + b".\r\n")
+        s.serve(stat=b"+OK 2 40\r\n", listing=b"+OK\r\n1 20\r\n2 20\r\n.\r\n", uidl=uidl)
+    return scenario
+
+
+UIDL_SCENARIOS = {
+    "uidl_good": [b"1 aaa", b"2 bbb"],
+    "uidl_out_of_order": [b"2 bbb", b"1 aaa"],
+    "uidl_too_few": [b"1 aaa"],
+    "uidl_too_many": [b"1 aaa", b"2 bbb", b"3 ccc"],
+    "uidl_no_id": [b"1 aaa", b"2"],
+    "uidl_id_too_long": [b"1 aaa", b"2 " + b"x" * 71],
+    "uidl_id_with_control": [b"1 aaa", b"2 b\x01b"],
+    "uidl_not_a_number": [b"1 aaa", b"two bbb"],
+}
+
+
 SCENARIOS = {f.__name__: f for f in [
     stall_after_greeting, stall_mid_message, cut_mid_message, endless_message, huge_line, garbage_sizes, negative_count,
     garbage_count, count_beyond_list, list_beyond_count, stls_refused, stls_then_garbage, stls_injected, stls_withdrawn,
     no_ok_greeting, err_greeting, bare_server, apop_plain_greeting, apop_rfc_example, hostile_error_text,
-    echoes_password, pipelined, dripping_message, huge_mailbox]}
+    echoes_password, pipelined, dripping_message, huge_mailbox, three_without_uidl]}
+SCENARIOS.update({name: uidl_lines(lines) for name, lines in UIDL_SCENARIOS.items()})
 
 
 def main():

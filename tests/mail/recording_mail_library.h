@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace kingyo::test {
 
@@ -44,6 +45,14 @@ public:
     {
         log_ << QStringLiteral("fetch %1 %2").arg(handle).arg(message);
         return 0;
+    }
+    // A server that keeps no unique IDs unless the test gives some.
+    std::optional<std::vector<std::string>> ids;
+    int messageIds(int handle, std::vector<std::string> *out) override
+    {
+        log_ << QStringLiteral("uidl %1").arg(handle);
+        *out = ids.value_or(std::vector<std::string>{});
+        return ids ? static_cast<int>(ids->size()) : -8;
     }
     MailFailure lastFailure() const override
     {

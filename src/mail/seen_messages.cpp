@@ -1,0 +1,47 @@
+#include "mail/seen_messages.h"
+
+#include "settings/settings_storage.h"
+
+#include <QCryptographicHash>
+#include <QList>
+#include <algorithm>
+
+namespace kingyo {
+
+SeenMessageStore::SeenMessageStore(const QString &folder, const QString &server, const QString &user)
+{
+    // Hashed: a server field or user ID may hold anything, a file name may not.
+    const QByteArray key = server.trimmed().toUtf8() + '\n' + user.toUtf8();
+    const QByteArray digest = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32);
+    path_ = folder + QStringLiteral("/seen-") + QString::fromLatin1(digest) + QStringLiteral(".uidl");
+}
+
+std::set<std::string> SeenMessageStore::load() const
+{
+    std::set<std::string> ids;
+    const std::optional<QByteArray> contents = readSettingsFile(path_);
+    if (!contents)
+        return ids;
+    for (const QByteArray &line : contents->split('\n')) {
+        const QByteArray id = line.trimmed();
+        if (!id.isEmpty())
+            ids.insert(id.toStdString());
+    }
+    return ids;
+}
+
+bool SeenMessageStore::save(const std::vector<std::string> &ids) const
+{
+    QByteArray contents;
+    for (const std::string &id : ids)
+        contents += QByteArray::fromStdString(id) + '\n';
+    return replaceSettingsFile(path_, contents, NewFileAccess::OwnerOnly);
+}
+
+int countNewMessages(const std::set<std::string> &seen, const std::vector<std::string> &onServer)
+{
+    return static_cast<int>(
+        std::count_if(onServer.begin(), onServer.end(), [&seen](const std::string &id) { return !seen.contains(id); }));
+}
+
+} // namespace kingyo

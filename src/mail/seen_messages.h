@@ -1,0 +1,30 @@
+#pragma once
+#include <QString>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace kingyo {
+
+// The unique IDs of the messages that earlier checks of one account on one server saw,
+// kept in a file of their own in the data folder (one ID a line, readable by the owner
+// only), so a later check can tell which messages are new.
+class SeenMessageStore {
+public:
+    SeenMessageStore(const QString &folder, const QString &server, const QString &user);
+
+    const QString &path() const { return path_; }
+    // The IDs stored; empty when there is no store yet or it cannot be read.
+    std::set<std::string> load() const;
+    // Replaces the stored IDs with ids, so IDs the server no longer holds are dropped.
+    // Written beside the old store and renamed over it; false when nothing was stored.
+    bool save(const std::vector<std::string> &ids) const;
+
+private:
+    QString path_;
+};
+
+// How many of the server's messages carry an ID that is not in seen.
+int countNewMessages(const std::set<std::string> &seen, const std::vector<std::string> &onServer);
+
+} // namespace kingyo

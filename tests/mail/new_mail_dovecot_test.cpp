@@ -1,0 +1,137 @@
+// Counting only new mail against the private Dovecot: unique IDs seen by one check are
+// not new at the next, whatever is delivered or expunged in between.
+#include "mail/mail_check.h"
+#include "mail/pop3_mail_library.h"
+#include "mail/qt_printers.h"
+#include "settings/shared_state.h"
+#include "test_pop3_server.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace kingyo {
+namespace {
+
+using test::TestPop3Server;
+
+const QString kUser = QStringLiteral("peggy");
+
+QString maildirOf(const QString &user)
+{
+    return QStringLiteral(KINGYO_POP3_SERVER_DIR "/home/") + user + QStringLiteral("/Maildir");
+}
+
+class NotedSurroundings final : public MailCheckSurroundings {
+public:
+    QList<MailFailure> errors;
+    QList<int> notices;
+
+    Account readAccount() override { return {kUser, TestPop3Server::passwordOf(kUser)}; }
+    void fillAccountDialog(const Account &) override {}
+    void showAccountDialog() override {}
+    void showError(const MailFailure &failure) override { errors << failure; }
+    void showNotice(int count) override { notices << count; }
+    bool hangUpAfterCheck() override { return false; }
+    void hangUp() override {}
+};
+
+class NewMailDovecotTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QString problem;
+        ASSERT_TRUE(server.load(&problem)) << problem.toStdString();
+        server.clearMailbox(kUser);
+        library = std::make_unique<Pop3MailLibrary>(server.trustingSettings());
+        state.pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        check = std::make_unique<MailCheck>(state, *library, windows);
+        check->setNewOnlyFolder(data.path());
+    }
+    void TearDown() override
+    {
+        check->shutDown(true);
+        server.clearMailbox(kUser);
+    }
+
+    int runCheck()
+    {
+        QSignalSpy finished(check.get(), &MailCheck::finished);
+        EXPECT_TRUE(check->start());
+        EXPECT_TRUE(finished.wait(20000));
+        EXPECT_EQ(windows.errors, QList<MailFailure>{});
+        return finished.isEmpty() ? -100 : finished.first().first().toInt();
+    }
+
+    void deliver(int number)
+    {
+        server.deliver(kUser, QByteArray("From: a@example.org\r\nSubject: message ") + QByteArray::number(number) +
+                                  "\r\n\r\nhello\r\n");
+    }
+
+    // Removes one stored message, as a client that deleted it elsewhere would.
+    void expungeOne()
+    {
+        const QString maildir = maildirOf(kUser);
+        for (const char *sub : {"cur", "new"}) {
+            QDir folder(maildir + u'/' + QLatin1String(sub));
+            const QStringList names = folder.entryList(QDir::Files, QDir::Name);
+            if (!names.isEmpty()) {
+                ASSERT_TRUE(folder.remove(names.first()));
+                return;
+            }
+        }
+        FAIL() << "no message to expunge";
+    }
+
+    TestPop3Server server;
+    QTemporaryDir data;
+    std::unique_ptr<Pop3MailLibrary> library;
+    SharedState state;
+    NotedSurroundings windows;
+    std::unique_ptr<MailCheck> check;
+};
+
+TEST_F(NewMailDovecotTest, CountsEachMessageOnceAcrossChecks)
+{
+    for (int number = 1; number <= 3; ++number)
+        deliver(number);
+    EXPECT_EQ(runCheck(), 3);
+    EXPECT_EQ(runCheck(), 0);
+    deliver(4);
+    EXPECT_EQ(runCheck(), 1);
+    expungeOne();
+    deliver(5);
+    EXPECT_EQ(runCheck(), 1);
+    EXPECT_EQ(runCheck(), 0);
+    EXPECT_EQ(windows.notices, (QList<int>{3, 0, 1, 1, 0}));
+    // No message was fetched: Dovecot marks a retrieved message seen (",S" in its name).
+    const QDir cur(maildirOf(kUser) + QStringLiteral("/cur"));
+    for (const QString &name : cur.entryList(QDir::Files))
+        EXPECT_FALSE(name.contains(QStringLiteral(":2,S"))) << name.toStdString();
+}
+
+TEST_F(NewMailDovecotTest, TheStoreHoldsOnlyWhatTheServerStillHoldsAndOnlyItsOwnerReadsIt)
+{
+    for (int number = 1; number <= 3; ++number)
+        deliver(number);
+    runCheck();
+    const QStringList stores = QDir(data.path()).entryList(QDir::Files);
+    ASSERT_EQ(stores.size(), 1) << stores.join(u' ').toStdString();
+    QFile store(data.filePath(stores.first()));
+    EXPECT_EQ(store.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther), 0);
+    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
+    EXPECT_EQ(store.readAll().count('\n'), 3);
+    store.close();
+
+    server.clearMailbox(kUser);
+    deliver(4);
+    EXPECT_EQ(runCheck(), 1);
+    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
+    EXPECT_EQ(store.readAll().count('\n'), 1);
+}
+
+} // namespace
+} // namespace kingyo
