@@ -2,6 +2,7 @@
 
 #include "app/program.h"
 #include "fish/bowl_window.h"
+#include "fish/living_bowl.h"
 #include "mail/dialup_hangup.h"
 #include "panel/control_panel.h"
 #include "panel/certificate_question.h"
@@ -10,6 +11,7 @@
 #include "panel/msg_form.h"
 #include "settings/server_trust.h"
 
+#include <QEvent>
 #include <QLineEdit>
 
 namespace kingyo {
@@ -47,6 +49,37 @@ void MailCheckWindows::hangUp()
         program_.hangup->hangUpAll();
 }
 
+namespace {
+
+class NoticeCloseWatch final : public QObject {
+public:
+    NoticeCloseWatch(Program &program, QObject *parent) : QObject(parent), program_(program) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close)
+            showMailWaiting(program_, false);
+        return false;
+    }
+
+private:
+    Program &program_;
+};
+
+} // namespace
+
+void showMailWaiting(Program &program, bool waiting)
+{
+    if (program.bowl)
+        program.bowl->living().setMailWaiting(waiting);
+}
+
+void watchNoticeClose(Program &program, QWidget &notice)
+{
+    notice.installEventFilter(new NoticeCloseWatch(program, &notice));
+}
+
 void wireMailCheck(Program &program)
 {
     if (!program.mail)
@@ -56,6 +89,11 @@ void wireMailCheck(Program &program)
         std::make_unique<MailCheck>(program.settings.state(), *program.mail, *program.mailCheckWindows);
     QObject::connect(program.mailCheck.get(), &MailCheck::runningChanged, program.mailCheck.get(),
                      [&program](bool running) { showMailCheckBusy(program, running); });
+    // A failure says nothing about the mail waiting, so the letter stays as it was.
+    QObject::connect(program.mailCheck.get(), &MailCheck::finished, program.mailCheck.get(), [&program](int count) {
+        if (count >= 0)
+            showMailWaiting(program, count > 0);
+    });
 }
 
 void runMailCheck(Program &program)

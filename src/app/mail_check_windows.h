@@ -33,6 +33,12 @@ void wireMailCheck(Program &program);
 // does nothing.
 void runMailCheck(Program &program);
 
+// The bowl's letter: shown while the last check found new mail and its notice has not
+// been closed since.
+void showMailWaiting(Program &program, bool waiting);
+// Closing the notice takes the letter away.
+void watchNoticeClose(Program &program, QWidget &notice);
+
 // Whether a check is running, on the windows that show it.
 void showMailCheckBusy(Program &program, bool busy);
 

@@ -59,7 +59,11 @@ void wireWindows(Program &program)
     program.setForm.setFactory([&program] { return makeSetForm(program); });
     program.idPassForm.setFactory([&program] { return new IdPassForm(program.settings); });
     program.optionForm.setFactory([&program] { return new OptionForm(program.settings); });
-    program.msgForm.setFactory([] { return new MsgForm; });
+    program.msgForm.setFactory([&program] {
+        auto *notice = new MsgForm;
+        watchNoticeClose(program, *notice);
+        return notice;
+    });
 }
 
 void wireBowl(Program &program, BowlWindow &bowl)
