@@ -87,22 +87,38 @@ void wireMailCheck(Program &program)
     program.mailCheckWindows = std::make_unique<MailCheckWindows>(program);
     program.mailCheck =
         std::make_unique<MailCheck>(program.settings.state(), *program.mail, *program.mailCheckWindows);
+    program.periodicCheck = std::make_unique<PeriodicMailCheck>([&program] { runPeriodicMailCheck(program); });
+    program.periodicCheck->setIntervalMinutes(program.settings.mailWatch().intervalMinutes);
     QObject::connect(program.mailCheck.get(), &MailCheck::runningChanged, program.mailCheck.get(),
                      [&program](bool running) { showMailCheckBusy(program, running); });
     // A failure says nothing about the mail waiting, so the letter stays as it was.
     QObject::connect(program.mailCheck.get(), &MailCheck::finished, program.mailCheck.get(), [&program](int count) {
+        program.mailCheckWindows->rules.end();
         if (count >= 0)
             showMailWaiting(program, count > 0);
     });
 }
 
-void runMailCheck(Program &program)
+namespace {
+
+void startMailCheck(Program &program, MailRunRules::Origin origin)
 {
-    if (!program.mailCheck)
+    if (!program.mailCheck || program.mailCheck->isRunning())
         return;
     const SettingsModel &settings = program.settings;
+    program.mailCheckWindows->rules.begin(origin);
     program.mailCheck->setNewOnlyFolder(settings.mailWatch().countNewOnly ? settings.paths().dataDir() : QString());
     program.mailCheck->start();
+}
+
+} // namespace
+
+void runMailCheck(Program &program) { startMailCheck(program, MailRunRules::Origin::Click); }
+
+void runPeriodicMailCheck(Program &program)
+{
+    if (isComplete(program.settings.accountForCheck()))
+        startMailCheck(program, MailRunRules::Origin::Timer);
 }
 
 void showMailCheckBusy(Program &program, bool busy)

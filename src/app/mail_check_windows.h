@@ -1,5 +1,6 @@
 #pragma once
 #include "mail/mail_check.h"
+#include "mail/mail_run_rules.h"
 
 namespace kingyo {
 
@@ -21,17 +22,24 @@ public:
     bool hangUpAfterCheck() override;
     void hangUp() override;
 
+    // What the run under way shows, by who started it.
+    MailRunRules rules;
+
 private:
     Program &program_;
 };
 
 // Gives the program its one mail check over its mail library (none without one), and
-// shows the busy cursor over the bowl and the panel while a check runs.
+// its timer at the stored interval, and shows the busy cursor over the bowl and the
+// panel while a check runs.
 void wireMailCheck(Program &program);
 
 // The panel's "受信": starts a check unless one is running. Without a mail library it
 // does nothing.
 void runMailCheck(Program &program);
+// The timer's check: quiet (see MailRunRules); skipped while a check runs or when the
+// account is incomplete.
+void runPeriodicMailCheck(Program &program);
 
 // The bowl's letter: shown while the last check found new mail and its notice has not
 // been closed since.

@@ -4,6 +4,7 @@
 #include "fish/bowl_window.h"
 #include "mail/dialup_hangup.h"
 #include "mail/mail_check.h"
+#include "mail/mail_run_rules.h"
 #include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
 #include "panel/msg_form.h"

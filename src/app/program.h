@@ -16,6 +16,7 @@ class MailLibrary;
 class DialupHangup;
 class MailCheck;
 class MailCheckWindows;
+class PeriodicMailCheck;
 class ServerTrust;
 class RandomSource;
 class Clock;
@@ -40,6 +41,7 @@ struct Program {
     // The one mail check over `mail` and the windows it reaches (see wireMailCheck()).
     std::unique_ptr<MailCheckWindows> mailCheckWindows;
     std::unique_ptr<MailCheck> mailCheck;
+    std::unique_ptr<PeriodicMailCheck> periodicCheck; // checks by themselves, at the stored interval
 
     BowlWindow *bowl = nullptr; // Form1, created at start-up, lives for the whole run
     WindowHolder<ControlPanel> controlPanel; // Form2

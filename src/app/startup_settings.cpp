@@ -2,6 +2,7 @@
 
 #include "app/program.h"
 #include "mail/mail_library.h"
+#include "mail/mail_run_rules.h"
 #include "panel/id_pass_form.h"
 #include "panel/option_form.h"
 
@@ -13,6 +14,8 @@ void loadSettingsAtStartup(Program &program)
 {
     program.settings.loadHangUpOption();
     program.settings.loadMailWatchOptions();
+    if (program.periodicCheck)
+        program.periodicCheck->setIntervalMinutes(program.settings.mailWatch().intervalMinutes);
     program.settings.loadServerFile();
 
     if (program.mail) {
