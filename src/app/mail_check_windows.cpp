@@ -25,9 +25,17 @@ void MailCheckWindows::fillAccountDialog(const Account &account)
     dialog->passText()->setText(account.password);
 }
 
-void MailCheckWindows::showAccountDialog() { program_.idPassForm.show(); }
+void MailCheckWindows::showAccountDialog()
+{
+    if (rules.showAccountDialog())
+        program_.idPassForm.show();
+}
 
-void MailCheckWindows::showError(const MailFailure &failure) { showMailErrorBox(failure); }
+void MailCheckWindows::showError(const MailFailure &failure)
+{
+    if (rules.showError())
+        showMailErrorBox(failure);
+}
 
 bool MailCheckWindows::trustCertificate(const MailFailure &failure)
 {
@@ -39,7 +47,11 @@ bool MailCheckWindows::trustCertificate(const MailFailure &failure)
     return program_.serverTrust->entry(key).fingerprint == failure.facts[2].toLatin1();
 }
 
-void MailCheckWindows::showNotice(int count) { program_.msgForm.show()->showResult(count); }
+void MailCheckWindows::showNotice(int count)
+{
+    if (rules.showNotice(count))
+        program_.msgForm.show()->showResult(count);
+}
 
 bool MailCheckWindows::hangUpAfterCheck() { return program_.settings.hangUpAfterCheck(); }
 

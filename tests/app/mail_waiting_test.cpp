@@ -68,5 +68,25 @@ TEST_F(MailWaitingTest, ShowsWhileNewMailWaitsAndGoesWithTheNoticeOrAnEmptyCheck
     EXPECT_TRUE(letter()) << "a later check with mail shows it again";
 }
 
+// A timed check tells only of mail, and a tick during a check under way starts nothing.
+TEST_F(MailWaitingTest, TimedChecksAreQuietWithoutMailAndNeverOverlap)
+{
+    QSignalSpy finished(context.mailCheck.get(), &MailCheck::finished);
+    mail.authenticateResult = 0;
+    runPeriodicMailCheck(context);
+    runPeriodicMailCheck(context);
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_FALSE(finished.wait(300)) << "the second tick came during the first check";
+    EXPECT_EQ(mailLog.filter(QStringLiteral("connect")).size(), 1);
+    EXPECT_FALSE(context.msgForm.isLoaded() && context.msgForm.get()->isVisible()) << "no notice for no mail";
+
+    mail.authenticateResult = 2;
+    runPeriodicMailCheck(context);
+    ASSERT_TRUE(finished.wait(5000));
+    ASSERT_TRUE(context.msgForm.isLoaded());
+    EXPECT_TRUE(context.msgForm.get()->isVisible());
+    EXPECT_TRUE(letter());
+}
+
 } // namespace
 } // namespace kingyo
