@@ -138,7 +138,7 @@ void LivingBowl::Timer4_Timer()
 void LivingBowl::Timer5_Timer()
 {
     bubble_.rise();
-    placeInBox(bubbleLabel_, bubble_.rect());
+    placeInBoxWhereSeen(bubbleLabel_, bubble_.rect());
     if (letter_.tick()) letterLabel_->move(letter_.position());
 }
 
@@ -157,9 +157,21 @@ void LivingBowl::setWaterBoxTop(float twips)
 
 void LivingBowl::setFeedingFishLeft(int pixels) { nibbler_->move(pixels, nibbler_->y()); }
 
-void LivingBowl::placeInBox(QWidget *widget, const TwipsRect &rect) const
+QPoint LivingBowl::pixelsInBox(const TwipsRect &rect) const
 {
-    widget->move(host_.scale.toPixelsX(rect.left), host_.scale.toPixelsY(rect.top));
+    return {host_.scale.toPixelsX(rect.left), host_.scale.toPixelsY(rect.top)};
+}
+
+void LivingBowl::placeInBox(QWidget *widget, const TwipsRect &rect) const { widget->move(pixelsInBox(rect)); }
+
+// The box cuts off whatever lies wholly outside it: a picture that goes from one such
+// place to another changes nothing on screen, so it is left where it was last seen.
+void LivingBowl::placeInBoxWhereSeen(QWidget *widget, const TwipsRect &rect) const
+{
+    const QPoint to = pixelsInBox(rect);
+    const QRect box = box_->rect();
+    if (!widget->geometry().intersects(box) && !QRect(to, widget->size()).intersects(box)) return;
+    widget->move(to);
 }
 
 void LivingBowl::showFish(FishFrame frame) { showPicture(fish_, pickFrame(leftFrames_, rightFrames_, frame)); }

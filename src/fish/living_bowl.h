@@ -66,7 +66,9 @@ private:
     void setWaterBoxTop(float twips) override;
     void setFeedingFishLeft(int pixels) override;
 
+    QPoint pixelsInBox(const TwipsRect &rect) const;
     void placeInBox(QWidget *widget, const TwipsRect &rect) const;
+    void placeInBoxWhereSeen(QWidget *widget, const TwipsRect &rect) const;
     void showFish(FishFrame frame);
     void addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)());
 

@@ -180,6 +180,27 @@ TEST(LivingBowl, NoBubbleOnOtherSeconds)
     EXPECT_TRUE(s.child("Image4")->isHidden());
 }
 
+TEST(LivingBowl, OnceTheBubbleHasRisenOutNoPartOfItIsLeftInTheBox)
+{
+    Stage s;
+    auto *bubble = s.child<QLabel>("Image4");
+    const QRect box = s.living->waterBox()->rect();
+    s.living->Timer2_Timer(); // fish at 280, 240
+    s.clock.second = 3;
+    s.living->Timer3_Timer();
+    s.living->Timer4_Timer();
+    ASSERT_TRUE(bubble->geometry().intersects(box));
+    for (int rise = 0; rise < 40; ++rise) s.living->Timer5_Timer();
+    EXPECT_FALSE(bubble->geometry().intersects(box));
+    EXPECT_TRUE(bubble->isVisibleTo(&s.form));
+    EXPECT_EQ(s.living->bubble().rect().top, 240 + 93.75f - 40 * 80) << "it keeps rising unseen";
+
+    s.clock.second = 13;
+    s.living->Timer3_Timer();
+    s.living->Timer4_Timer();
+    EXPECT_EQ(bubble->pos(), QPoint(5, 22)) << "the next release puts it back beside the fish";
+}
+
 TEST(LivingBowl, TheLetterLiesInTheBoxBehindTheFishAndTheBubble)
 {
     Stage s;
