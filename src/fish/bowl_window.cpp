@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace kingyo {
 BowlFrames BowlWindow::loadFrames()
 {
@@ -35,8 +37,10 @@ BowlWindow::BowlWindow(RandomSource &random, const Clock &clock, const BowlFrame
 {
     setObjectName(QStringLiteral("Form1"));
     const RgnData regions = MakeRegions(frames);
-    for (int i = 0; i < kRegionSlots; ++i)
+    for (int i = 0; i < kRegionSlots; ++i) {
         shapes_[i] = toQRegion(regions[i]);
+        firstSameShape_[i] = static_cast<int>(std::find(shapes_.begin(), shapes_.end(), shapes_[i]) - shapes_.begin());
+    }
 
     const QSize size = scale_.toPixels(kBowlPictureTwips, kBowlPictureTwips);
     setFixedSize(size);
@@ -84,9 +88,25 @@ void BowlWindow::Timer1_Timer()
         return; // no screen connected at the moment: nothing to keep the bowl on
     const TwipsRect screen = pixelsToTwips(primary->geometry(), scale_);
     const BowlStep step = tick_.tick(window, screen);
-    move(scale_.toPixelsX(step.left), scale_.toPixelsY(step.top));
-    setMask(shapes_[step.slot]);
-    flushX11Requests();
+    const QPoint to(scale_.toPixelsX(step.left), scale_.toPixelsY(step.top));
+    const bool moved = to != pos();
+    move(to);
+    if (showShape(step.slot) || moved)
+        flushX11Requests();
+}
+
+// Gives the window the slot's outline unless it has that outline already. Returns
+// whether the shape changed. The shape goes to the window itself: as a widget mask
+// it would also clip every repaint inside the bowl against its many rectangles, when
+// the window system cuts the window to its shape anyway.
+bool BowlWindow::showShape(int slot)
+{
+    if (firstSameShape_[slot] == shapeShown_)
+        return false;
+    winId();
+    windowHandle()->setMask(shapes_[slot]);
+    shapeShown_ = firstSameShape_[slot];
+    return true;
 }
 
 void BowlWindow::setVisible(bool visible)

@@ -75,12 +75,16 @@ private:
     bool handleSmallFishMouse(QEvent *event);
     void startDrag(QMouseEvent *event);
     void followDrag(QMouseEvent *event);
+    bool showShape(int slot);
 
     RandomSource &random_;
     const Clock &clock_;
     TwipsScale scale_;
     BowlTick tick_;
     std::array<QRegion, kRegionSlots> shapes_;
+    // For each slot, the first slot with the same outline: the program's frames all share one.
+    std::array<int, kRegionSlots> firstSameShape_{};
+    int shapeShown_ = -1; // as firstSameShape_; none before the first tick
     QLabel *picture0_;
     QTimer *timer1_;
     QSet<QObject *> pictures_;
