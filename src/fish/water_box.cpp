@@ -2,6 +2,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 
 namespace kingyo {
 
@@ -14,9 +15,12 @@ WaterBox::WaterBox(QWidget *parent) : QWidget(parent), water_(QStringLiteral(":/
 
 void WaterBox::paintEvent(QPaintEvent *event)
 {
+    // Only the part the water picture leaves bare gets the back colour.
     QPainter painter(this);
-    painter.fillRect(event->rect(), backColour());
-    painter.drawPixmap(0, 0, water_);
+    for (const QRect &bare : QRegion(event->rect()) - water_.rect())
+        painter.fillRect(bare, backColour());
+    const QRect wet = event->rect() & water_.rect();
+    painter.drawPixmap(wet.topLeft(), water_, wet);
 }
 
 } // namespace kingyo
