@@ -1,10 +1,10 @@
 #include "fish/living_bowl.h"
 
 #include "fish/bowl_window.h"
+#include "fish/image_control.h"
 #include "fish/wait.h"
 #include "fish/water_box.h"
 
-#include <QLabel>
 #include <QTimer>
 
 namespace kingyo {
@@ -43,21 +43,6 @@ BowlHost hostOf(BowlWindow &form)
     return host;
 }
 
-// A picture control is not stretched: each picture gives it that picture's size.
-void showPicture(QLabel *label, const QPixmap &pixmap)
-{
-    label->setPixmap(pixmap);
-    label->resize(pixmap.deviceIndependentSize().toSize());
-}
-
-QLabel *pictureLabel(QWidget *parent, const char *name, const QPixmap &pixmap = {})
-{
-    auto *label = new QLabel(parent);
-    label->setObjectName(QLatin1String(name));
-    showPicture(label, pixmap);
-    return label;
-}
-
 } // namespace
 
 LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &clock)
@@ -73,21 +58,22 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
       letter_(host.scale.toPixels(kWaterBox).size(), letterPicture_.deviceIndependentSize().toSize())
 {
     // The scene behind the box: the upturned fish, and the food in front of it.
-    nibbler_ = pictureLabel(host_.bowlPicture, "Image6", picture("feeding_fish.png"));
+    nibbler_ = new ImageControl(host_.bowlPicture, QStringLiteral("Image6"), picture("feeding_fish.png"));
     nibbler_->move(kNibblerAt);
-    pictureLabel(host_.bowlPicture, "Image5", picture("food.png"))->move(kFoodAt);
+    auto *food = new ImageControl(host_.bowlPicture, QStringLiteral("Image5"), picture("food.png"));
+    food->move(kFoodAt);
 
     box_ = new WaterBox(host_.form);
     box_->setGeometry(host_.scale.toPixels(kWaterBox));
     box_->raise();
-    fish_ = pictureLabel(box_, "Image1");
+    fish_ = new ImageControl(box_, QStringLiteral("Image1"));
     placeInBox(fish_, swimmer_.body());
-    bubbleLabel_ = pictureLabel(box_, "Image4", bubblePicture_);
-    placeInBox(bubbleLabel_, bubble_.rect());
-    bubbleLabel_->hide();
-    letterLabel_ = pictureLabel(box_, "Image7", letterPicture_);
-    letterLabel_->stackUnder(fish_);
-    letterLabel_->hide();
+    bubbleImage_ = new ImageControl(box_, QStringLiteral("Image4"), bubblePicture_);
+    placeInBox(bubbleImage_, bubble_.rect());
+    bubbleImage_->hide();
+    letterImage_ = new ImageControl(box_, QStringLiteral("Image7"), letterPicture_);
+    letterImage_->stackUnder(fish_);
+    letterImage_->hide();
     if (host_.addPicture) host_.addPicture(box_);
     if (host_.addSmallFish) host_.addSmallFish(fish_);
 
@@ -131,22 +117,22 @@ void LivingBowl::Timer3_Timer() { swimmer_.clockTick(); }
 void LivingBowl::Timer4_Timer()
 {
     if (!bubble_.release(swimmer_)) return;
-    placeInBox(bubbleLabel_, bubble_.rect());
-    bubbleLabel_->show();
+    placeInBox(bubbleImage_, bubble_.rect());
+    bubbleImage_->show();
 }
 
 void LivingBowl::Timer5_Timer()
 {
     bubble_.rise();
-    placeInBoxWhereSeen(bubbleLabel_, bubble_.rect());
-    if (letter_.tick()) letterLabel_->move(letter_.position());
+    placeInBoxWhereSeen(bubbleImage_, bubble_.rect());
+    if (letter_.tick()) letterImage_->move(letter_.position());
 }
 
 void LivingBowl::setMailWaiting(bool waiting)
 {
     letter_.setShown(waiting);
-    letterLabel_->move(letter_.position());
-    letterLabel_->setVisible(waiting);
+    letterImage_->move(letter_.position());
+    letterImage_->setVisible(waiting);
 }
 
 void LivingBowl::setWaterBoxTop(float twips)
@@ -174,6 +160,6 @@ void LivingBowl::placeInBoxWhereSeen(QWidget *widget, const TwipsRect &rect) con
     widget->move(to);
 }
 
-void LivingBowl::showFish(FishFrame frame) { showPicture(fish_, pickFrame(leftFrames_, rightFrames_, frame)); }
+void LivingBowl::showFish(FishFrame frame) { fish_->setPicture(pickFrame(leftFrames_, rightFrames_, frame)); }
 
 } // namespace kingyo

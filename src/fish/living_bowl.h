@@ -9,7 +9,6 @@
 #include <array>
 #include <functional>
 
-class QLabel;
 class QTimer;
 class QWidget;
 
@@ -17,6 +16,7 @@ namespace kingyo {
 
 class BowlWindow;
 class Clock;
+class ImageControl;
 class RandomSource;
 class WaterBox;
 
@@ -84,10 +84,10 @@ private:
     float boxTop_ = 720;
 
     WaterBox *box_ = nullptr;   // Picture1(9)
-    QLabel *fish_ = nullptr;    // Image1
-    QLabel *bubbleLabel_ = nullptr; // Image4
-    QLabel *letterLabel_ = nullptr; // Image7
-    QLabel *nibbler_ = nullptr; // Image6
+    ImageControl *fish_ = nullptr;        // Image1
+    ImageControl *bubbleImage_ = nullptr; // Image4
+    ImageControl *letterImage_ = nullptr; // Image7
+    ImageControl *nibbler_ = nullptr;     // Image6
 };
 
 } // namespace kingyo

@@ -1,9 +1,9 @@
 #include "fish/living_bowl.h"
 
+#include "fish/image_control.h"
 #include "fish/water_box.h"
 #include "support/fakes.h"
 
-#include <QLabel>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -72,10 +72,10 @@ TEST(LivingBowl, BuildsTheWaterBoxInFrontOfTheBowlPicture)
 TEST(LivingBowl, PutsFishAndBubbleInTheBoxAndTheSceneBehindIt)
 {
     Stage s;
-    auto *fish = s.child<QLabel>("Image1");
-    auto *bubble = s.child<QLabel>("Image4");
-    auto *food = s.child<QLabel>("Image5");
-    auto *nibbler = s.child<QLabel>("Image6");
+    auto *fish = s.child<ImageControl>("Image1");
+    auto *bubble = s.child<ImageControl>("Image4");
+    auto *food = s.child<ImageControl>("Image5");
+    auto *nibbler = s.child<ImageControl>("Image6");
     ASSERT_TRUE(fish && bubble && food && nibbler);
 
     EXPECT_EQ(fish->parentWidget(), s.living->waterBox());
@@ -118,17 +118,17 @@ TEST(LivingBowl, StartsWithACourseDrawnAfterReseeding)
 TEST(LivingBowl, SwimTickShowsTheFrameAndMovesTheFish)
 {
     Stage s;
-    auto *fish = s.child<QLabel>("Image1");
+    auto *fish = s.child<ImageControl>("Image1");
     s.living->Timer2_Timer(); // course 0 at the bottom wall: left, then up-left
     EXPECT_EQ(fish->size(), QSize(29, 25));
     EXPECT_EQ(fish->pos(), QPoint(19, 16)); // 280, 240 twips
     EXPECT_EQ(s.living->swimmer().body().width, 435);
-    const QImage firstFrame = fish->pixmap().toImage();
+    const QImage firstFrame = fish->picture().toImage();
     EXPECT_EQ(firstFrame, QPixmap(":/assets/fish/left0.png").toImage());
 
     s.living->Timer2_Timer();
     EXPECT_EQ(fish->pos(), QPoint(13, 11)); // 200, 160 twips
-    EXPECT_EQ(fish->pixmap().toImage(), QPixmap(":/assets/fish/left1.png").toImage());
+    EXPECT_EQ(fish->picture().toImage(), QPixmap(":/assets/fish/left1.png").toImage());
 }
 
 TEST(LivingBowl, KeepsTwipStepsAtOtherScales)
@@ -158,7 +158,7 @@ TEST(LivingBowl, WaterIsDrawnUnstretchedFromTheTopLeftOnTheBackColour)
 TEST(LivingBowl, ReleasesAndRaisesTheBubble)
 {
     Stage s;
-    auto *bubble = s.child<QLabel>("Image4");
+    auto *bubble = s.child<ImageControl>("Image4");
     s.living->Timer2_Timer(); // fish at 280, 240, course 1
     s.clock.second = 13;
     s.living->Timer3_Timer();
@@ -183,7 +183,7 @@ TEST(LivingBowl, NoBubbleOnOtherSeconds)
 TEST(LivingBowl, OnceTheBubbleHasRisenOutNoPartOfItIsLeftInTheBox)
 {
     Stage s;
-    auto *bubble = s.child<QLabel>("Image4");
+    auto *bubble = s.child<ImageControl>("Image4");
     const QRect box = s.living->waterBox()->rect();
     s.living->Timer2_Timer(); // fish at 280, 240
     s.clock.second = 3;
@@ -204,7 +204,7 @@ TEST(LivingBowl, OnceTheBubbleHasRisenOutNoPartOfItIsLeftInTheBox)
 TEST(LivingBowl, TheLetterLiesInTheBoxBehindTheFishAndTheBubble)
 {
     Stage s;
-    auto *letter = s.child<QLabel>("Image7");
+    auto *letter = s.child<ImageControl>("Image7");
     ASSERT_NE(letter, nullptr);
     EXPECT_EQ(letter->parentWidget(), s.living->waterBox()) << "in front of the water and its weed";
     EXPECT_LT(stackIndex(letter), stackIndex(s.child("Image1")));
@@ -217,7 +217,7 @@ TEST(LivingBowl, TheLetterLiesInTheBoxBehindTheFishAndTheBubble)
 TEST(LivingBowl, TheLetterShowsWhileMailWaitsAndDriftsWithTheBubbleTick)
 {
     Stage s;
-    auto *letter = s.child<QLabel>("Image7");
+    auto *letter = s.child<ImageControl>("Image7");
     s.living->setMailWaiting(true);
     EXPECT_TRUE(s.living->mailWaiting());
     EXPECT_TRUE(letter->isVisibleTo(&s.form));
@@ -239,6 +239,41 @@ TEST(LivingBowl, TheLetterShowsWhileMailWaitsAndDriftsWithTheBubbleTick)
     const QPoint hiddenAt = letter->pos();
     for (int tick = 0; tick < 40; ++tick) s.living->Timer5_Timer();
     EXPECT_EQ(letter->pos(), hiddenAt) << "a hidden letter stays still";
+}
+
+// What the box shows at a point: the frontmost opaque picture there, else the water.
+TEST(LivingBowl, TheBoxShowsTheFishInFrontOfTheLetterInFrontOfTheWater)
+{
+    Stage s;
+    s.living->setMailWaiting(true);
+    s.living->Timer2_Timer();
+    auto *box = s.living->waterBox();
+    const auto *fish = s.child<ImageControl>("Image1");
+    const auto *letter = s.child<ImageControl>("Image7");
+    ASSERT_TRUE(fish->geometry().intersects(letter->geometry()));
+    const QImage shown = box->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage water = QImage(":/assets/water.png").convertToFormat(QImage::Format_ARGB32);
+    const QImage fishPicture = fish->picture().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage letterPicture = letter->picture().toImage().convertToFormat(QImage::Format_ARGB32);
+    const auto opaqueAt = [](const QImage &picture, const QWidget *control, QPoint at) {
+        const QPoint inside = at - control->pos();
+        return picture.rect().contains(inside) && qAlpha(picture.pixel(inside)) == 255;
+    };
+    int fishOverLetter = 0;
+    int letterOverWater = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            const QPoint at(x, y);
+            QRgb expected = water.pixel(at);
+            if (opaqueAt(fishPicture, fish, at)) expected = fishPicture.pixel(at - fish->pos());
+            else if (opaqueAt(letterPicture, letter, at)) expected = letterPicture.pixel(at - letter->pos());
+            ASSERT_EQ(QColor(shown.pixel(at)), QColor(expected)) << x << "," << y;
+            fishOverLetter += opaqueAt(fishPicture, fish, at) && opaqueAt(letterPicture, letter, at);
+            letterOverWater += !opaqueAt(fishPicture, fish, at) && opaqueAt(letterPicture, letter, at);
+        }
+    }
+    EXPECT_GT(fishOverLetter, 10);
+    EXPECT_GT(letterOverWater, 100);
 }
 
 TEST(LivingBowl, TheLetterChangesNothingAboutTheFishOrTheBubble)
