@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Idle cost side by side: runs each program in one private X server (Xvfb with openbox)
-# for SECONDS after a short settling time, then prints its share of one core and its
-# resident memory. CPU time is summed over the program's threads.
+# for SECONDS after a short settling time, then prints its share of one core, how often
+# a second it woke up (voluntary context switches) and its resident memory. CPU time and
+# wake-ups are summed over the program's threads.
 # Usage: bench/idle_cpu.sh [--then 'COMMAND'] SECONDS 'name=command args' ...
 # Each command runs through bash, one after another a moment apart, so it may set
 # things up first ("xdotool mousemove 200 200 && cd DIR && exec ./kingyo"); the
@@ -46,11 +47,15 @@ if [[ -n $then_command ]]; then
 fi
 
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%d", s }'; }
-declare -A before
-for pid in "${pids[@]}"; do before[$pid]=$(cpu_ns "$pid"); done
+wake_ups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ { s += $2 } END { printf "%d", s }'; }
+declare -A before woken
+for pid in "${pids[@]}"; do
+  before[$pid]=$(cpu_ns "$pid")
+  woken[$pid]=$(wake_ups "$pid")
+done
 sleep "$seconds"
 
-printf '%-12s %12s %10s\n' program '% of a core' 'RSS MB'
+printf '%-12s %12s %12s %10s\n' program '% of a core' 'wake-ups/s' 'RSS MB'
 for i in "${!pids[@]}"; do
   pid=${pids[i]}
   if ! kill -0 "$pid" 2>/dev/null; then
@@ -58,6 +63,7 @@ for i in "${!pids[@]}"; do
     continue
   fi
   awk -v name="${names[i]}" -v ns=$(($(cpu_ns "$pid") - before[$pid])) -v s="$seconds" \
+      -v wakes=$(($(wake_ups "$pid") - woken[$pid])) \
       -v rss="$(awk '/^VmRSS/ { print $2 }' /proc/"$pid"/status)" \
-      'BEGIN { printf "%-12s %12.3f %10.1f\n", name, 100 * ns / 1e9 / s, rss / 1024 }'
+      'BEGIN { printf "%-12s %12.3f %12.1f %10.1f\n", name, 100 * ns / 1e9 / s, wakes / s, rss / 1024 }'
 done
