@@ -6,6 +6,7 @@
 #include "mail/pop3_mail_library.h"
 #include "mail/qt_printers.h"
 #include "mail/recording_mail_library.h"
+#include "noted_surroundings.h"
 #include "settings/shared_state.h"
 
 #include <QSignalSpy>
@@ -17,21 +18,6 @@ namespace kingyo {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Notes what the windows were asked to show.
-class NotedSurroundings final : public MailCheckSurroundings {
-public:
-    QList<MailFailure> errors;
-    QList<int> notices;
-
-    Account readAccount() override { return {QStringLiteral("kingyo"), QStringLiteral("pw-1")}; }
-    void fillAccountDialog(const Account &) override {}
-    void showAccountDialog() override {}
-    void showError(const MailFailure &failure) override { errors << failure; }
-    void showNotice(int count) override { notices << count; }
-    bool hangUpAfterCheck() override { return false; }
-    void hangUp() override {}
-};
 
 struct SlowServerCase {
     const char *scenario;
@@ -51,7 +37,7 @@ TEST_P(SlowServer, EndsAtTheChecksDeadlineWhileTheEventLoopKeepsTurning)
     Pop3MailLibrary library(settings);
     SharedState state;
     state.pop3Server = server.address();
-    NotedSurroundings windows;
+    test::NotedSurroundings windows;
     MailCheck check(state, library, windows, 1500ms);
 
     int ticks = 0;
@@ -79,7 +65,7 @@ TEST(MailCheckLimits, EndingDuringAStalledCheckWaitsOnNothing)
     Pop3MailLibrary library;
     SharedState state;
     state.pop3Server = server.address();
-    NotedSurroundings windows;
+    test::NotedSurroundings windows;
     auto check = std::make_unique<MailCheck>(state, library, windows);
     ASSERT_TRUE(check->start());
     QSignalSpy finished(check.get(), &MailCheck::finished);
@@ -98,7 +84,7 @@ TEST(MailCheckLimits, ASecondStartDuringACheckStartsNothing)
     test::RecordingMailLibrary library(log);
     SharedState state;
     state.pop3Server = QStringLiteral("pop.example.test");
-    NotedSurroundings windows;
+    test::NotedSurroundings windows;
     MailCheck check(state, library, windows);
     QSignalSpy running(&check, &MailCheck::runningChanged);
     QSignalSpy finished(&check, &MailCheck::finished);

@@ -3,6 +3,7 @@
 #include "mail/mail_check.h"
 #include "mail/pop3_mail_library.h"
 #include "mail/qt_printers.h"
+#include "noted_surroundings.h"
 #include "settings/shared_state.h"
 #include "test_pop3_server.h"
 
@@ -23,20 +24,6 @@ QString maildirOf(const QString &user)
 {
     return QStringLiteral(KINGYO_POP3_SERVER_DIR "/home/") + user + QStringLiteral("/Maildir");
 }
-
-class NotedSurroundings final : public MailCheckSurroundings {
-public:
-    QList<MailFailure> errors;
-    QList<int> notices;
-
-    Account readAccount() override { return {kUser, TestPop3Server::passwordOf(kUser)}; }
-    void fillAccountDialog(const Account &) override {}
-    void showAccountDialog() override {}
-    void showError(const MailFailure &failure) override { errors << failure; }
-    void showNotice(int count) override { notices << count; }
-    bool hangUpAfterCheck() override { return false; }
-    void hangUp() override {}
-};
 
 class NewMailDovecotTest : public ::testing::Test {
 protected:
@@ -90,7 +77,7 @@ protected:
     QTemporaryDir data;
     std::unique_ptr<Pop3MailLibrary> library;
     SharedState state;
-    NotedSurroundings windows;
+    test::NotedSurroundings windows{{kUser, TestPop3Server::passwordOf(kUser)}};
     std::unique_ptr<MailCheck> check;
 };
 

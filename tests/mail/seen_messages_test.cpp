@@ -2,6 +2,7 @@
 // reply's checks against scripted servers, and a server that keeps no unique IDs.
 #include "fake_pop3_server.h"
 #include "mail/mail_check.h"
+#include "noted_surroundings.h"
 #include "mail/pop3_failure.h"
 #include "mail/pop3_mail_library.h"
 #include "mail/qt_printers.h"
@@ -139,20 +140,6 @@ TEST(UidlReply, IsRefusedBeforeLogin)
     EXPECT_TRUE(ids.empty());
 }
 
-class NotedSurroundings final : public MailCheckSurroundings {
-public:
-    QList<MailFailure> errors;
-    QList<int> notices;
-
-    Account readAccount() override { return {QStringLiteral("kingyo"), QStringLiteral("pw")}; }
-    void fillAccountDialog(const Account &) override {}
-    void showAccountDialog() override {}
-    void showError(const MailFailure &failure) override { errors << failure; }
-    void showNotice(int count) override { notices << count; }
-    bool hangUpAfterCheck() override { return false; }
-    void hangUp() override {}
-};
-
 // A server without UIDL: the waiting count, said as always, and no message fetched.
 TEST(NewOnlyCheck, AServerWithoutUniqueIdsGivesItsWaitingCount)
 {
@@ -161,7 +148,7 @@ TEST(NewOnlyCheck, AServerWithoutUniqueIdsGivesItsWaitingCount)
     Pop3MailLibrary library(settingsFor(server));
     SharedState state;
     state.pop3Server = server.address();
-    NotedSurroundings windows;
+    test::NotedSurroundings windows;
     MailCheck check(state, library, windows);
     check.setNewOnlyFolder(data.path());
     QSignalSpy finished(&check, &MailCheck::finished);
