@@ -8,11 +8,11 @@ namespace kingyo {
 // box a pixel at a time, bobbing gently and wandering slowly up and down, always
 // wholly inside the box. Screen-free and deterministic: the route depends only on the
 // box, the letter's size and the number of ticks since the letter was shown. The
-// bowl's quick bubble tick drives it; the letter moves only on every few ticks.
+// swim tick drives it, so that the letter is redrawn together with the fish.
 class LetterDrift {
 public:
-    // Ticks between two moves: at the bubble's 150 ms, a move every 0.6 s.
-    static constexpr int kTicksPerMove = 4;
+    // Ticks between two moves: at the swim tick's 400 ms, a move every 0.8 s.
+    static constexpr int kTicksPerMove = 2;
 
     // box and letter in pixels. A letter larger than the box stays at its top-left corner.
     LetterDrift(QSize box, QSize letter);

@@ -110,6 +110,8 @@ void LivingBowl::Timer2_Timer()
 {
     showFish(swimmer_.swimTick());
     placeInBox(fish_, swimmer_.body());
+    // On the fish's tick, the letter's move costs no repaint of its own.
+    if (letter_.tick()) letterImage_->move(letter_.position());
 }
 
 void LivingBowl::Timer3_Timer() { swimmer_.clockTick(); }
@@ -125,7 +127,6 @@ void LivingBowl::Timer5_Timer()
 {
     bubble_.rise();
     placeInBoxWhereSeen(bubbleImage_, bubble_.rect());
-    if (letter_.tick()) letterImage_->move(letter_.position());
 }
 
 void LivingBowl::setMailWaiting(bool waiting)

@@ -49,8 +49,8 @@ public:
     void setMailWaiting(bool waiting);
     bool mailWaiting() const { return letter_.isShown(); }
 
-    // Timer2: swim tick. Timer3: clock tick. Timer4: bubble release. Timer5: bubble
-    // rise, and the letter's drift.
+    // Timer2: swim tick, and the letter's drift. Timer3: clock tick. Timer4: bubble
+    // release. Timer5: bubble rise.
     void Timer2_Timer();
     void Timer3_Timer();
     void Timer4_Timer();

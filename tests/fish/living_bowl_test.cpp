@@ -214,7 +214,7 @@ TEST(LivingBowl, TheLetterLiesInTheBoxBehindTheFishAndTheBubble)
     EXPECT_FALSE(s.living->mailWaiting());
 }
 
-TEST(LivingBowl, TheLetterShowsWhileMailWaitsAndDriftsWithTheBubbleTick)
+TEST(LivingBowl, TheLetterShowsWhileMailWaitsAndDriftsWithTheSwimTick)
 {
     Stage s;
     auto *letter = s.child<ImageControl>("Image7");
@@ -226,7 +226,7 @@ TEST(LivingBowl, TheLetterShowsWhileMailWaitsAndDriftsWithTheBubbleTick)
     const QRect box = s.living->waterBox()->rect();
     std::vector<QPoint> places{letter->pos()};
     for (int tick = 0; tick < 400; ++tick) {
-        s.living->Timer5_Timer();
+        s.living->Timer2_Timer();
         EXPECT_EQ(letter->pos(), s.living->letter().position());
         EXPECT_TRUE(box.contains(letter->geometry())) << "tick " << tick;
         if (letter->pos() != places.back()) places.push_back(letter->pos());
@@ -237,7 +237,7 @@ TEST(LivingBowl, TheLetterShowsWhileMailWaitsAndDriftsWithTheBubbleTick)
     EXPECT_FALSE(s.living->mailWaiting());
     EXPECT_TRUE(letter->isHidden());
     const QPoint hiddenAt = letter->pos();
-    for (int tick = 0; tick < 40; ++tick) s.living->Timer5_Timer();
+    for (int tick = 0; tick < 40; ++tick) s.living->Timer2_Timer();
     EXPECT_EQ(letter->pos(), hiddenAt) << "a hidden letter stays still";
 }
 
