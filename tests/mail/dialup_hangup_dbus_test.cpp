@@ -1,6 +1,6 @@
 #include "mail/dialup_hangup.h"
 
-#include "mail/private_system_bus.h"
+#include "support/private_bus.h"
 #include "mail/qt_printers.h"
 
 #include <QDBusArgument>
@@ -125,7 +125,7 @@ protected:
         return DialupHangup(std::move(connection), QStringList{}); // no pppd in these tests
     }
 
-    test::PrivateSystemBus bus;
+    test::PrivateBus bus;
     QString device;
 };
 
@@ -181,7 +181,7 @@ TEST_F(DialupHangupDbusTest, ABusWithoutNetworkManagerReturnsAtOnce)
 
 TEST_F(DialupHangupDbusTest, ANetworkManagerThatNeverAnswersCostsOneBudget)
 {
-    ASSERT_TRUE(bus.startSilentNetworkManager()) << bus.failure().toStdString();
+    ASSERT_TRUE(bus.startSilentService(kService)) << bus.failure().toStdString();
     const std::chrono::milliseconds budget{300};
     QElapsedTimer clock;
     clock.start();

@@ -1,4 +1,4 @@
-#include "mail/private_system_bus.h"
+#include "support/private_bus.h"
 
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
@@ -32,16 +32,16 @@ QByteArray busConfig(const QString &socketDir)
 
 } // namespace
 
-PrivateSystemBus::PrivateSystemBus() : connectionName_(QUuid::createUuid().toString()) {}
+PrivateBus::PrivateBus() : connectionName_(QUuid::createUuid().toString()) {}
 
-PrivateSystemBus::~PrivateSystemBus()
+PrivateBus::~PrivateBus()
 {
     QDBusConnection::disconnectFromBus(connectionName_);
     stop(mock_);
     stop(daemon_);
 }
 
-void PrivateSystemBus::stop(QProcess &process)
+void PrivateBus::stop(QProcess &process)
 {
     if (process.state() == QProcess::NotRunning)
         return;
@@ -52,7 +52,7 @@ void PrivateSystemBus::stop(QProcess &process)
     }
 }
 
-bool PrivateSystemBus::startDaemon()
+bool PrivateBus::startDaemon()
 {
     const QString configPath = dir_.filePath(QStringLiteral("bus.conf"));
     QFile config(configPath);
@@ -72,35 +72,44 @@ bool PrivateSystemBus::startDaemon()
     return !address_.isEmpty();
 }
 
-QString PrivateSystemBus::mockLog() const
+QString PrivateBus::mockLog() const
 {
     QFile log(dir_.filePath(QStringLiteral("mock.log")));
     return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
-QDBusConnection PrivateSystemBus::connection() { return QDBusConnection::connectToBus(address_, connectionName_); }
+QDBusConnection PrivateBus::connection() { return QDBusConnection::connectToBus(address_, connectionName_); }
 
-bool PrivateSystemBus::startNetworkManagerMock()
+bool PrivateBus::startNetworkManagerMock()
 {
     return startMock({QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
-                      QStringLiteral("networkmanager")});
+                      QStringLiteral("networkmanager")},
+                     kNetworkManager);
 }
 
-bool PrivateSystemBus::startSilentNetworkManager()
+bool PrivateBus::startNotificationDaemonMock()
+{
+    return startMock({QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                      QStringLiteral("notification_daemon")},
+                     QStringLiteral("org.freedesktop.Notifications"));
+}
+
+bool PrivateBus::startSilentService(const QString &busName)
 {
     const QString script = QStringLiteral(
         "import dbus, time\n"
-        "bus = dbus.bus.BusConnection(%1)\n"
-        "bus.request_name('org.freedesktop.NetworkManager')\n"
+        "bus = dbus.bus.BusConnection('%1')\n"
+        "bus.request_name('%2')\n"
         "print('ready', flush=True)\n"
         "time.sleep(600)\n");
-    return startMock({QStringLiteral("-c"), script.arg(QStringLiteral("'%1'").arg(address_))});
+    return startMock({QStringLiteral("-c"), script.arg(address_, busName)}, busName);
 }
 
-bool PrivateSystemBus::startMock(const QStringList &arguments)
+bool PrivateBus::startMock(const QStringList &arguments, const QString &busName)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address_);
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
     mock_.setProcessEnvironment(environment);
     mock_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     mock_.setStandardOutputFile(dir_.filePath(QStringLiteral("mock.log"))); // its call log
@@ -110,21 +119,21 @@ bool PrivateSystemBus::startMock(const QStringList &arguments)
         failure_ = QStringLiteral("python3 did not start: ") + mock_.errorString();
         return false;
     }
-    return waitForNetworkManagerName();
+    return waitForName(busName);
 }
 
-bool PrivateSystemBus::waitForNetworkManagerName()
+bool PrivateBus::waitForName(const QString &busName)
 {
     QDBusConnection bus = connection();
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired()) {
-        if (bus.interface()->isServiceRegistered(kNetworkManager))
+        if (bus.interface()->isServiceRegistered(busName))
             return true;
         if (mock_.state() == QProcess::NotRunning)
             break;
         QThread::msleep(20);
     }
-    failure_ = QStringLiteral("NetworkManager's name never appeared on the private bus");
+    failure_ = busName + QStringLiteral(" never appeared on the private bus");
     return false;
 }
 

@@ -7,18 +7,19 @@
 
 namespace kingyo::test {
 
-// A dbus-daemon of our own (no service activation) standing in for the system bus,
-// optionally with python3-dbusmock's NetworkManager on it. Both processes are
-// stopped by their own pids when this goes away.
-class PrivateSystemBus {
+// A dbus-daemon of our own (no service activation) standing in for the system or the
+// session bus, optionally with one of python3-dbusmock's services on it. Both processes
+// are stopped by their own pids when this goes away.
+class PrivateBus {
 public:
-    PrivateSystemBus();
-    ~PrivateSystemBus();
+    PrivateBus();
+    ~PrivateBus();
 
     bool startDaemon();
     bool startNetworkManagerMock();
-    // Runs a stuck mock: it owns NetworkManager's name but never answers.
-    bool startSilentNetworkManager();
+    bool startNotificationDaemonMock();
+    // Runs a stuck service: it owns `busName` but never answers.
+    bool startSilentService(const QString &busName);
 
     QString address() const { return address_; }
     QDBusConnection connection(); // a client connection of the test itself
@@ -26,8 +27,8 @@ public:
     QString mockLog() const;
 
 private:
-    bool startMock(const QStringList &arguments);
-    bool waitForNetworkManagerName();
+    bool startMock(const QStringList &arguments, const QString &busName);
+    bool waitForName(const QString &busName);
     static void stop(QProcess &process);
 
     QTemporaryDir dir_;

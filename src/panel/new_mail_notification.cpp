@@ -1,0 +1,96 @@
+#include "panel/new_mail_notification.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace kingyo {
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+const QString kDefaultAction = QStringLiteral("default");
+
+// The "image-data" hint: raw RGBA rows, (iiibiiay).
+struct NotificationImage {
+    QImage rgba;
+};
+
+} // namespace
+} // namespace kingyo
+
+Q_DECLARE_METATYPE(kingyo::NotificationImage)
+
+namespace kingyo {
+namespace {
+
+QDBusArgument &operator<<(QDBusArgument &argument, const NotificationImage &image)
+{
+    const QImage &rgba = image.rgba;
+    const int bitsPerSample = 8;
+    const int channels = 4;
+    argument.beginStructure();
+    argument << rgba.width() << rgba.height() << int(rgba.bytesPerLine()) << true << bitsPerSample << channels
+             << QByteArray(reinterpret_cast<const char *>(rgba.constBits()), int(rgba.sizeInBytes()));
+    argument.endStructure();
+    return argument;
+}
+
+// Only sent, never received; the type system asks for both directions.
+const QDBusArgument &operator>>(const QDBusArgument &argument, NotificationImage &)
+{
+    return argument;
+}
+
+} // namespace
+
+NewMailNotification::NewMailNotification(QDBusConnection bus, QString iconName, QImage icon, QObject *parent)
+    : QObject(parent), bus_(std::move(bus)), iconName_(std::move(iconName)),
+      icon_(icon.convertToFormat(QImage::Format_RGBA8888))
+{
+    qDBusRegisterMetaType<NotificationImage>();
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                 SLOT(onActionInvoked(uint, QString)));
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(onClosed(uint, uint)));
+}
+
+QString NewMailNotification::summary(int count) { return QStringLiteral("新着メール %1 通").arg(count); }
+
+void NewMailNotification::show(int count)
+{
+    if (!bus_.isConnected())
+        return;
+    QVariantMap hints{{QStringLiteral("desktop-entry"), iconName_},
+                      {QStringLiteral("category"), QStringLiteral("email.arrived")}};
+    if (!icon_.isNull())
+        hints.insert(QStringLiteral("image-data"), QVariant::fromValue(NotificationImage{icon_}));
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
+    call.setArguments({QStringLiteral("kingyo"), shownId_, iconName_, summary(count), QString(),
+                       QStringList{kDefaultAction, QStringLiteral("表示")}, hints, -1});
+    auto *watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, int(kCallTimeout.count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, count] {
+        watcher->deleteLater();
+        const QDBusPendingReply<uint> reply = *watcher;
+        if (reply.isError())
+            return; // no service, or one that did not answer in time: no message
+        shownId_ = reply.value();
+        shownCount_ = count;
+    });
+}
+
+void NewMailNotification::onActionInvoked(uint id, const QString &action)
+{
+    if (id != 0 && id == shownId_ && action == kDefaultAction)
+        emit activated(shownCount_);
+}
+
+void NewMailNotification::onClosed(uint id, uint)
+{
+    if (id == shownId_)
+        shownId_ = 0;
+}
+
+} // namespace kingyo

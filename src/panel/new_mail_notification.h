@@ -1,0 +1,47 @@
+#pragma once
+#include <QDBusConnection>
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <chrono>
+
+namespace kingyo {
+
+// Tells the desktop that new mail came, through the freedesktop notification service on
+// the session bus: "新着メール N 通" with the program's icon; a newer one replaces the
+// one still showing. Nothing here waits: each call to the service has its own short
+// timeout and runs in the background, so a missing or stuck service costs only the
+// message.
+class NewMailNotification : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kCallTimeout{2000};
+
+    // `iconName` names the program's icon in the icon theme; `icon` is the same picture,
+    // sent along for a program that is not installed.
+    NewMailNotification(QDBusConnection bus, QString iconName, QImage icon, QObject *parent = nullptr);
+
+    static QString summary(int count);
+
+    // Sends the notification for `count` (> 0) new messages.
+    void show(int count);
+    // The id the service gave the notification showing now; 0 when none is.
+    uint shownId() const { return shownId_; }
+
+signals:
+    // The user chose the notification itself (its default action); `count` is what it said.
+    void activated(int count);
+
+private slots:
+    void onActionInvoked(uint id, const QString &action);
+    void onClosed(uint id, uint reason);
+
+private:
+    QDBusConnection bus_;
+    QString iconName_;
+    QImage icon_;
+    uint shownId_ = 0;
+    int shownCount_ = 0;
+};
+
+} // namespace kingyo
