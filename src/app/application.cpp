@@ -14,6 +14,7 @@
 #include "panel/form_layout.h"
 #include "panel/id_pass_form.h"
 #include "panel/msg_form.h"
+#include "panel/new_mail_notification.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
 #include "settings/server_trust.h"
@@ -164,6 +165,7 @@ int runApplication(int argc, char **argv)
     mailSettings.trust = &serverTrust;
     Pop3MailLibrary mail(mailSettings);
     DialupHangup hangup(QDBusConnection::systemBus());
+    NewMailNotification notification(QDBusConnection::sessionBus(), form::programIcon().pixmap(64).toImage());
     Program program; // after the services it uses, so it goes first
     program.settings.setPaths(paths);
     program.random = &random;
@@ -173,6 +175,7 @@ int runApplication(int argc, char **argv)
     program.serverTrust = &serverTrust;
     wireWindows(program);
     wireMailCheck(program);
+    wireNotification(program, notification);
 
     BowlWindow bowl(random, clock);
     wireBowl(program, bowl);

@@ -9,6 +9,7 @@
 #include "panel/id_pass_form.h"
 #include "panel/mail_error_box.h"
 #include "panel/msg_form.h"
+#include "panel/new_mail_notification.h"
 #include "settings/server_trust.h"
 
 #include <QEvent>
@@ -105,10 +106,29 @@ void wireMailCheck(Program &program)
                      [&program](bool running) { showMailCheckBusy(program, running); });
     // A failure says nothing about the mail waiting, so the letter stays as it was.
     QObject::connect(program.mailCheck.get(), &MailCheck::finished, program.mailCheck.get(), [&program](int count) {
-        program.mailCheckWindows->rules.end();
+        MailRunRules &rules = program.mailCheckWindows->rules;
+        if (program.notification && rules.notifyDesktop(count) && program.settings.mailWatch().notify)
+            program.notification->show(count);
+        rules.end();
         if (count >= 0)
             showMailWaiting(program, count > 0);
     });
+}
+
+void wireNotification(Program &program, NewMailNotification &notification)
+{
+    program.notification = &notification;
+    QObject::connect(&notification, &NewMailNotification::activated, &notification,
+                     [&program](int count) { reopenNotice(program, count); });
+}
+
+void reopenNotice(Program &program, int count)
+{
+    MsgForm *notice = program.msgForm.show();
+    notice->showResult(count);
+    notice->raise();
+    notice->activateWindow();
+    showMailWaiting(program, true);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 namespace kingyo {
 
 struct Program;
+class NewMailNotification;
 
 // The mail check's surroundings in the running program: the account to use, the
 // account dialog, the "エラー" box, the notice window, the hang-up option and the
@@ -46,6 +47,12 @@ void runPeriodicMailCheck(Program &program);
 void showMailWaiting(Program &program, bool waiting);
 // Closing the notice takes the letter away.
 void watchNoticeClose(Program &program, QWidget &notice);
+
+// Checks the timer ran tell the desktop through `notification`, when the user wants that.
+void wireNotification(Program &program, NewMailNotification &notification);
+// The desktop notification was chosen: the notice comes back with what it said, and the
+// letter with it.
+void reopenNotice(Program &program, int count);
 
 // Whether a check is running, on the windows that show it.
 void showMailCheckBusy(Program &program, bool busy);

@@ -14,6 +14,7 @@ class OptionForm;
 class MsgForm;
 class MailLibrary;
 class DialupHangup;
+class NewMailNotification;
 class MailCheck;
 class MailCheckWindows;
 class PeriodicMailCheck;
@@ -37,6 +38,7 @@ struct Program {
     Clock *clock = nullptr;
     MailLibrary *mail = nullptr;
     DialupHangup *hangup = nullptr;
+    NewMailNotification *notification = nullptr; // the desktop's, for checks the timer ran
     ServerTrust *serverTrust = nullptr; // the mail library's; the certificate question adds to it
     // The one mail check over `mail` and the windows it reaches (see wireMailCheck()).
     std::unique_ptr<MailCheckWindows> mailCheckWindows;

@@ -7,7 +7,8 @@ namespace kingyo {
 
 // What a mail check shows, by who started it. A click shows everything. A check the
 // timer started shows its notice only when it found mail, its failure only when it is
-// the first of a streak (until a check succeeds), and never opens the account dialog.
+// the first of a streak (until a check succeeds), never opens the account dialog, and
+// tells the desktop of the mail it found.
 class MailRunRules {
 public:
     enum class Origin { Click, Timer };
@@ -17,6 +18,8 @@ public:
     bool showError();
     bool showNotice(int count) const { return origin_ == Origin::Click || count > 0; }
     bool showAccountDialog() const { return origin_ == Origin::Click; }
+    // Whether the desktop is told of the mail found; someone who clicked is looking.
+    bool notifyDesktop(int count) const { return origin_ == Origin::Timer && count > 0; }
     // The run is over; one without a failure ends the streak.
     void end();
 

@@ -47,9 +47,8 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, NotificationImage
 
 } // namespace
 
-NewMailNotification::NewMailNotification(QDBusConnection bus, QString iconName, QImage icon, QObject *parent)
-    : QObject(parent), bus_(std::move(bus)), iconName_(std::move(iconName)),
-      icon_(icon.convertToFormat(QImage::Format_RGBA8888))
+NewMailNotification::NewMailNotification(QDBusConnection bus, QImage icon, QObject *parent)
+    : QObject(parent), bus_(std::move(bus)), icon_(icon.convertToFormat(QImage::Format_RGBA8888))
 {
     qDBusRegisterMetaType<NotificationImage>();
     bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
@@ -63,12 +62,13 @@ void NewMailNotification::show(int count)
 {
     if (!bus_.isConnected())
         return;
-    QVariantMap hints{{QStringLiteral("desktop-entry"), iconName_},
+    QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("io.github.kingyo")},
                       {QStringLiteral("category"), QStringLiteral("email.arrived")}};
     if (!icon_.isNull())
         hints.insert(QStringLiteral("image-data"), QVariant::fromValue(NotificationImage{icon_}));
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    call.setArguments({QStringLiteral("kingyo"), shownId_, iconName_, summary(count), QString(),
+    const QString name = QStringLiteral("kingyo"); // the program's name and its icon's
+    call.setArguments({name, shownId_, name, summary(count), QString(),
                        QStringList{kDefaultAction, QStringLiteral("表示")}, hints, -1});
     auto *watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, int(kCallTimeout.count())), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, count] {

@@ -17,9 +17,9 @@ class NewMailNotification : public QObject {
 public:
     static constexpr std::chrono::milliseconds kCallTimeout{2000};
 
-    // `iconName` names the program's icon in the icon theme; `icon` is the same picture,
-    // sent along for a program that is not installed.
-    NewMailNotification(QDBusConnection bus, QString iconName, QImage icon, QObject *parent = nullptr);
+    // `icon` is the program's icon, sent along for a copy that is not installed (an
+    // installed one is also found by its name in the icon theme).
+    NewMailNotification(QDBusConnection bus, QImage icon, QObject *parent = nullptr);
 
     static QString summary(int count);
 
@@ -38,7 +38,6 @@ private slots:
 
 private:
     QDBusConnection bus_;
-    QString iconName_;
     QImage icon_;
     uint shownId_ = 0;
     int shownCount_ = 0;

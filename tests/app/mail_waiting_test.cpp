@@ -1,57 +1,11 @@
 // The bowl's letter follows the mail checks: shown when one finds new mail, taken away
 // by a check that finds none or by closing the notice.
-#include "app/application.h"
-#include "app/mail_check_windows.h"
-#include "app/program.h"
-#include "fish/bowl_window.h"
-#include "fish/living_bowl.h"
-#include "mail/mail_check.h"
-#include "mail/recording_mail_library.h"
-#include "panel/msg_form.h"
-#include "support/fakes.h"
-
-#include <QSignalSpy>
-#include <gtest/gtest.h>
+#include "app/mail_waiting_fixture.h"
 
 namespace kingyo {
 namespace {
 
-class MailWaitingTest : public ::testing::Test {
-protected:
-    MailWaitingTest() : mail(mailLog)
-    {
-        context.random = &random;
-        context.clock = &clock;
-        context.mail = &mail;
-        context.settings.state().pop3Server = QStringLiteral("127.0.0.1:1");
-        context.settings.confirmAccount({QStringLiteral("kingyo"), QStringLiteral("pw")}, false);
-        wireWindows(context);
-        bowl = std::make_unique<BowlWindow>(random, clock);
-        wireBowl(context, *bowl);
-        wireMailCheck(context);
-    }
-    ~MailWaitingTest() override
-    {
-        context.mailCheck->shutDown(false);
-        discardWindows(context);
-    }
-
-    void check(int waiting)
-    {
-        mail.authenticateResult = waiting;
-        QSignalSpy finished(context.mailCheck.get(), &MailCheck::finished);
-        runMailCheck(context);
-        ASSERT_TRUE(finished.wait(5000));
-    }
-    bool letter() { return bowl->living().mailWaiting(); }
-
-    QStringList mailLog;
-    test::RecordingMailLibrary mail;
-    testing::ScriptedRandom random;
-    testing::SteppingClock clock;
-    Program context;
-    std::unique_ptr<BowlWindow> bowl;
-};
+using MailWaitingTest = test::MailWaitingFixture;
 
 TEST_F(MailWaitingTest, ShowsWhileNewMailWaitsAndGoesWithTheNoticeOrAnEmptyCheck)
 {

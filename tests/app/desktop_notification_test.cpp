@@ -1,0 +1,66 @@
+// Checks the timer ran tell the desktop of new mail; choosing the notification brings
+// the notice back.
+#include "app/mail_waiting_fixture.h"
+#include "panel/new_mail_notification.h"
+#include "support/notification_service.h"
+
+#include <QLineEdit>
+#include <QTest>
+
+namespace kingyo {
+namespace {
+
+class DesktopNotificationTest : public test::MailWaitingFixture {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(bus.startDaemon()) << bus.failure().toStdString();
+        ASSERT_TRUE(service.start()) << bus.failure().toStdString();
+        notification = std::make_unique<NewMailNotification>(bus.connection(), QImage());
+        wireNotification(context, *notification);
+    }
+
+    // The summaries the desktop was sent, once what was sent so far has arrived.
+    QStringList summariesSent(int expected)
+    {
+        QStringList summaries;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return service.notifyCalls().size() >= expected; }, 5000));
+        for (const test::NotifyCall &call : service.notifyCalls())
+            summaries << call.summary;
+        return summaries;
+    }
+
+    test::PrivateBus bus;
+    test::NotificationService service{bus};
+    std::unique_ptr<NewMailNotification> notification;
+};
+
+TEST_F(DesktopNotificationTest, OnlyTimedChecksThatFindMailTellTheDesktopWhileTheOptionIsOn)
+{
+    timedCheck(2);
+    check(3); // clicked: the user is looking
+    timedCheck(0);
+    context.settings.setMailWatch({.countNewOnly = true, .intervalMinutes = 1, .notify = false});
+    timedCheck(4);
+    context.settings.setMailWatch({.countNewOnly = true, .intervalMinutes = 1, .notify = true});
+    timedCheck(1);
+
+    EXPECT_EQ(summariesSent(2), (QStringList{QStringLiteral("新着メール 2 通"), QStringLiteral("新着メール 1 通")}));
+}
+
+TEST_F(DesktopNotificationTest, ChoosingItBringsBackTheNoticeAndTheLetter)
+{
+    timedCheck(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notification->shownId() != 0; }, 5000));
+    context.msgForm.get()->close();
+    ASSERT_FALSE(letter());
+
+    service.invokeAction(notification->shownId(), QStringLiteral("default"));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context.msgForm.get()->isVisible(); }, 5000));
+    EXPECT_EQ(context.msgForm.get()->text2()->text(), QStringLiteral("2"));
+    EXPECT_TRUE(letter());
+}
+
+} // namespace
+} // namespace kingyo
