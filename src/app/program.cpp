@@ -46,6 +46,10 @@ SetForm *makeSetForm(Program &program)
     auto *form = new SetForm(program.settings);
     QObject::connect(form, &SetForm::accountDialogRequested, form, [&program] { program.idPassForm.show(); });
     QObject::connect(form, &SetForm::serverDialogRequested, form, [&program] { program.optionForm.show(); });
+    QObject::connect(form, &SetForm::intervalChanged, form, [&program](int minutes) {
+        if (program.periodicCheck)
+            program.periodicCheck->setIntervalMinutes(minutes);
+    });
     return form;
 }
 

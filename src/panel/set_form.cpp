@@ -8,17 +8,21 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kingyo {
 namespace {
 
 // In twips: the window's width and its blue rule. Rows below the rule start where the
-// window ends without them, with the rule's own margin below the last.
+// window ends without them, with the rule's own margin below the last; a row is as tall
+// as a check box or, when it needs more (a spin box), as it asks.
 constexpr float formWidth = 3120;
 constexpr float ruleY = 960;
 constexpr float rowsTop = 1065;
@@ -67,14 +71,18 @@ SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), se
     line1->setObjectName(QStringLiteral("Line1"));
     line1->setGeometry(0, scale.toPixelsY(ruleY) - 1, width(), 2);
     setBackground(line1, form::blue());
+    QList<QWidget *> rows = addMailWatchRows();
     autostartCheck_ = addAutostartRow();
-    layOutRowsBelowRule({autostartCheck_}, scale);
+    layOutRowsBelowRule(rows << autostartCheck_, scale);
 
     for (QPushButton *button : {command1, command2})
         button->setAutoDefault(true); // Enter on a focused button presses that button
     setTabOrder(check1_, command1);
     setTabOrder(command1, command2);
-    setTabOrder(command2, autostartCheck_);
+    setTabOrder(command2, newOnlyCheck_);
+    setTabOrder(newOnlyCheck_, intervalSpin_);
+    setTabOrder(intervalSpin_, notifyCheck_);
+    setTabOrder(notifyCheck_, autostartCheck_);
     check1_->setFocus();
 
     connect(command1, &QPushButton::clicked, this, &SetForm::accountDialogRequested);
@@ -88,11 +96,59 @@ SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), se
     form::centreOnScreen(this);
 }
 
+QCheckBox *SetForm::addOptionBox(const char *objectName, const QString &text)
+{
+    auto *check = new QCheckBox(text, this);
+    check->setObjectName(QString::fromLatin1(objectName));
+    form::setTextColour(check, form::blue());
+    return check;
+}
+
+QList<QWidget *> SetForm::addMailWatchRows()
+{
+    const MailWatchOptions &options = settings_.mailWatch();
+    newOnlyCheck_ = addOptionBox("NewOnlyCheck", QStringLiteral("新着のみ数える"));
+    newOnlyCheck_->setChecked(options.countNewOnly);
+
+    auto *intervalRow = new QWidget(this);
+    auto *intervalLabel = new QLabel(QStringLiteral("自動受信の間隔（分）"), intervalRow);
+    form::setTextColour(intervalLabel, form::blue());
+    intervalSpin_ = new QSpinBox(intervalRow);
+    intervalSpin_->setObjectName(QStringLiteral("IntervalSpin"));
+    intervalSpin_->setRange(0, MailWatchOptions::kMaxIntervalMinutes);
+    intervalSpin_->setSpecialValueText(QStringLiteral("しない"));
+    intervalSpin_->setValue(options.intervalMinutes);
+    intervalSpin_->setAccessibleName(intervalLabel->text());
+    intervalLabel->setBuddy(intervalSpin_);
+    auto *intervalLayout = new QHBoxLayout(intervalRow);
+    intervalLayout->setContentsMargins(0, 0, 0, 0);
+    intervalLayout->addWidget(intervalLabel, 1);
+    intervalLayout->addWidget(intervalSpin_);
+
+    notifyCheck_ = addOptionBox("NotifyCheck", QStringLiteral("デスクトップに通知する"));
+    notifyCheck_->setChecked(options.notify);
+    notifyCheck_->setEnabled(options.intervalMinutes > 0);
+
+    connect(newOnlyCheck_, &QCheckBox::toggled, this, &SetForm::applyMailWatch);
+    connect(notifyCheck_, &QCheckBox::toggled, this, &SetForm::applyMailWatch);
+    connect(intervalSpin_, &QSpinBox::valueChanged, this, [this](int minutes) {
+        notifyCheck_->setEnabled(minutes > 0);
+        applyMailWatch();
+        emit intervalChanged(minutes);
+    });
+    return {newOnlyCheck_, intervalRow, notifyCheck_};
+}
+
+void SetForm::applyMailWatch()
+{
+    settings_.setMailWatch({.countNewOnly = newOnlyCheck_->isChecked(),
+                            .intervalMinutes = intervalSpin_->value(),
+                            .notify = notifyCheck_->isChecked()});
+}
+
 QCheckBox *SetForm::addAutostartRow()
 {
-    auto *check = new QCheckBox(QStringLiteral("ログイン時に起動する"), this);
-    check->setObjectName(QStringLiteral("AutostartCheck"));
-    form::setTextColour(check, form::blue());
+    QCheckBox *check = addOptionBox("AutostartCheck", QStringLiteral("ログイン時に起動する"));
     check->setChecked(isAutostartEnabled(settings_.paths().autostartEntry));
     connect(check, &QCheckBox::toggled, this, &SetForm::storeAutostart);
     return check;
@@ -102,8 +158,9 @@ void SetForm::layOutRowsBelowRule(const QList<QWidget *> &rows, const TwipsScale
 {
     float top = rowsTop;
     for (QWidget *row : rows) {
-        row->setGeometry(scale.toPixels(TwipsRect{rowLeft, top, formWidth - 2 * rowLeft, rowHeight}));
-        top += rowHeight + rowGap;
+        const float height = std::max(rowHeight, float(row->sizeHint().height() * scale.perPixelY));
+        row->setGeometry(scale.toPixels(TwipsRect{rowLeft, top, formWidth - 2 * rowLeft, height}));
+        top += height + rowGap;
     }
     setFixedSize(scale.toPixels(formWidth, top - rowGap + bottomMargin));
 }
@@ -123,6 +180,7 @@ void SetForm::closeEvent(QCloseEvent *event)
 {
     // Stored on every close; ending the program deletes the window without closing it.
     settings_.storeHangUpOption();
+    settings_.storeMailWatchOptions();
     event->accept();
 }
 

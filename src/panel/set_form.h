@@ -2,6 +2,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QSpinBox;
 
 namespace kingyo {
 
@@ -10,8 +11,10 @@ struct TwipsScale;
 
 // The settings window: asks for the account and server dialogs and holds the hang-up
 // option in its check box, loaded from the option file and stored on every close. A
-// tick counts at once, before it is stored. Below its rule, one option per row: start
-// at login, stored in its autostart entry the moment the box changes.
+// tick counts at once, before it is stored. Below its rule, one option per row: the
+// mail watcher's (count only new mail, minutes between checks by themselves, tell the
+// desktop), which count at once and are stored with the hang-up option, and start at
+// login, stored in its autostart entry the moment the box changes.
 class SetForm : public QWidget {
     Q_OBJECT
 public:
@@ -21,16 +24,23 @@ public:
     QCheckBox *check1() const { return check1_; }
     // Ticked: an autostart entry starts kingyo when the user logs in.
     QCheckBox *autostartCheck() const { return autostartCheck_; }
+    QCheckBox *newOnlyCheck() const { return newOnlyCheck_; }
+    QSpinBox *intervalSpin() const { return intervalSpin_; } // 0: no checks by themselves
+    QCheckBox *notifyCheck() const { return notifyCheck_; }  // only counts with an interval
 
 signals:
     void accountDialogRequested(); // ID/PASS
     void serverDialogRequested();  // POPサーバー
+    void intervalChanged(int minutes);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    QCheckBox *addOptionBox(const char *objectName, const QString &text);
     QCheckBox *addAutostartRow();
+    QList<QWidget *> addMailWatchRows();
+    void applyMailWatch();
     // Stacks the rows below the rule, top to bottom, and sizes the window to hold them;
     // everything above the rule keeps its place. A new option row joins the list here.
     void layOutRowsBelowRule(const QList<QWidget *> &rows, const TwipsScale &scale);
@@ -39,6 +49,9 @@ private:
     SettingsModel &settings_;
     QCheckBox *check1_;
     QCheckBox *autostartCheck_;
+    QCheckBox *newOnlyCheck_ = nullptr;
+    QSpinBox *intervalSpin_ = nullptr;
+    QCheckBox *notifyCheck_ = nullptr;
 };
 
 } // namespace kingyo

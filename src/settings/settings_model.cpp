@@ -44,4 +44,9 @@ void SettingsModel::loadHangUpOption()
 
 bool SettingsModel::storeHangUpOption() const { return writeHangupOption(paths_, hangUp_); }
 
+bool SettingsModel::storeMailWatchOptions() const
+{
+    return readMailWatchOptions(paths_) == mailWatch_ || writeMailWatchOptions(paths_, mailWatch_);
+}
+
 } // namespace kingyo

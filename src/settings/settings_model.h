@@ -47,7 +47,9 @@ public:
     const MailWatchOptions &mailWatch() const { return mailWatch_; }
     void setMailWatch(const MailWatchOptions &options) { mailWatch_ = options; }
     void loadMailWatchOptions() { mailWatch_ = readMailWatchOptions(paths_); }
-    bool storeMailWatchOptions() const { return writeMailWatchOptions(paths_, mailWatch_); }
+    // Writes the options only where they differ from the option file's, so a file whose
+    // user never changed them keeps its lines as they were; false when not stored.
+    bool storeMailWatchOptions() const;
 
 private:
     AppPaths paths_;

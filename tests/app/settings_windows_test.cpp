@@ -1,6 +1,7 @@
 #include "panel/id_pass_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
+#include "mail/mail_run_rules.h"
 #include "settings_windows_fixture.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 namespace kingyo::test {
@@ -26,7 +28,8 @@ QStringList focusOrder(QWidget *window, QWidget *first, int count)
 {
     QStringList names;
     for (QWidget *w = first; names.size() < count; w = w->nextInFocusChain()) {
-        if (w != window && w->isVisibleTo(window) && (w->focusPolicy() & Qt::TabFocus))
+        const bool spinText = qobject_cast<QAbstractSpinBox *>(w->parentWidget()); // the spin box takes the focus
+        if (w != window && w->isVisibleTo(window) && w->isEnabled() && !spinText && (w->focusPolicy() & Qt::TabFocus))
             names << w->objectName();
     }
     return names;
@@ -279,6 +282,30 @@ TEST_F(SettingsWindow, EveryCloseStoresTheOption)
     EXPECT_FALSE(context.setForm.show()->check1()->isChecked());
 }
 
+TEST_F(SettingsWindow, MailWatchRowsCountAtOnceAndAreStoredOnClose)
+{
+    put(context.settings.paths().optionFile(), "[EXEINI]\r\nNUMBER=1\r\nINTERVAL=5\r\n");
+    context.settings.loadMailWatchOptions();
+    context.periodicCheck = std::make_unique<PeriodicMailCheck>([] {});
+    SetForm *form = context.setForm.show();
+    ASSERT_EQ(form->intervalSpin()->value(), 5);
+    ASSERT_TRUE(form->notifyCheck()->isEnabled());
+
+    QTest::mouseClick(form->newOnlyCheck(), Qt::LeftButton);
+    form->intervalSpin()->setValue(1);
+    EXPECT_EQ(context.settings.mailWatch(), (MailWatchOptions{.countNewOnly = true, .intervalMinutes = 1, .notify = true}));
+    EXPECT_EQ(context.periodicCheck->intervalMinutes(), 1) << "a new interval applies at once";
+    form->intervalSpin()->setValue(0);
+    EXPECT_FALSE(context.periodicCheck->isActive());
+    EXPECT_FALSE(form->notifyCheck()->isEnabled()) << "only checks by themselves notify";
+
+    form->close();
+    runDeferredDeletes();
+    EXPECT_EQ(contentsOf(context.settings.paths().optionFile()),
+              "[EXEINI]\r\nNUMBER=1\r\nINTERVAL=0\r\nNEWONLY=1\r\nNOTIFY=1\r\n");
+    EXPECT_TRUE(context.setForm.show()->newOnlyCheck()->isChecked());
+}
+
 TEST_F(SettingsWindow, EndingTheProgramStoresNothing)
 {
     put(context.settings.paths().optionFile(), "[EXEINI]\r\nNUMBER=0\r\n");
@@ -326,7 +353,7 @@ TEST_F(SettingsWindow, LayoutCaptionsAndColours)
 {
     SetForm *form = context.setForm.get();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("設定"));
-    EXPECT_EQ(form->size(), QSize(208, 97));
+    EXPECT_EQ(form->width(), 208); // the rows below the rule set the height
     EXPECT_EQ(child<QPushButton>(form, "Command1")->text(), QStringLiteral("ID/PASS"));
     EXPECT_EQ(child<QPushButton>(form, "Command2")->text(), QStringLiteral("POPサーバー"));
     EXPECT_EQ(child<QLabel>(form, "Label1")->text(), QStringLiteral("新着がなければ接続を切断する。"));
@@ -336,8 +363,9 @@ TEST_F(SettingsWindow, LayoutCaptionsAndColours)
     EXPECT_EQ(child<QLabel>(form, "Label1")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     EXPECT_EQ(child<QWidget>(form, "Line1")->geometry(), QRect(0, 63, 208, 2));
     EXPECT_EQ(form->focusWidget(), form->check1());
-    EXPECT_EQ(focusOrder(form, form->check1(), 5),
-              QStringList({"Check1", "Command1", "Command2", "AutostartCheck", "Check1"}));
+    // The notification box waits for an interval before it takes the focus.
+    EXPECT_EQ(focusOrder(form, form->check1(), 7).join(u' ').toStdString(),
+              "Check1 Command1 Command2 NewOnlyCheck IntervalSpin AutostartCheck Check1");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -64,17 +65,23 @@ TEST_F(SetFormAutostart, AnEntryThatCannotBeWrittenLeavesTheBoxUnticked)
     EXPECT_FALSE(QFileInfo::exists(entry()));
 }
 
-TEST_F(SetFormAutostart, NewRowSitsBelowTheRuleInsideTheWindow)
+TEST_F(SetFormAutostart, RowsSitBelowTheRuleOneUnderAnotherInsideTheWindow)
 {
     auto form = load();
     const QWidget *rule = form->findChild<QWidget *>(QStringLiteral("Line1"));
     ASSERT_NE(rule, nullptr);
-    const QRect row = form->autostartCheck()->geometry();
-    EXPECT_GT(row.top(), rule->geometry().bottom());
-    EXPECT_TRUE(form->rect().contains(row)) << "the window grows to hold the row";
-    EXPECT_LT(form->height() - row.bottom(), row.height()) << "and no further";
-    EXPECT_GE(row.width(), form->autostartCheck()->sizeHint().width()) << "the whole text shows";
-    EXPECT_GE(row.height(), form->autostartCheck()->sizeHint().height());
+    const QWidget *rows[] = {form->newOnlyCheck(), form->intervalSpin()->parentWidget(), form->notifyCheck(),
+                             form->autostartCheck()};
+    int above = rule->geometry().bottom();
+    for (const QWidget *row : rows) {
+        const QRect place = row->geometry();
+        EXPECT_GT(place.top(), above) << row->objectName().toStdString();
+        EXPECT_TRUE(form->rect().contains(place)) << "the window grows to hold the row";
+        EXPECT_GE(place.width(), row->sizeHint().width()) << "the whole row shows";
+        EXPECT_GE(place.height(), row->sizeHint().height());
+        above = place.bottom();
+    }
+    EXPECT_LT(form->height() - above, rows[0]->height()) << "and no further";
 }
 
 } // namespace
