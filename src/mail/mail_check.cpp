@@ -21,8 +21,12 @@ int countNew(MailLibrary &mail, int handle, int waiting, const SeenMessageStore 
         return waiting;
     if (listed < 0)
         return listed;
-    const int fresh = countNewMessages(store.load(), ids);
-    store.save(ids); // a store that cannot be written counts the same messages again next time
+    const std::set<std::string> seen = store.load();
+    const int fresh = countNewMessages(seen, ids);
+    // Nothing came and nothing went: the store says so already, and rewriting it would
+    // cost a sync to disk on every check.
+    if (fresh > 0 || seen.size() != ids.size())
+        store.save(ids); // a store that cannot be written counts the same messages again next time
     return fresh;
 }
 

@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace kingyo {
 namespace {
@@ -118,6 +119,37 @@ TEST_F(NewMailDovecotTest, TheStoreHoldsOnlyWhatTheServerStillHoldsAndOnlyItsOwn
     EXPECT_EQ(runCheck(), 1);
     ASSERT_TRUE(store.open(QIODevice::ReadOnly));
     EXPECT_EQ(store.readAll().count('\n'), 1);
+}
+
+// The file's identity: a store written anew is a new file renamed over the old one.
+ino_t inodeOf(const QString &path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+TEST_F(NewMailDovecotTest, TheStoreIsRewrittenOnlyWhenTheServerHoldsOtherMessages)
+{
+    for (int number = 1; number <= 2; ++number)
+        deliver(number);
+    EXPECT_EQ(runCheck(), 2);
+    const QStringList stores = QDir(data.path()).entryList(QDir::Files);
+    ASSERT_EQ(stores.size(), 1);
+    const QString store = data.filePath(stores.first());
+    const ino_t first = inodeOf(store);
+    ASSERT_NE(first, 0u);
+
+    EXPECT_EQ(runCheck(), 0);
+    EXPECT_EQ(inodeOf(store), first) << "nothing came or went: the store stays as it was";
+
+    expungeOne();
+    EXPECT_EQ(runCheck(), 0);
+    const ino_t afterExpunge = inodeOf(store);
+    EXPECT_NE(afterExpunge, first) << "a message went: its ID leaves the store";
+    deliver(3);
+    EXPECT_EQ(runCheck(), 1);
+    EXPECT_NE(inodeOf(store), afterExpunge) << "a message came: its ID joins the store";
+    EXPECT_EQ(runCheck(), 0) << "and is not new at the next check";
 }
 
 } // namespace
