@@ -104,14 +104,15 @@ void wireMailCheck(Program &program)
     program.periodicCheck->setIntervalMinutes(program.settings.mailWatch().intervalMinutes);
     QObject::connect(program.mailCheck.get(), &MailCheck::runningChanged, program.mailCheck.get(),
                      [&program](bool running) { showMailCheckBusy(program, running); });
-    // A failure says nothing about the mail waiting, so the letter stays as it was.
+    // The letter says what the notice says: a failure, or a quiet check that left the
+    // notice as it was, leaves the letter as it was too.
     QObject::connect(program.mailCheck.get(), &MailCheck::finished, program.mailCheck.get(), [&program](int count) {
         MailRunRules &rules = program.mailCheckWindows->rules;
         if (program.notification && rules.notifyDesktop(count) && program.settings.mailWatch().notify)
             program.notification->show(count);
-        rules.end();
-        if (count >= 0)
+        if (count >= 0 && rules.showNotice(count))
             showMailWaiting(program, count > 0);
+        rules.end();
     });
 }
 

@@ -42,8 +42,8 @@ void runMailCheck(Program &program);
 // account is incomplete.
 void runPeriodicMailCheck(Program &program);
 
-// The bowl's letter: shown while the last check found new mail and its notice has not
-// been closed since.
+// The bowl's letter: shown while the notice says mail is waiting, that is, from a check
+// that found new mail until the notice is closed or a check the user ran finds none.
 void showMailWaiting(Program &program, bool waiting);
 // Closing the notice takes the letter away.
 void watchNoticeClose(Program &program, QWidget &notice);

@@ -1,5 +1,5 @@
-// The bowl's letter follows the mail checks: shown when one finds new mail, taken away
-// by a check that finds none or by closing the notice.
+// The bowl's letter follows the notice: shown when a check finds new mail, taken away by
+// closing the notice or by a check the user ran that finds none.
 #include "app/mail_waiting_fixture.h"
 
 namespace kingyo {
@@ -16,6 +16,8 @@ TEST_F(MailWaitingTest, ShowsWhileNewMailWaitsAndGoesWithTheNoticeOrAnEmptyCheck
     EXPECT_FALSE(letter());
     check(1);
     EXPECT_TRUE(letter());
+    timedCheck(0);
+    EXPECT_TRUE(letter()) << "a quiet check leaves the notice, and the letter, as they were";
     context.msgForm.get()->close();
     EXPECT_FALSE(letter());
     check(1);
