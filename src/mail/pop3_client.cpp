@@ -134,6 +134,25 @@ bool onlyIssuerUnknown(const QList<QSslError> &errors)
 
 } // namespace
 
+int pipelineWindowFor(const std::vector<std::int64_t> &sizes, const Pop3Settings &settings)
+{
+    const int least = std::max(settings.pipelineWindow, 1);
+    if (settings.pipelineBytes <= 0)
+        return least;
+    std::int64_t known = 0;
+    std::int64_t total = 0; // each size capped at the budget, so a hostile LIST cannot overflow it
+    for (const std::int64_t size : sizes) {
+        if (size >= 0) {
+            ++known;
+            total += std::min(size, settings.pipelineBytes);
+        }
+    }
+    if (known == 0)
+        return least;
+    const std::int64_t fits = settings.pipelineBytes / (total / known + 1);
+    return int(std::clamp<std::int64_t>(fits, least, std::max(least, kMaxPipelineWindow)));
+}
+
 Pop3Client::Pop3Client(Pop3Settings settings) : settings_(std::move(settings)), buffer_(kReadChunk)
 {
     settings_.pipelineWindow = std::max(settings_.pipelineWindow, 1);
@@ -512,6 +531,7 @@ int Pop3Client::readList(int count)
         return fail(list.result == Status::Err ? MailProblem::ListRefused : MailProblem::ListUnreadable, {}, list.text);
     if (listed != static_cast<std::size_t>(count))
         return fail(MailProblem::ListMismatch, {QString::number(count), QString::number(listed)});
+    pipelineWindow_ = static_cast<std::size_t>(pipelineWindowFor(sizes_, settings_));
     return 0;
 }
 
@@ -577,7 +597,7 @@ void Pop3Client::queueRetrievals(int message)
     };
     if (std::find(inFlight_.begin(), inFlight_.end(), message) == inFlight_.end())
         add(message);
-    const auto window = static_cast<std::size_t>(settings_.pipelineWindow);
+    const std::size_t window = pipelineWindow_;
     if (caps_.pipelining && inFlight_.size() <= window / 2) {
         for (int next = inFlight_.back() + 1; next <= static_cast<int>(sizes_.size()) && inFlight_.size() < window; ++next)
             add(next);

@@ -29,7 +29,10 @@ struct Pop3Settings {
     // The certificates the user chose to trust and the servers once seen with STLS;
     // none: the system store alone decides and STLS is used whenever offered.
     ServerTrust *trust = nullptr;
-    int pipelineWindow = 64; // RETRs kept in flight when the server pipelines
+    int pipelineWindow = 64; // RETRs kept in flight when the server pipelines, at least
+    // Small messages get a wider window, enough RETRs for about this many bytes of
+    // replies, so the server never idles between refills (0: the window stays as set).
+    std::int64_t pipelineBytes = 8 << 20;
     // The whole session, name lookup included: a server that drips one byte at a time
     // or a mailbox too large to fetch in time ends at this deadline.
     QDeadlineTimer sessionDeadline{QDeadlineTimer::Forever};
@@ -37,6 +40,12 @@ struct Pop3Settings {
     // a second and nothing more is sent.
     const std::atomic<bool> *abandoned = nullptr;
 };
+
+// The RETRs to keep in flight for a mailbox of these sizes (-1: unknown): enough for
+// settings.pipelineBytes of replies at the average size, never fewer than
+// settings.pipelineWindow nor more than kMaxPipelineWindow.
+inline constexpr int kMaxPipelineWindow = 1000;
+int pipelineWindowFor(const std::vector<std::int64_t> &sizes, const Pop3Settings &settings);
 
 // One POP3 session over a blocking socket on the calling thread, which it never holds
 // longer than a tenth of a second without looking at the deadlines and the abandon
@@ -154,6 +163,7 @@ private:
     QByteArray password_; // only to keep it out of server texts
     std::vector<std::int64_t> sizes_; // -1 where the server's LIST line was unreadable
     std::deque<int> inFlight_;        // RETRs sent whose replies are not read yet
+    std::size_t pipelineWindow_ = 1;  // for this mailbox, once it is listed
     std::int64_t lastBodySize_ = 0;
     MailFailure failure_;
 };

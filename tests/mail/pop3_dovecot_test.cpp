@@ -264,6 +264,7 @@ TEST_F(DovecotTest, MessagesCanBeFetchedOutOfOrderAndLeftInFlight)
     }
     Pop3Settings settings = server_.trustingSettings();
     settings.pipelineWindow = 8;
+    settings.pipelineBytes = 0;
     Pop3Client client(settings);
     ASSERT_EQ(logIn(client, user), 200) << describe(client.failure());
     for (const int k : {1, 2, 3, 7, 5, 5, 200, 100, 101}) {
