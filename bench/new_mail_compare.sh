@@ -4,11 +4,14 @@
 #   kingyo new-only  kingyo's check counting new mail by unique ID, its store of seen
 #                    IDs filled by a first check;
 #   mpop new-only    mpop with only_new and keep on, its UIDL file filled by a first run;
-#   kingyo full      kingyo's default check, which fetches every message.
+#   kingyo full      kingyo's default check, which fetches every message;
+#   kingyo new-only, warm: the new-only check run a second time in one process, as a
+#                    running kingyo checks every INTERVAL minutes (timed inside it).
 #   bench/new_mail_compare.sh BUILD_DIR [RUNS [COUNT [SIZE]]]
 # BUILD_DIR holds bench/new_mail_bench (KINGYO_BENCH=ON); RUNS (5) rounds of each
 # client in a rotating order, COUNT (10000) messages of SIZE (2048) bytes.
-# Prints the median wall time of each client (start of the process to its exit), and
+# Prints the median wall time of each client (start of the process to its exit; for
+# kingyo also the check alone, from its start to its end inside the process), and
 # the bytes each received from and sent to the server in one more session of its own
 # through a counting forwarder (bench/counting_forwarder.py), apart from the timed
 # runs so that the forwarder's hop does not slow them.
@@ -27,7 +30,7 @@ samples="$work/samples"
 mkdir "$samples"
 user=alice
 password=alice-pass-1
-peers=("kingyo new-only" "mpop new-only" "kingyo full")
+peers=("kingyo new-only" "mpop new-only" "kingyo full" "kingyo new-only, warm")
 # mpop delivers the first run's messages into a Maildir on tmpfs.
 deliveries=$(mktemp -d /dev/shm/kingyo-mpop.XXXXXX 2>/dev/null || mktemp -d "$work/mpop.XXXXXX")
 mkdir -p "$deliveries/"{new,cur,tmp}
@@ -72,6 +75,7 @@ EOF
 client_command() { # client port
     case $1 in
     "kingyo new-only") cmdline=("$build/bench/new_mail_bench" "127.0.0.1:$2" "$user" "$password" --new-only "$work/seen") ;;
+    "kingyo new-only, warm") cmdline=("$build/bench/new_mail_bench" "127.0.0.1:$2" "$user" "$password" --new-only "$work/seen" --warm) ;;
     "kingyo full") cmdline=("$build/bench/new_mail_bench" "127.0.0.1:$2" "$user" "$password") ;;
     "mpop new-only") cmdline=(mpop -C "$work/mpoprc.$2" -q) ;;
     esac
@@ -145,7 +149,7 @@ run_forwarded() { # client
 run_forwarded "kingyo new-only"
 run_forwarded "mpop new-only"
 forget_deliveries
-for client in "${peers[@]}"; do
+for client in "${peers[@]:0:3}"; do # the warm check's second session is the new-only one
     run_forwarded "$client"
     check_run "$client"
     tail -n 1 "$work/forwarder.log" >"$samples/$client.bytes"
@@ -153,18 +157,21 @@ done
 
 echo
 echo "A check finding nothing new: $count messages of $size bytes kept on a local Dovecot, plain POP3."
-echo "Wall time: median of $runs rounds (clients in a rotating order), from starting the process to its exit;"
-echo "kingyo's own check time (start to end of the check, inside the process) in brackets."
+echo "Times: medians of $runs rounds, clients in a rotating order."
 echo "Bytes: one more session of each through a counting forwarder."
 echo "Load average before: $load_before; after: $load_after ($(nproc) CPUs)."
 echo
 full_down=$(cut -d' ' -f1 "$samples/kingyo full.bytes")
-echo "| client | wall time | bytes from the server | share of the full check's | bytes to the server |"
-echo "|---|---|---|---|---|"
+echo "| client | process wall time | check inside the process | bytes from the server | share of the full check's | bytes to the server |"
+echo "|---|---|---|---|---|---|"
 for client in "${peers[@]}"; do
-    wall=$(median <"$samples/$client.wall")
-    shown=$(printf '%.3f s' "$wall")
-    [ ! -f "$samples/$client.check" ] || shown+=$(printf ' (%.3f s)' "$(median <"$samples/$client.check")")
+    check="–"
+    [ ! -f "$samples/$client.check" ] || check=$(printf '%.3f s' "$(median <"$samples/$client.check")")
+    if [[ $client == *warm ]]; then
+        printf '| %s | – | %s | as new-only | | |\n' "$client" "$check"
+        continue
+    fi
     read -r down up <"$samples/$client.bytes"
-    printf '| %s | %s | %d | %.3f %% | %d |\n' "$client" "$shown" "$down" "$(echo "100 * $down / $full_down" | bc -l)" "$up"
+    printf '| %s | %.3f s | %s | %d | %.3f %% | %d |\n' "$client" "$(median <"$samples/$client.wall")" "$check" "$down" \
+        "$(echo "100 * $down / $full_down" | bc -l)" "$up"
 done
