@@ -77,7 +77,18 @@ QStringList argumentsOf(int argc, char **argv)
 std::unique_ptr<QApplication> makeApplication(int &argc, char **argv, DisplayChoice display)
 {
     const DisplayConnection connecting(display, qgetenv("DISPLAY"));
-    return std::make_unique<QApplication>(argc, argv);
+    // The bowl repaints a few small rectangles a few times a second. Sent through the
+    // socket they cost less than through a shared-memory image, which makes each repaint
+    // wait for a round trip to the X server first. The connection reads the choice once,
+    // so programs kingyo starts (a browser) do not inherit it.
+    const char *noSharedImages = "QT_XCB_NO_MITSHM";
+    const bool chosenHere = !qEnvironmentVariableIsSet(noSharedImages);
+    if (chosenHere)
+        qputenv(noSharedImages, "1");
+    auto application = std::make_unique<QApplication>(argc, argv);
+    if (chosenHere)
+        qunsetenv(noSharedImages);
+    return application;
 }
 
 } // namespace
