@@ -86,7 +86,8 @@ void MailCheck::connected(const Step &connect)
     worker_.run(
         [&mail = mail_, handle, user = state_.userId, password = state_.userPass, apop = state_.apopFlag != 0,
          server = state_.pop3Server, newOnlyFolder = newOnlyFolder_] {
-            const int count = mail.authenticate(handle, user, password, apop);
+            const auto use = newOnlyFolder.isEmpty() ? MailLibrary::Use::Fetch : MailLibrary::Use::ListIds;
+            const int count = mail.authenticate(handle, user, password, apop, use);
             if (count < 0)
                 return Step{count, mail.lastFailure()};
             if (!newOnlyFolder.isEmpty()) {

@@ -22,8 +22,12 @@ public:
     // Opens a session; every later call on its handle ends by `deadline` at the latest
     // (a failure kTooLong). A handle (> 0), or -1 on any failure.
     virtual int connect(const QString &server, QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever)) = 0;
+    // What a session is for: fetching messages, or only listing their IDs (then nothing
+    // is asked of the server that only fetching needs, such as the messages' sizes).
+    enum class Use { Fetch, ListIds };
     // The number of messages waiting (>= 0), or a negative failure code.
-    virtual int authenticate(int handle, const QString &user, const QString &password, bool apop) = 0;
+    virtual int authenticate(int handle, const QString &user, const QString &password, bool apop,
+                             Use use = Use::Fetch) = 0;
     virtual int mailStatus(int handle, int message) = 0;      // 0, or a negative failure code
     virtual std::int64_t mailSize(int handle, int message) = 0; // bytes, or a negative failure code
     virtual int fetchMail(int handle, int message) = 0;       // 0, or a negative failure code; body discarded

@@ -486,12 +486,12 @@ int Pop3Client::authenticate(const QString &user, bool apop, const std::string &
     return readOk(MailProblem::LoginRejected);
 }
 
-int Pop3Client::readStatAndList(bool pipelined)
+int Pop3Client::readStatAndList(bool pipelined, bool list)
 {
-    if (!send(pipelined ? "STAT\r\nLIST\r\n" : "STAT\r\n"))
+    if (!send(list && pipelined ? "STAT\r\nLIST\r\n" : "STAT\r\n"))
         return failTransport();
     const int count = readStat();
-    if (count < 0)
+    if (count < 0 || !list)
         return count;
     if (!pipelined && !send("LIST\r\n"))
         return failTransport();
@@ -532,10 +532,20 @@ int Pop3Client::readList(int count)
     if (listed != static_cast<std::size_t>(count))
         return fail(MailProblem::ListMismatch, {QString::number(count), QString::number(listed)});
     pipelineWindow_ = static_cast<std::size_t>(pipelineWindowFor(sizes_, settings_));
+    sizesListed_ = true;
     return 0;
 }
 
-int Pop3Client::login(const QString &user, const QString &password, bool apop)
+int Pop3Client::listSizes()
+{
+    if (sizesListed_)
+        return 0;
+    if (!send("LIST\r\n"))
+        return failTransport();
+    return readList(static_cast<int>(messageCount_));
+}
+
+int Pop3Client::login(const QString &user, const QString &password, bool apop, bool listSizes)
 {
     if (deadFailure_ != 0)
         return deadFailure_;
@@ -562,8 +572,9 @@ int Pop3Client::login(const QString &user, const QString &password, bool apop)
     }
     if (const int result = authenticate(user, apop, timestamp); result < 0)
         return result;
-    const int count = readStatAndList(caps_.pipelining);
+    const int count = readStatAndList(caps_.pipelining, listSizes);
     loggedIn_ = count >= 0;
+    messageCount_ = static_cast<std::size_t>(std::max(count, 0));
     return count;
 }
 
@@ -573,7 +584,7 @@ int Pop3Client::checkMessage(int message)
         return deadFailure_;
     if (!loggedIn_)
         return fail(MailProblem::NotLoggedIn);
-    if (message < 1 || static_cast<std::size_t>(message) > sizes_.size())
+    if (message < 1 || static_cast<std::size_t>(message) > messageCount_)
         return fail(MailProblem::NoSuchMessage, {QString::number(message)});
     return 0;
 }
@@ -581,6 +592,8 @@ int Pop3Client::checkMessage(int message)
 std::int64_t Pop3Client::messageSize(int message)
 {
     if (const int result = checkMessage(message); result < 0)
+        return result;
+    if (const int result = listSizes(); result < 0)
         return result;
     const std::int64_t size = sizes_[static_cast<std::size_t>(message) - 1];
     if (size < 0)
@@ -624,6 +637,8 @@ int Pop3Client::readOneRetr()
 int Pop3Client::retrieve(int message)
 {
     if (const int result = checkMessage(message); result < 0)
+        return result;
+    if (const int result = listSizes(); result < 0)
         return result;
     queueRetrievals(message);
     for (;;) {
@@ -678,7 +693,7 @@ int Pop3Client::uniqueIds(std::vector<std::string> *ids)
     }
     if (!send("UIDL\r\n"))
         return failTransport();
-    const std::size_t count = sizes_.size();
+    const std::size_t count = messageCount_;
     std::size_t listed = 0; // lines past the count are counted, never stored
     bool readable = true;
     LineSink list([&](std::string_view line) {

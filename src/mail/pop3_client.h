@@ -64,18 +64,19 @@ public:
     // 0, or kCouldNotConnect (name not found, refused, unreachable, no answer in time),
     // kTooLong or kAbandoned.
     int connectTo(const Pop3ServerAddress &address);
-    // Greeting, CAPA, STLS when offered, USER/PASS or APOP, STAT and LIST. Returns the
-    // number of messages waiting (>= 0), or kLoginRejected, kApopUnavailable,
-    // kProtocolError, kTlsFailure (the password is then never sent), kTimeout,
-    // kConnectionLost, kServerError (STAT or LIST refused), kNotConnected (no connection,
-    // or a second login on it), kUnsafeCredentials, kTooLong or kAbandoned.
+    // Greeting, CAPA, STLS when offered, USER/PASS or APOP, STAT and, with listSizes,
+    // LIST (without, the sizes are listed when first needed). Returns the number of
+    // messages waiting (>= 0), or kLoginRejected, kApopUnavailable, kProtocolError,
+    // kTlsFailure (the password is then never sent), kTimeout, kConnectionLost,
+    // kServerError (STAT or LIST refused), kNotConnected (no connection, or a second login
+    // on it), kUnsafeCredentials, kTooLong or kAbandoned.
     // With a trust store: a certificate refused only for its unknown issuer (or for being
     // self-signed) is accepted when its fingerprint is the one pinned for this server,
     // else fails with CertificateUnknown (none pinned) or CertificateChanged; a plain
     // connection to a server once seen with STLS that offers none now fails with
     // EncryptionWithdrawn. All three are kTlsFailure, before the password goes out.
     // A successful STLS upgrade is remembered in the store.
-    int login(const QString &user, const QString &password, bool apop);
+    int login(const QString &user, const QString &password, bool apop, bool listSizes = true);
     // 0 when message is one of 1..n of a live, logged-in session; else kNoSuchMessage,
     // kNotConnected or the failure that ended the session.
     int checkMessage(int message);
@@ -140,7 +141,8 @@ private:
     int readGreeting(std::string *timestamp);
     int readCapabilities(Capabilities *caps);
     int authenticate(const QString &user, bool apop, const std::string &timestamp);
-    int readStatAndList(bool pipelined);
+    int readStatAndList(bool pipelined, bool list);
+    int listSizes(); // LIST, once, before the first size or retrieval is asked for
     int readStat();          // the message count, or a failure
     int readList(int count); // fills sizes_; the list must hold exactly count messages
     int readOneRetr();
@@ -161,6 +163,8 @@ private:
     bool loggedIn_ = false;
     int deadFailure_ = 0; // the failure that ended the session, 0 while it lives
     QByteArray password_; // only to keep it out of server texts
+    std::size_t messageCount_ = 0;    // from STAT
+    bool sizesListed_ = false;
     std::vector<std::int64_t> sizes_; // -1 where the server's LIST line was unreadable
     std::deque<int> inFlight_;        // RETRs sent whose replies are not read yet
     std::size_t pipelineWindow_ = 1;  // for this mailbox, once it is listed

@@ -48,10 +48,11 @@ int Pop3MailLibrary::connect(const QString &server, QDeadlineTimer deadline)
     return handle;
 }
 
-int Pop3MailLibrary::authenticate(int handle, const QString &user, const QString &password, bool apop)
+int Pop3MailLibrary::authenticate(int handle, const QString &user, const QString &password, bool apop, Use use)
 {
     Pop3Client *session = client(handle);
-    return session ? noted(*session, session->login(user, password, apop)) : pop3::kNotConnected;
+    return session ? noted(*session, session->login(user, password, apop, use == Use::Fetch))
+                   : pop3::kNotConnected;
 }
 
 int Pop3MailLibrary::mailStatus(int handle, int message)

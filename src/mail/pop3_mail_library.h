@@ -23,7 +23,8 @@ public:
     int connect(const QString &server, QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever)) override;
     // The calls on a handle return what Pop3Client's matching call returns, or
     // kNotConnected (UnknownHandle) for a handle that is not open.
-    int authenticate(int handle, const QString &user, const QString &password, bool apop) override;
+    int authenticate(int handle, const QString &user, const QString &password, bool apop,
+                     Use use = Use::Fetch) override;
     int mailStatus(int handle, int message) override;
     std::int64_t mailSize(int handle, int message) override;
     int fetchMail(int handle, int message) override;

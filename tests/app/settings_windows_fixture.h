@@ -23,7 +23,7 @@ public:
     void initialize() override { calls << QStringLiteral("initialize"); }
     void setOption(int option, int value) override { calls << QStringLiteral("setOption %1 %2").arg(option).arg(value); }
     int connect(const QString &, QDeadlineTimer) override { return -1; }
-    int authenticate(int, const QString &, const QString &, bool) override { return -1; }
+    int authenticate(int, const QString &, const QString &, bool, Use) override { return -1; }
     int mailStatus(int, int) override { return -1; }
     std::int64_t mailSize(int, int) override { return -1; }
     int fetchMail(int, int) override { return -1; }

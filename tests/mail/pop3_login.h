@@ -8,14 +8,14 @@ namespace kingyo::test {
 // connection's own failure code when there was nothing to log in to, so that a test
 // expecting a message count never passes on a refused connection.
 inline int connectAndLogIn(Pop3Client &client, const QString &serverField, const QString &user,
-                           const QString &password, bool apop = false)
+                           const QString &password, bool apop = false, bool listSizes = true)
 {
     const auto address = parsePop3ServerAddress(serverField);
     if (!address)
         return pop3::kCouldNotConnect;
     if (const int result = client.connectTo(*address); result < 0)
         return result;
-    return client.login(user, password, apop);
+    return client.login(user, password, apop, listSizes);
 }
 
 } // namespace kingyo::test

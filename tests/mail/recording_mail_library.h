@@ -26,7 +26,7 @@ public:
         log_ << QStringLiteral("connect %1").arg(server);
         return connectResult;
     }
-    int authenticate(int handle, const QString &user, const QString &password, bool apop) override
+    int authenticate(int handle, const QString &user, const QString &password, bool apop, Use) override
     {
         log_ << QStringLiteral("authenticate %1 %2 %3 %4").arg(handle).arg(user, password, apop ? "apop" : "user");
         return authenticateResult;

@@ -132,6 +132,23 @@ INSTANTIATE_TEST_SUITE_P(
                       UidlCase{"three_without_uidl", kServerError, MailProblem::UidlRefused}),
     [](const auto &info) { return std::string(info.param.scenario); });
 
+// Counting new mail needs only the IDs: the sizes are listed when something first asks.
+TEST(UidlReply, AsksForNoSizesUntilOneIsWanted)
+{
+    test::FakePop3Server server(QStringLiteral("uidl_good"));
+    {
+        Pop3Client client(settingsFor(server));
+        ASSERT_EQ(test::connectAndLogIn(client, server.address(), QStringLiteral("kingyo"), QStringLiteral("pw"),
+                                        false, false),
+                  2);
+        Ids ids;
+        ASSERT_EQ(client.uniqueIds(&ids), 2);
+        EXPECT_EQ(client.messageSize(2), 20);
+        EXPECT_EQ(client.messageSize(1), 20);
+    }
+    EXPECT_TRUE(server.received().endsWith("STAT\r\nUIDL\r\nLIST\r\nQUIT\r\n")) << server.received().toStdString();
+}
+
 TEST(UidlReply, IsRefusedBeforeLogin)
 {
     Pop3Client client(Pop3Settings{});
