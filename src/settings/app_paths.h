@@ -13,9 +13,9 @@ struct AppPaths {
     QString programDir;
     QString serverFile = QStringLiteral("vbmail.ini");
     // The XDG autostart entry that starts kingyo at login; empty: none can be kept.
-    QString autostartEntry;
+    QString autostartEntry{};
     // The running executable's absolute path, which the autostart entry starts.
-    QString executable;
+    QString executable{};
 
     QString dataDir() const { return programDir + QStringLiteral("/★MailData"); }
     QString optionFile() const { return dataDir() + QStringLiteral("/ini.ini"); }

@@ -52,7 +52,7 @@ class MailCheckWindowsTest : public ::testing::Test {
 protected:
     MailCheckWindowsTest()
     {
-        context.settings.setPaths(AppPaths{dir.path()});
+        context.settings.setPaths(AppPaths{.programDir = dir.path()});
         QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
         context.settings.state().pop3Server = QStringLiteral("127.0.0.1");
         context.mail = &mail;

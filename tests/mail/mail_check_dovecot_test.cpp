@@ -34,7 +34,7 @@ protected:
         QString problem;
         ASSERT_TRUE(server.load(&problem)) << problem.toStdString();
         library = std::make_unique<Pop3MailLibrary>(server.trustingSettings());
-        context.settings.setPaths(AppPaths{dir.path()});
+        context.settings.setPaths(AppPaths{.programDir = dir.path()});
         QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
         context.settings.state().pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
         context.mail = library.get();

@@ -143,7 +143,7 @@ protected:
     {
         QString problem;
         ASSERT_TRUE(server.load(&problem)) << problem.toStdString();
-        const AppPaths paths{dir.path()};
+        const AppPaths paths{.programDir = dir.path()};
         ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("★MailData")));
         trust = std::make_unique<ServerTrust>(paths.serverTrustFile());
         Pop3Settings settings;
@@ -209,7 +209,7 @@ TEST_F(CertificateQuestionDovecotTest, YesPinsTheCertificateAndTheCheckGoesOnThe
     EXPECT_THAT(boxes.first().toStdString(), HasSubstr(colonHex(expected.left(32)).toStdString()));
     EXPECT_GE(count, 0) << "the check went on after the answer";
     // Stored in the data folder, where the next start finds it.
-    EXPECT_EQ(ServerTrust(AppPaths{dir.path()}.serverTrustFile()).entry(key()).fingerprint, expected);
+    EXPECT_EQ(ServerTrust(AppPaths{.programDir = dir.path()}.serverTrustFile()).entry(key()).fingerprint, expected);
 
     runCheck(QMessageBox::Yes);
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join(u'\n').toStdString();

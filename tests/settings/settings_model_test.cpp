@@ -25,17 +25,20 @@ TEST_P(AccountForCheck, PrefersACompleteStoredAccountThenTheConfirmedOne)
     const AccountCase &c = GetParam();
     QTemporaryDir dir;
     QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
-    SettingsModel settings(AppPaths{dir.path()});
-    if (!c.stored.userId.isEmpty() || !c.stored.password.isEmpty())
+    SettingsModel settings(AppPaths{.programDir = dir.path()});
+    if (!c.stored.userId.isEmpty() || !c.stored.password.isEmpty()) {
         ASSERT_TRUE(writeAccount(settings.paths(), c.stored, true));
-    if (!c.confirmed.userId.isEmpty() || !c.confirmed.password.isEmpty())
+    }
+    if (!c.confirmed.userId.isEmpty() || !c.confirmed.password.isEmpty()) {
         ASSERT_TRUE(settings.confirmAccount(c.confirmed, false));
+    }
 
     const Account used = settings.accountForCheck();
     EXPECT_EQ(used.userId, c.expected.userId);
     EXPECT_EQ(used.password, c.expected.password);
-    if (!c.confirmed.password.isEmpty() && c.stored.password.isEmpty())
+    if (!c.confirmed.password.isEmpty() && c.stored.password.isEmpty()) {
         EXPECT_TRUE(readAccount(settings.paths()).password.isEmpty()) << "an unsaved password stays off the disk";
+    }
 }
 
 const Account kStored{"stored", "stored-pw"};
@@ -55,7 +58,7 @@ TEST(SettingsModel, AnAccountConfirmedWithTheSaveBoxIsStoredAndUsed)
 {
     QTemporaryDir dir;
     QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
-    SettingsModel settings(AppPaths{dir.path()});
+    SettingsModel settings(AppPaths{.programDir = dir.path()});
     ASSERT_TRUE(settings.confirmAccount(kTyped, true));
     EXPECT_EQ(readAccount(settings.paths()).password, kTyped.password);
     EXPECT_EQ(settings.state().userId, kTyped.userId);
