@@ -218,13 +218,19 @@ int readProfileInt(const QString &file, const QString &section, const QString &k
 bool writeProfileString(const QString &file, const QString &section, const QString &key, const QString &value,
                         NewFileAccess access)
 {
+    return writeProfileStrings(file, section, {{key, value}}, access);
+}
+
+bool writeProfileStrings(const QString &file, const QString &section,
+                         const QList<std::pair<QString, QString>> &keyValues, NewFileAccess access)
+{
     const auto contents = readSettingsFile(file);
     if (!contents && QFileInfo::exists(file))
         return false; // a file that cannot be read is never replaced
-    return replaceSettingsFile(file,
-                               profile::withValue(contents.value_or(QByteArray()), section.toUtf8(), key.toUtf8(),
-                                                  value.toUtf8()),
-                               access);
+    QByteArray written = contents.value_or(QByteArray());
+    for (const auto &[key, value] : keyValues)
+        written = profile::withValue(written, section.toUtf8(), key.toUtf8(), value.toUtf8());
+    return replaceSettingsFile(file, written, access);
 }
 
 } // namespace kingyo

@@ -3,8 +3,10 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <optional>
+#include <utility>
 
 namespace kingyo {
 
@@ -43,5 +45,9 @@ int readProfileInt(const QString &file, const QString &section, const QString &k
 // False when nothing was stored; the old file is then untouched.
 bool writeProfileString(const QString &file, const QString &section, const QString &key, const QString &value,
                         NewFileAccess access = NewFileAccess::Usual);
+// Sets several keys of one section in one write: all of them are stored, or none.
+bool writeProfileStrings(const QString &file, const QString &section,
+                         const QList<std::pair<QString, QString>> &keyValues,
+                         NewFileAccess access = NewFileAccess::Usual);
 
 } // namespace kingyo

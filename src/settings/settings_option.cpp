@@ -30,7 +30,7 @@ int readHangupOption(const AppPaths &paths)
 
 bool writeHangupOption(const AppPaths &paths, bool hangUp)
 {
-    return writeProfileString(paths.optionFile(), section, key, hangUp ? QStringLiteral("1") : QStringLiteral("0"));
+    return writeProfileString(paths.optionFile(), section, key, switchText(hangUp));
 }
 
 MailWatchOptions readMailWatchOptions(const AppPaths &paths)
@@ -46,11 +46,10 @@ MailWatchOptions readMailWatchOptions(const AppPaths &paths)
 
 bool writeMailWatchOptions(const AppPaths &paths, const MailWatchOptions &options)
 {
-    const QString file = paths.optionFile();
-    const bool newOnly = writeProfileString(file, section, newOnlyKey, switchText(options.countNewOnly));
-    const bool interval = writeProfileString(file, section, intervalKey, QString::number(options.intervalMinutes));
-    const bool notify = writeProfileString(file, section, notifyKey, switchText(options.notify));
-    return newOnly && interval && notify;
+    return writeProfileStrings(paths.optionFile(), section,
+                               {{newOnlyKey, switchText(options.countNewOnly)},
+                                {intervalKey, QString::number(options.intervalMinutes)},
+                                {notifyKey, switchText(options.notify)}});
 }
 
 } // namespace kingyo

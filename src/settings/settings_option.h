@@ -23,7 +23,7 @@ struct MailWatchOptions {
 };
 
 MailWatchOptions readMailWatchOptions(const AppPaths &paths);
-// Stores the three keys, every other line as it was; false when not all were stored.
+// Stores the three keys in one write, every other line as it was; false when none was stored.
 bool writeMailWatchOptions(const AppPaths &paths, const MailWatchOptions &options);
 
 } // namespace kingyo
