@@ -176,7 +176,8 @@ int runApplication(int argc, char **argv)
     mailSettings.trust = &serverTrust;
     Pop3MailLibrary mail(mailSettings);
     DialupHangup hangup(QDBusConnection::systemBus());
-    NewMailNotification notification(QDBusConnection::sessionBus(), form::programIcon().pixmap(64).toImage());
+    NewMailNotification notification([] { return QDBusConnection::sessionBus(); },
+                                     form::programIcon().pixmap(64).toImage());
     Program program; // after the services it uses, so it goes first
     program.settings.setPaths(paths);
     program.random = &random;

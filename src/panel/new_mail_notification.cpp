@@ -47,20 +47,30 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, NotificationImage
 
 } // namespace
 
-NewMailNotification::NewMailNotification(QDBusConnection bus, QImage icon, QObject *parent)
-    : QObject(parent), bus_(std::move(bus)), icon_(icon.convertToFormat(QImage::Format_RGBA8888))
+NewMailNotification::NewMailNotification(std::function<QDBusConnection()> bus, QImage icon, QObject *parent)
+    : QObject(parent), busFactory_(std::move(bus)), icon_(icon.convertToFormat(QImage::Format_RGBA8888))
 {
-    qDBusRegisterMetaType<NotificationImage>();
-    bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
-                 SLOT(onActionInvoked(uint, QString)));
-    bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(onClosed(uint, uint)));
+}
+
+QDBusConnection &NewMailNotification::connectedBus()
+{
+    if (!bus_) {
+        qDBusRegisterMetaType<NotificationImage>();
+        bus_ = busFactory_();
+        bus_->connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                      SLOT(onActionInvoked(uint, QString)));
+        bus_->connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+                      SLOT(onClosed(uint, uint)));
+    }
+    return *bus_;
 }
 
 QString NewMailNotification::summary(int count) { return QStringLiteral("新着メール %1 通").arg(count); }
 
 void NewMailNotification::show(int count)
 {
-    if (!bus_.isConnected())
+    QDBusConnection &bus = connectedBus();
+    if (!bus.isConnected())
         return;
     QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("io.github.kingyo")},
                       {QStringLiteral("category"), QStringLiteral("email.arrived")}};
@@ -70,7 +80,7 @@ void NewMailNotification::show(int count)
     const QString name = QStringLiteral("kingyo"); // the program's name and its icon's
     call.setArguments({name, shownId_, name, summary(count), QString(),
                        QStringList{kDefaultAction, QStringLiteral("表示")}, hints, -1});
-    auto *watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, int(kCallTimeout.count())), this);
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, int(kCallTimeout.count())), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, count] {
         watcher->deleteLater();
         const QDBusPendingReply<uint> reply = *watcher;

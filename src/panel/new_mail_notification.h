@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 #include <chrono>
+#include <functional>
+#include <optional>
 
 namespace kingyo {
 
@@ -17,9 +19,10 @@ class NewMailNotification : public QObject {
 public:
     static constexpr std::chrono::milliseconds kCallTimeout{2000};
 
-    // `icon` is the program's icon, sent along for a copy that is not installed (an
-    // installed one is also found by its name in the icon theme).
-    NewMailNotification(QDBusConnection bus, QImage icon, QObject *parent = nullptr);
+    // `bus` gives the session bus, asked for at the first notification only, so a kingyo
+    // that never notifies never connects. `icon` is the program's icon, sent along for a
+    // copy that is not installed (an installed one is also found by its icon name).
+    NewMailNotification(std::function<QDBusConnection()> bus, QImage icon, QObject *parent = nullptr);
 
     static QString summary(int count);
 
@@ -37,7 +40,10 @@ private slots:
     void onClosed(uint id, uint reason);
 
 private:
-    QDBusConnection bus_;
+    QDBusConnection &connectedBus(); // on first use, with the service's signals followed
+
+    std::function<QDBusConnection()> busFactory_;
+    std::optional<QDBusConnection> bus_;
     QImage icon_;
     uint shownId_ = 0;
     int shownCount_ = 0;

@@ -16,7 +16,7 @@ protected:
     {
         ASSERT_TRUE(bus.startDaemon()) << bus.failure().toStdString();
         ASSERT_TRUE(service.start()) << bus.failure().toStdString();
-        notification = std::make_unique<NewMailNotification>(bus.connection(), QImage());
+        notification = std::make_unique<NewMailNotification>([this] { return bus.connection(); }, QImage());
         wireNotification(context, *notification);
     }
 

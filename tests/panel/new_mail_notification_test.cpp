@@ -26,7 +26,7 @@ protected:
         if (!notification_) {
             QImage icon(64, 64, QImage::Format_ARGB32);
             icon.fill(Qt::red);
-            notification_ = std::make_unique<NewMailNotification>(bus.connection(), icon);
+            notification_ = std::make_unique<NewMailNotification>([this] { return bus.connection(); }, icon);
         }
         return *notification_;
     }
