@@ -1,6 +1,7 @@
 #include "panel/control_panel_pin.h"
 
 #include "base/clock.h"
+#include "panel/frame_moves.h"
 
 #include <QEvent>
 #include <QWidget>
@@ -39,9 +40,11 @@ bool PutBackGuard::allows(QPoint from)
 }
 
 BowlPin::BowlPin(QWidget *panel, QWidget *bowl, const TwipsScale &scale, const Clock &clock)
-    : QObject(panel), panel_(panel), bowl_(bowl), scale_(scale), guard_(clock, kRefusalWindow)
+    : QObject(panel), panel_(panel), panelAt_(panel->pos()), bowl_(bowl), scale_(scale),
+      guard_(clock, kRefusalWindow)
 {
     panel_->installEventFilter(this);
+    connect(new FrameMoves(panel_), &FrameMoves::clientMoved, this, &BowlPin::panelFollowed);
     if (bowl_)
         bowl_->installEventFilter(this);
 }
@@ -56,7 +59,7 @@ void BowlPin::placeBowl()
 {
     if (!bowl_)
         return;
-    const QPoint target = bowlPositionAbove(panel_->pos(), scale_);
+    const QPoint target = bowlPositionAbove(panelAt_, scale_);
     if (bowl_->pos() != target)
         bowl_->move(target); // its move event finds the bowl in place
 }
@@ -65,6 +68,7 @@ bool BowlPin::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Move) {
         if (watched == panel_) {
+            panelAt_ = panel_->pos();
             guard_.forget();
             placeBowl();
         } else if (watched == bowl_) {
@@ -77,10 +81,18 @@ bool BowlPin::eventFilter(QObject *watched, QEvent *event)
 void BowlPin::bowlMoved()
 {
     const QPoint now = bowl_->pos();
-    if (panel_->isMinimized() || now == bowlPositionAbove(panel_->pos(), scale_))
+    if (panel_->isMinimized() || now == bowlPositionAbove(panelAt_, scale_))
         return; // a minimised panel lets the bowl swim
     if (guard_.allows(now))
         placeBowl();
+}
+
+// The panel's own idea of its place lags during a drag; its frame margins do not change.
+void BowlPin::panelFollowed(QPoint panelClientTopLeft)
+{
+    panelAt_ = panelClientTopLeft - (panel_->geometry().topLeft() - panel_->pos());
+    guard_.forget();
+    placeBowl();
 }
 
 } // namespace kingyo

@@ -38,9 +38,9 @@ private:
 };
 
 // Holds the bowl just above the panel for as long as this object lives: a move of
-// the panel takes the bowl along, and a move of the bowl by anything else (a
-// drag, the bowl's own tick) is undone, except while the panel is minimised. Works from move events, so it costs
-// nothing while nothing moves.
+// the panel takes the bowl along, during a drag too, and a move of the bowl by anything
+// else (a drag, the bowl's own tick) is undone, except while the panel is minimised.
+// Works from move events, so it costs nothing while nothing moves.
 class BowlPin : public QObject {
     Q_OBJECT
 public:
@@ -54,8 +54,10 @@ protected:
 
 private:
     void bowlMoved();
+    void panelFollowed(QPoint panelClientTopLeft);
 
     QWidget *panel_;
+    QPoint panelAt_; // the panel's frame, where the window manager has it now
     QPointer<QWidget> bowl_;
     TwipsScale scale_;
     PutBackGuard guard_;
