@@ -53,8 +53,12 @@ FakePop3Server::~FakePop3Server()
 
 QByteArray FakePop3Server::received()
 {
-    if (!process_.waitForFinished(kFinishMs))
+    // The end may already have been seen while the test ran the event loop;
+    // waitForFinished() answers false for a process that is no longer running.
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(kFinishMs))
         ADD_FAILURE() << "the fake server did not finish";
+    else if (process_.exitStatus() != QProcess::NormalExit || process_.exitCode() != 0)
+        ADD_FAILURE() << "the fake server failed, exit code " << process_.exitCode();
     QFile record(dir_.filePath("received"));
     return record.open(QIODevice::ReadOnly) ? record.readAll() : QByteArray();
 }
