@@ -5,13 +5,22 @@
 #include "mail/mail_run_rules.h"
 #include "panel/id_pass_form.h"
 #include "panel/option_form.h"
+#include "settings/autostart_entry.h"
 
+#include <QDir>
 #include <QLineEdit>
+
+#include <cstdio>
 
 namespace kingyo {
 
 void loadSettingsAtStartup(Program &program)
 {
+    // A copy that moved since its box was ticked would not start at the next login.
+    const AppPaths &paths = program.settings.paths();
+    if (repairMovedAutostartEntry(paths.autostartEntry, autostartLaunchOf(paths, QDir::currentPath()))
+        == AutostartRepair::Failed)
+        std::fprintf(stderr, "kingyo: could not point %s at this copy\n", qPrintable(paths.autostartEntry));
     program.settings.loadHangUpOption();
     program.settings.loadMailWatchOptions();
     if (program.periodicCheck)

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -168,7 +169,7 @@ void SetForm::layOutRowsBelowRule(const QList<QWidget *> &rows, const TwipsScale
 void SetForm::storeAutostart(bool ticked)
 {
     const AppPaths &paths = settings_.paths();
-    if (setAutostartEnabled(paths.autostartEntry, paths.executable, ticked))
+    if (setAutostartEnabled(paths.autostartEntry, autostartLaunchOf(paths, QDir::currentPath()), ticked))
         return;
     // The box shows what the session will do at the next login.
     std::fprintf(stderr, "kingyo: could not %s %s\n", ticked ? "write" : "remove", qPrintable(paths.autostartEntry));

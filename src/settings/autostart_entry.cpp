@@ -1,7 +1,9 @@
 #include "settings/autostart_entry.h"
 
+#include "settings/app_paths.h"
 #include "settings/settings_storage.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -39,18 +41,57 @@ QString escapedString(QString text)
     return text;
 }
 
+QString unescapedString(const QString &value)
+{
+    QString text;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        QChar c = value[i];
+        if (c == u'\\' && i + 1 < value.size()) {
+            c = value[++i];
+            c = c == u's' ? QChar(u' ') : c == u'n' ? QChar(u'\n') : c == u't' ? QChar(u'\t') : c == u'r' ? QChar(u'\r') : c;
+        }
+        text += c;
+    }
+    return text;
+}
+
+// The entry's text; empty when there is none (or no path).
+QString entryText(const QString &entryPath)
+{
+    const std::optional<QByteArray> contents = entryPath.isEmpty() ? std::nullopt : readSettingsFile(entryPath);
+    return contents ? QString::fromUtf8(*contents) : QString();
+}
+
+bool isSwitchedOn(const QString &text)
+{
+    return !text.isEmpty() && desktopEntryValue(text, QStringLiteral("Hidden")) != QLatin1String("true")
+        && desktopEntryValue(text, QStringLiteral("X-GNOME-Autostart-enabled")) != QLatin1String("false");
+}
+
+// Marks the entries kingyo wrote; only those are ever rewritten.
+const QString ownerKey = QStringLiteral("X-Kingyo-Autostart");
+
+// Whether the session could start what the entry names: the program is there to run and
+// its folder, if it names one, is a folder.
+bool canStart(const QString &text)
+{
+    const QFileInfo program(desktopExecProgram(desktopEntryValue(text, QStringLiteral("Exec"))));
+    const QString folder = unescapedString(desktopEntryValue(text, QStringLiteral("Path")));
+    return program.isAbsolute() && program.isFile() && program.isExecutable()
+        && (folder.isEmpty() || QFileInfo(folder).isDir());
+}
+
 } // namespace
+
+AutostartLaunch autostartLaunchOf(const AppPaths &paths, const QString &currentFolder)
+{
+    const bool serverFileInCurrentFolder = !paths.serverFile.isEmpty() && QDir::isRelativePath(paths.serverFile);
+    return {.executable = paths.executable, .workingFolder = serverFileInCurrentFolder ? currentFolder : QString()};
+}
 
 bool isAutostartEnabled(const QString &entryPath)
 {
-    if (entryPath.isEmpty())
-        return false;
-    const std::optional<QByteArray> contents = readSettingsFile(entryPath);
-    if (!contents)
-        return false;
-    const QString text = QString::fromUtf8(*contents);
-    return desktopEntryValue(text, QStringLiteral("Hidden")) != QLatin1String("true")
-        && desktopEntryValue(text, QStringLiteral("X-GNOME-Autostart-enabled")) != QLatin1String("false");
+    return isSwitchedOn(entryText(entryPath));
 }
 
 QString desktopExecArgument(const QString &program)
@@ -73,28 +114,55 @@ QString desktopExecArgument(const QString &program)
     return escapedString(argument);
 }
 
-QByteArray autostartEntryText(const QString &executable)
+QString desktopExecProgram(const QString &execValue)
 {
-    const QStringList lines = {
+    const QString exec = unescapedString(execValue);
+    QString program;
+    if (exec.startsWith(QLatin1Char('"'))) {
+        for (qsizetype i = 1; i < exec.size() && exec[i] != QLatin1Char('"'); ++i) {
+            if (exec[i] == QLatin1Char('\\') && i + 1 < exec.size())
+                ++i;
+            program += exec[i];
+        }
+    } else {
+        program = exec.section(QLatin1Char(' '), 0, 0);
+    }
+    return program.replace(QLatin1String("%%"), QLatin1String("%"));
+}
+
+QByteArray autostartEntryText(const AutostartLaunch &launch)
+{
+    QStringList lines = {
         QStringLiteral("[Desktop Entry]"),
         QStringLiteral("Type=Application"),
         QStringLiteral("Name=kingyo"),
-        QStringLiteral("Exec=") + desktopExecArgument(executable),
+        QStringLiteral("Exec=") + desktopExecArgument(launch.executable),
         QStringLiteral("Icon=kingyo"),
         QStringLiteral("X-GNOME-Autostart-enabled=true"),
+        ownerKey + QStringLiteral("=true"),
     };
+    if (!launch.workingFolder.isEmpty())
+        lines.insert(4, QStringLiteral("Path=") + escapedString(launch.workingFolder));
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
 }
 
-bool setAutostartEnabled(const QString &entryPath, const QString &executable, bool enabled)
+bool setAutostartEnabled(const QString &entryPath, const AutostartLaunch &launch, bool enabled)
 {
     if (entryPath.isEmpty())
         return false;
     if (!enabled)
         return QFile::remove(entryPath) || !QFileInfo::exists(entryPath);
-    if (executable.isEmpty() || !makePrivateFolder(QFileInfo(entryPath).absolutePath()).isEmpty())
+    if (launch.executable.isEmpty() || !makePrivateFolder(QFileInfo(entryPath).absolutePath()).isEmpty())
         return false;
-    return replaceSettingsFile(entryPath, autostartEntryText(executable));
+    return replaceSettingsFile(entryPath, autostartEntryText(launch));
+}
+
+AutostartRepair repairMovedAutostartEntry(const QString &entryPath, const AutostartLaunch &launch)
+{
+    const QString text = entryText(entryPath);
+    if (!isSwitchedOn(text) || desktopEntryValue(text, ownerKey) != QLatin1String("true") || canStart(text))
+        return AutostartRepair::Untouched;
+    return setAutostartEnabled(entryPath, launch, true) ? AutostartRepair::Rewritten : AutostartRepair::Failed;
 }
 
 } // namespace kingyo

@@ -3,6 +3,7 @@
 #include "settings/settings_model.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -43,7 +44,9 @@ TEST_F(SetFormAutostart, TickingWritesAndUntickingRemovesTheEntryAtOnce)
     ASSERT_TRUE(box->isChecked());
     QFile written(entry());
     ASSERT_TRUE(written.open(QIODevice::ReadOnly)) << "ticking wrote no entry";
-    EXPECT_TRUE(written.readAll().contains("\nExec=\"/home/me/my apps/kingyo\"\n"));
+    const QByteArray text = written.readAll();
+    EXPECT_TRUE(text.contains("\nExec=\"/home/me/my apps/kingyo\"\n"));
+    EXPECT_TRUE(text.contains("\nPath=" + QDir::currentPath().toUtf8() + "\n")) << "a portable copy's server file is there";
     EXPECT_TRUE(load()->autostartCheck()->isChecked()) << "a new window reads the entry back";
 
     QTest::mouseClick(box, Qt::LeftButton);

@@ -1,8 +1,11 @@
 #include "settings/autostart_entry.h"
 
+#include "settings/app_paths.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -39,22 +42,40 @@ QStringList entryLines(const QString &path)
     return lines;
 }
 
+ino_t inodeOf(const QString &path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
 struct AutostartWorld {
     QTemporaryDir dir;
     QString entry = dir.filePath(QStringLiteral("config/autostart/io.github.kingyo.desktop"));
+
+    // An executable file at name under the world's folder, with its folder.
+    QString program(const QString &name) const
+    {
+        const QString path = dir.filePath(name);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    }
 };
 
 TEST(AutostartEntry, TickingWritesTheEntryAndUntickingRemovesIt)
 {
     AutostartWorld world;
-    const QString program = QStringLiteral("/opt/kingyo/bin/kingyo");
+    const AutostartLaunch program{.executable = QStringLiteral("/opt/kingyo/bin/kingyo")};
     ASSERT_FALSE(isAutostartEnabled(world.entry));
 
     ASSERT_TRUE(setAutostartEnabled(world.entry, program, true));
     EXPECT_TRUE(isAutostartEnabled(world.entry));
     EXPECT_EQ(entryLines(world.entry),
               QStringList({"Exec=/opt/kingyo/bin/kingyo", "Icon=kingyo", "Name=kingyo", "Type=Application",
-                           "X-GNOME-Autostart-enabled=true", "[Desktop Entry]"}));
+                           "X-GNOME-Autostart-enabled=true", "X-Kingyo-Autostart=true",
+                           "[Desktop Entry]"}));
     EXPECT_TRUE(contentsOf(world.entry).startsWith("[Desktop Entry]\n"));
     EXPECT_EQ(modeOf(world.dir.filePath(QStringLiteral("config"))), 0700u);
     EXPECT_EQ(modeOf(world.dir.filePath(QStringLiteral("config/autostart"))), 0700u);
@@ -102,25 +123,103 @@ TEST(AutostartEntry, ExecQuotesAPathThatNeedsIt)
         {QStringLiteral("/opt/100%/kingyo"), QStringLiteral("/opt/100%%/kingyo")},
         {QStringLiteral("/tmp/tab\there/kingyo"), QStringLiteral("\"/tmp/tab\\there/kingyo\"")},
     };
-    for (const auto &[program, exec] : cases)
+    for (const auto &[program, exec] : cases) {
         EXPECT_EQ(desktopExecArgument(program), exec) << program.toStdString();
+        EXPECT_EQ(desktopExecProgram(exec), program) << "read back";
+    }
+}
+
+TEST(AutostartEntry, APortableCopyStartsInTheFolderOfItsServerFile)
+{
+    const QString here = QStringLiteral("/media/usb/★ 金魚");
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("vbmail.ini"), here},                // portable: read from the current folder
+        {QStringLiteral("/home/me/.local/share/kingyo/vbmail.ini"), QString()}, // installed
+        {QString(), QString()},                              // installed, nothing can be stored
+    };
+    for (const auto &[serverFile, folder] : cases) {
+        AppPaths paths;
+        paths.serverFile = serverFile;
+        paths.executable = QStringLiteral("/media/usb/★ 金魚/kingyo");
+        EXPECT_EQ(autostartLaunchOf(paths, here), (AutostartLaunch{paths.executable, folder}))
+            << serverFile.toStdString();
+    }
+}
+
+TEST(AutostartEntry, TheFolderIsWrittenAsOneEscapedValue)
+{
+    const std::pair<QString, QString> cases[] = {
+        {QString(), QString()},
+        {QStringLiteral("/media/usb/★ 金魚"), QStringLiteral("Path=/media/usb/★ 金魚")},
+        {QStringLiteral("/tmp/back\\slash"), QStringLiteral("Path=/tmp/back\\\\slash")},
+        {QStringLiteral("/tmp/new\nline"), QStringLiteral("Path=/tmp/new\\nline")},
+    };
+    for (const auto &[folder, pathLine] : cases) {
+        const QStringList lines = QString::fromUtf8(autostartEntryText({QStringLiteral("/k/kingyo"), folder})).split(u'\n');
+        EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^Path="))), pathLine.isEmpty() ? QStringList() : QStringList{pathLine})
+            << folder.toStdString();
+    }
 }
 
 TEST(AutostartEntry, IsAValidDesktopEntryForAnAwkwardPath)
 {
     const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
-    if (validator.isEmpty())
-        GTEST_SKIP() << "desktop-file-validate is not installed (scripts/install-deps test)";
+    ASSERT_FALSE(validator.isEmpty()) << "desktop-file-validate is missing: scripts/install-deps test installs it";
     AutostartWorld world;
-    for (const QString &program :
-         {QStringLiteral("/usr/bin/kingyo"), QStringLiteral("/home/me/My \"Apps\" $1 `x` \\ (a)/kingyo")}) {
-        ASSERT_TRUE(setAutostartEnabled(world.entry, program, true));
+    const AutostartLaunch launches[] = {
+        {QStringLiteral("/usr/bin/kingyo"), QString()},
+        {QStringLiteral("/home/me/My \"Apps\" $1 `x` \\ (a)/kingyo"), QStringLiteral("/home/me/★ 金魚 \\ $1")},
+    };
+    for (const AutostartLaunch &launch : launches) {
+        ASSERT_TRUE(setAutostartEnabled(world.entry, launch, true));
         QProcess validate;
         validate.start(validator, {world.entry});
         ASSERT_TRUE(validate.waitForFinished(10000));
         EXPECT_EQ(validate.exitCode(), 0) << validate.readAllStandardOutput().constData();
         EXPECT_TRUE(validate.readAllStandardOutput().isEmpty());
     }
+}
+
+// At start: an entry of ours that can no longer start its copy is pointed at the running
+// one; anything else stays byte for byte, without even a rewrite.
+TEST(AutostartEntry, OnlyAnEntryOfOursWhoseCopyMovedIsRewrittenAtStart)
+{
+    struct Case {
+        const char *name;
+        QString entry; // %1: a program that is there (in Exec's quoting), %2: a folder that is there
+        AutostartRepair repair;
+    };
+    const QString ours = QStringLiteral("X-Kingyo-Autostart=true\n");
+    const Case cases[] = {
+        {"moved", "[Desktop Entry]\nExec=/gone/kingyo\nPath=%2\n" + ours, AutostartRepair::Rewritten},
+        {"folder_gone", "[Desktop Entry]\nExec=%1\nPath=/gone\n" + ours, AutostartRepair::Rewritten},
+        {"right", "[Desktop Entry]\nExec=%1\nPath=%2\n" + ours, AutostartRepair::Untouched},
+        {"right_with_arguments", "[Desktop Entry]\nExec=%1 --x\n" + ours, AutostartRepair::Untouched},
+        {"foreign", "[Desktop Entry]\nExec=/gone/kingyo\nX-Kingyo-Autostart=false\n", AutostartRepair::Untouched},
+        {"foreign_unmarked", "[Desktop Entry]\nExec=/gone/kingyo\n", AutostartRepair::Untouched},
+        {"switched_off", "[Desktop Entry]\nExec=/gone/kingyo\nHidden=true\n" + ours, AutostartRepair::Untouched},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AutostartWorld world;
+        const QString elsewhere = world.program(QStringLiteral("old place/★ copy/kingyo"));
+        const AutostartLaunch running{world.program(QStringLiteral("new place/kingyo")), world.dir.path()};
+        QDir().mkpath(QFileInfo(world.entry).absolutePath());
+        const QByteArray before = c.entry.arg(desktopExecArgument(elsewhere), QFileInfo(elsewhere).absolutePath()).toUtf8();
+        putFile(world.entry, before);
+        const ino_t file = inodeOf(world.entry);
+
+        EXPECT_EQ(repairMovedAutostartEntry(world.entry, running), c.repair);
+        if (c.repair == AutostartRepair::Rewritten) {
+            EXPECT_EQ(contentsOf(world.entry), autostartEntryText(running));
+        } else {
+            EXPECT_EQ(contentsOf(world.entry), before);
+            EXPECT_EQ(inodeOf(world.entry), file) << "not even rewritten as it was";
+        }
+    }
+    AutostartWorld none;
+    EXPECT_EQ(repairMovedAutostartEntry(none.entry, {none.program(QStringLiteral("kingyo")), {}}), AutostartRepair::Untouched);
+    EXPECT_FALSE(QFileInfo::exists(none.entry));
 }
 
 } // namespace
