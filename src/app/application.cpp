@@ -3,6 +3,7 @@
 #include "app/display_session.h"
 #include "app/mail_check_windows.h"
 #include "app/program.h"
+#include "app/qt_translation.h"
 #include "app/single_instance.h"
 #include "app/startup_settings.h"
 #include "base/clock.h"
@@ -168,6 +169,7 @@ int runApplication(int argc, char **argv)
         return 0;
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(form::programIcon()); // message boxes show it too
+    translateQtIntoJapanese(*app);
     SystemRandom random;
     SystemClock clock;
     const AppPaths paths = AppPaths::forRunningProgram();

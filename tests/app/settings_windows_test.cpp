@@ -1,3 +1,4 @@
+#include "app/qt_translation.h"
 #include "panel/id_pass_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
@@ -8,9 +9,12 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 
 namespace kingyo::test {
 namespace {
@@ -366,6 +370,31 @@ TEST_F(SettingsWindow, LayoutCaptionsAndColours)
     // The notification box waits for an interval before it takes the focus.
     EXPECT_EQ(focusOrder(form, form->check1(), 7).join(u' ').toStdString(),
               "Check1 Command1 Command2 NewOnlyCheck IntervalSpin AutostartCheck Check1");
+}
+
+// ---- Qt's own texts ----
+
+TEST(QtTranslation, StandardButtonsReadAsOnAJapaneseDesktop)
+{
+    const std::unique_ptr<QTranslator> translator(translateQtIntoJapanese(*qApp));
+    ASSERT_NE(translator, nullptr) << "qtbase_ja.qm is missing: scripts/install-deps run installs qt6-translations-l10n";
+    QMessageBox box(QMessageBox::Question, QStringLiteral("確認"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const std::pair<QMessageBox::StandardButton, QString> buttons[] = {
+        {QMessageBox::Yes, QStringLiteral("はい")},
+        {QMessageBox::No, QStringLiteral("いいえ")},
+        {QMessageBox::Cancel, QStringLiteral("キャンセル")},
+    };
+    for (const auto &[button, text] : buttons)
+        EXPECT_TRUE(box.button(button)->text().startsWith(text)) << box.button(button)->text().toStdString();
+}
+
+TEST(QtTranslation, AFolderWithoutItLeavesQtInEnglish)
+{
+    const QTemporaryDir empty;
+    EXPECT_EQ(translateQtIntoJapanese(*qApp, empty.path()), nullptr);
+    EXPECT_EQ(QMessageBox(QMessageBox::Question, {}, {}, QMessageBox::Yes).button(QMessageBox::Yes)->text(),
+              QStringLiteral("&Yes"));
 }
 
 } // namespace
