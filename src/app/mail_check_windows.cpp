@@ -38,20 +38,25 @@ void MailCheckWindows::showError(const MailFailure &failure)
         showMailErrorBox(failure);
 }
 
-bool MailCheckWindows::trustCertificate(const MailFailure &failure)
+MailCheckWindows::TrustAnswer MailCheckWindows::trustCertificate(const MailFailure &failure)
 {
-    if (!program_.serverTrust || failure.facts.size() < 3 || !askToTrustCertificate(failure))
-        return false;
+    if (!program_.serverTrust || failure.facts.size() < 3)
+        return TrustAnswer::Declined;
+    if (!rules.mayAsk())
+        return TrustAnswer::Deferred;
+    if (!askToTrustCertificate(failure))
+        return TrustAnswer::Declined;
     const QString key = ServerTrust::keyFor(failure.facts[0], failure.facts[1].toUShort());
     // A data folder that cannot be written keeps the pin for this run only.
     program_.serverTrust->pinCertificate(key, failure.facts[2].toLatin1());
-    return program_.serverTrust->entry(key).fingerprint == failure.facts[2].toLatin1();
+    const bool pinned = program_.serverTrust->entry(key).fingerprint == failure.facts[2].toLatin1();
+    return pinned ? TrustAnswer::Trusted : TrustAnswer::Declined;
 }
 
 void MailCheckWindows::showNotice(int count)
 {
     if (rules.showNotice(count))
-        program_.msgForm.show()->showResult(count);
+        showNoticeWindow(program_, rules.activateNotice())->showResult(count);
 }
 
 bool MailCheckWindows::hangUpAfterCheck() { return program_.settings.hangUpAfterCheck(); }
@@ -125,11 +130,22 @@ void wireNotification(Program &program, NewMailNotification &notification)
 
 void reopenNotice(Program &program, int count)
 {
-    MsgForm *notice = program.msgForm.show();
-    notice->showResult(count);
-    notice->raise();
-    notice->activateWindow();
+    showNoticeWindow(program, true)->showResult(count); // the user chose it: it comes forward
     showMailWaiting(program, true);
+}
+
+MsgForm *showNoticeWindow(Program &program, bool activate)
+{
+    MsgForm *notice = program.msgForm.get();
+    // Read when the window is mapped; a later notice the user wants must not inherit it.
+    notice->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    if (activate)
+        return program.msgForm.show();
+    if (notice->isMinimized())
+        notice->showNormal();
+    else
+        notice->show();
+    return notice;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 namespace kingyo {
 
 struct Program;
+class MsgForm;
 class NewMailNotification;
 
 // The mail check's surroundings in the running program: the account to use, the
@@ -18,7 +19,7 @@ public:
     void fillAccountDialog(const Account &account) override;
     void showAccountDialog() override;
     void showError(const MailFailure &failure) override;
-    bool trustCertificate(const MailFailure &failure) override;
+    TrustAnswer trustCertificate(const MailFailure &failure) override;
     void showNotice(int count) override;
     bool hangUpAfterCheck() override;
     void hangUp() override;
@@ -53,6 +54,9 @@ void wireNotification(Program &program, NewMailNotification &notification);
 // The desktop notification was chosen: the notice comes back with what it said, and the
 // letter with it.
 void reopenNotice(Program &program, int count);
+// Shows the notice, loading it if needed. Activated, it comes forward with the keyboard
+// focus; otherwise it appears (topmost as ever) while the program in use keeps the keyboard.
+MsgForm *showNoticeWindow(Program &program, bool activate);
 
 // Whether a check is running, on the windows that show it.
 void showMailCheckBusy(Program &program, bool busy);

@@ -11,26 +11,30 @@ namespace {
 // Stops the fetch loop: after these the session is over and the user must hear why.
 bool endsTheCheck(std::int64_t result) { return result == pop3::kTooLong || result == pop3::kAbandoned; }
 
-// The new messages among the waiting ones, learnt from their unique IDs, which then
-// become the seen ones. A server that keeps no IDs gives the waiting count.
-int countNew(MailLibrary &mail, int handle, int waiting, const SeenMessageStore &store)
+} // namespace
+
+// The new messages among the waiting ones, learnt from their unique IDs, which are to
+// become the seen ones. What this run remembers for a store that could not be written
+// is newer than the store. A server that keeps no IDs gives the waiting count.
+MailCheck::Step MailCheck::countNew(MailLibrary &mail, int handle, int waiting, const SeenMessageStore &store,
+                                    const IdSet &remembered)
 {
     std::vector<std::string> ids;
     const int listed = mail.messageIds(handle, &ids);
     if (listed == pop3::kServerError)
-        return waiting;
+        return Step{waiting, {}, {}};
     if (listed < 0)
-        return listed;
-    const std::set<std::string> seen = store.load();
+        return Step{listed, mail.lastFailure(), {}};
+    const std::set<std::string> loaded = remembered ? std::set<std::string>{} : store.load();
+    const std::set<std::string> &seen = remembered ? *remembered : loaded;
     const int fresh = countNewMessages(seen, ids);
+    Step step{fresh, {}, {}};
     // Nothing came and nothing went: the store says so already, and rewriting it would
     // cost a sync to disk on every check.
     if (fresh > 0 || seen.size() != ids.size())
-        store.save(ids); // a store that cannot be written counts the same messages again next time
-    return fresh;
+        step.seen = SeenIds{store, std::move(ids)};
+    return step;
 }
-
-} // namespace
 
 MailCheck::MailCheck(SharedState &state, MailLibrary &mail, MailCheckSurroundings &surroundings,
                      std::chrono::milliseconds budget, QObject *parent)
@@ -58,7 +62,7 @@ bool MailCheck::start()
     worker_.run(
         [&mail = mail_, server = state_.pop3Server, deadline = deadline_] {
             const int handle = mail.connect(server, deadline);
-            return Step{handle, handle == -1 ? mail.lastFailure() : MailFailure{}};
+            return Step{handle, handle == -1 ? mail.lastFailure() : MailFailure{}, {}};
         },
         [this](const Step &connect) { connected(connect); });
     return true;
@@ -83,17 +87,22 @@ void MailCheck::connected(const Step &connect)
         closeThenFinish(handle, 0);
         return;
     }
+    std::optional<SeenMessageStore> store;
+    IdSet remembered;
+    if (!newOnlyFolder_.isEmpty()) {
+        store.emplace(newOnlyFolder_, state_.pop3Server, state_.userId);
+        if (const auto found = unstoredSeen_.find(store->path()); found != unstoredSeen_.end())
+            remembered = found->second;
+    }
     worker_.run(
         [&mail = mail_, handle, user = state_.userId, password = state_.userPass, apop = state_.apopFlag != 0,
-         server = state_.pop3Server, newOnlyFolder = newOnlyFolder_] {
-            const auto use = newOnlyFolder.isEmpty() ? MailLibrary::Use::Fetch : MailLibrary::Use::ListIds;
+         store, remembered] {
+            const auto use = store ? MailLibrary::Use::ListIds : MailLibrary::Use::Fetch;
             const int count = mail.authenticate(handle, user, password, apop, use);
             if (count < 0)
-                return Step{count, mail.lastFailure()};
-            if (!newOnlyFolder.isEmpty()) {
-                const int fresh = countNew(mail, handle, count, SeenMessageStore(newOnlyFolder, server, user));
-                return Step{fresh, fresh < 0 ? mail.lastFailure() : MailFailure{}};
-            }
+                return Step{count, mail.lastFailure(), {}};
+            if (store)
+                return countNew(mail, handle, count, *store, remembered);
             for (int message = 1; message <= count; ++message) {
                 mail.mailStatus(handle, message);
                 // A message whose size cannot be learned is not fetched; the rest still are.
@@ -101,14 +110,14 @@ void MailCheck::connected(const Step &connect)
                 if (result >= 0)
                     result = mail.fetchMail(handle, message);
                 if (endsTheCheck(result))
-                    return Step{static_cast<int>(result), mail.lastFailure()};
+                    return Step{static_cast<int>(result), mail.lastFailure(), {}};
             }
-            return Step{count, {}};
+            return Step{count, {}, {}};
         },
-        [this, handle](const Step &fetch) { fetched(handle, fetch); });
+        [this, handle](Step fetch) { fetched(handle, std::move(fetch)); });
 }
 
-void MailCheck::fetched(int handle, const Step &fetch)
+void MailCheck::fetched(int handle, Step fetch)
 {
     if (fetch.failure.problem == MailProblem::CertificateUnknown && !certificateAsked_) {
         askToTrustCertificate(handle, fetch);
@@ -116,22 +125,29 @@ void MailCheck::fetched(int handle, const Step &fetch)
     }
     if (fetch.failure.problem != MailProblem::None && fetch.failure.problem != MailProblem::Abandoned)
         surroundings_.showError(fetch.failure);
+    seenToStore_ = std::move(fetch.seen);
     closeThenFinish(handle, fetch.result);
 }
 
 void MailCheck::askToTrustCertificate(int handle, const Step &fetch)
 {
     certificateAsked_ = true;
-    if (!surroundings_.trustCertificate(fetch.failure)) {
-        closeThenFinish(handle, fetch.result); // the user said no: no error box to add
+    using Answer = MailCheckSurroundings::TrustAnswer;
+    const Answer answer = surroundings_.trustCertificate(fetch.failure);
+    if (answer == Answer::Deferred)
+        surroundings_.showError({MailProblem::CertificateAwaitsUser, fetch.failure.facts, fetch.failure.serverText});
+    if (answer != Answer::Trusted) {
+        closeThenFinish(handle, fetch.result); // a no needs no error box
         return;
     }
-    // Once more, the certificate now pinned, within the same deadline.
+    // Once more, the certificate now pinned, with the whole budget again: the time spent
+    // comparing the fingerprint was the user's, not the server's.
+    deadline_ = QDeadlineTimer(budget_);
     worker_.run(
         [&mail = mail_, handle, server = state_.pop3Server, deadline = deadline_] {
             mail.close(handle);
             const int again = mail.connect(server, deadline);
-            return Step{again, again == -1 ? mail.lastFailure() : MailFailure{}};
+            return Step{again, again == -1 ? mail.lastFailure() : MailFailure{}, {}};
         },
         [this](const Step &connect) { connected(connect); });
 }
@@ -150,11 +166,31 @@ void MailCheck::finish(int count)
 {
     if (shutDown_)
         return;
+    std::optional<SeenIds> seen = std::exchange(seenToStore_, std::nullopt);
     surroundings_.showNotice(count);
     if (surroundings_.hangUpAfterCheck())
         surroundings_.hangUp();
     setRunning(false);
     emit finished(count);
+    // Only now, the mail announced: an end before this leaves the messages new.
+    if (seen)
+        storeSeen(std::move(*seen));
+}
+
+// On the worker, as a large store's write and sync could stall the fish; the next check's
+// jobs queue behind it.
+void MailCheck::storeSeen(SeenIds seen)
+{
+    auto pending = std::make_shared<const SeenIds>(std::move(seen));
+    worker_.run([pending] { return pending->store.save(pending->ids); },
+                [this, pending](bool stored) {
+                    // Kept for the run, or every later check would announce the same mail again.
+                    if (stored)
+                        unstoredSeen_.erase(pending->store.path());
+                    else
+                        unstoredSeen_[pending->store.path()] =
+                            std::make_shared<const std::set<std::string>>(pending->ids.begin(), pending->ids.end());
+                });
 }
 
 void MailCheck::setRunning(bool running)

@@ -1,11 +1,15 @@
 #pragma once
 #include "mail/mail_failure.h"
 #include "mail/mail_worker.h"
+#include "mail/seen_messages.h"
 #include "settings/account_file.h"
 
 #include <QDeadlineTimer>
 #include <QObject>
 #include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
 
 namespace kingyo {
 
@@ -23,10 +27,14 @@ public:
     virtual void fillAccountDialog(const Account &account) = 0;
     virtual void showAccountDialog() = 0;                  // modeless
     virtual void showError(const MailFailure &failure) = 0; // modal, returns when closed
+    enum class TrustAnswer {
+        Trusted,  // pinned for the server (for this run at least)
+        Declined, // the user said no, or these surroundings cannot ask at all
+        Deferred, // not asked: nobody may be there to answer; a check the user starts asks
+    };
     // A CertificateUnknown failure: asks whether to trust that certificate from now on
-    // and, on yes, pins it for the server. True when it is pinned (for this run at
-    // least). Modal. Surroundings that cannot ask decline.
-    virtual bool trustCertificate(const MailFailure &) { return false; }
+    // and, on yes, pins it for the server. Modal.
+    virtual TrustAnswer trustCertificate(const MailFailure &) { return TrustAnswer::Declined; }
     virtual void showNotice(int count) = 0;                // modeless notice of the run's result
     virtual bool hangUpAfterCheck() = 0;                   // the hang-up option
     virtual void hangUp() = 0;
@@ -36,7 +44,8 @@ public:
 // message, reports the count and hangs up when asked to. The library's calls run on a
 // worker thread; the windows are reached between them, in order, on the thread that
 // started the check, whose events keep running meanwhile. A whole check has one time
-// budget, name lookup included.
+// budget, name lookup included; the login after the user trusted a certificate has a
+// budget of its own, the time spent answering being the user's.
 class MailCheck : public QObject {
     Q_OBJECT
 public:
@@ -54,6 +63,8 @@ public:
     // IDs no earlier check of the account on the server saw (their IDs kept in folder),
     // fetches no message, and reports that count; a server without unique IDs gives its
     // waiting count. Empty (the default): every waiting message is fetched and counted.
+    // The IDs are stored as seen only once the count was announced (notice shown,
+    // finished() emitted); a folder that cannot be written keeps them for this run.
     void setNewOnlyFolder(const QString &folder) { newOnlyFolder_ = folder; }
 
     // The program is ending: a check under way is abandoned and shows nothing more, the
@@ -67,17 +78,28 @@ signals:
     void finished(int count);
 
 private:
+    // The server's IDs in a new-only check, to be stored as seen.
+    struct SeenIds {
+        SeenMessageStore store;
+        std::vector<std::string> ids;
+    };
     // A library result with its failure, carried from the worker thread.
     struct Step {
         int result = 0;
         MailFailure failure;
+        std::optional<SeenIds> seen;
     };
+    using IdSet = std::shared_ptr<const std::set<std::string>>;
+
+    static Step countNew(MailLibrary &mail, int handle, int waiting, const SeenMessageStore &store,
+                         const IdSet &remembered);
 
     void connected(const Step &connect);
-    void fetched(int handle, const Step &fetch);
+    void fetched(int handle, Step fetch);
     void askToTrustCertificate(int handle, const Step &fetch);
     void closeThenFinish(int handle, int count);
     void finish(int count);
+    void storeSeen(SeenIds seen);
     void setRunning(bool running);
 
     SharedState &state_;
@@ -88,6 +110,8 @@ private:
     QDeadlineTimer deadline_;
     bool certificateAsked_ = false; // one question per check
     QString newOnlyFolder_;
+    std::optional<SeenIds> seenToStore_; // until the check's count is announced
+    std::map<QString, IdSet> unstoredSeen_; // by store path: what a store that could not be written would hold
     bool running_ = false;
     bool shutDown_ = false;
 };

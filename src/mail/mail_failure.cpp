@@ -32,6 +32,7 @@ int failureCode(MailProblem problem)
     case P::TlsFailed:
     case P::StlsRefused:
     case P::CertificateUnknown:
+    case P::CertificateAwaitsUser:
     case P::CertificateChanged:
     case P::EncryptionWithdrawn:
         return pop3::kTlsFailure;

@@ -22,6 +22,7 @@ enum class MailProblem {
     TlsFailed,              // facts: the TLS library's reasons
     StlsRefused,
     CertificateUnknown,     // facts: host, port, SHA-256 fingerprint (hex); the user may trust it
+    CertificateAwaitsUser,  // as CertificateUnknown, met by a check that may not ask: the next 受信 asks
     CertificateChanged,     // facts: host, port, SHA-256 fingerprint (hex) of the new certificate
     EncryptionWithdrawn,    // facts: host, port; the server offered STLS before
     Silent,                 // facts: seconds

@@ -6,8 +6,9 @@
 namespace kingyo {
 
 // What a mail check shows, by who started it. A click shows everything. A check the
-// timer started shows its notice only when it found mail, its failure only when it is
-// the first of a streak (until a check succeeds), never opens the account dialog, and
+// timer started shows its notice only when it found mail, and then without taking the
+// keyboard from the program in use, its failure only when it is the first of a streak
+// (until a check succeeds), never opens the account dialog or asks a question, and
 // tells the desktop of the mail it found.
 class MailRunRules {
 public:
@@ -18,6 +19,10 @@ public:
     bool showError();
     bool showNotice(int count) const { return origin_ == Origin::Click || count > 0; }
     bool showAccountDialog() const { return origin_ == Origin::Click; }
+    // Whether the check may stop for a modal question; nobody may be there to answer.
+    bool mayAsk() const { return origin_ == Origin::Click; }
+    // Whether the notice takes the keyboard focus; the user who clicked is waiting for it.
+    bool activateNotice() const { return origin_ == Origin::Click; }
     // Whether the desktop is told of the mail found; someone who clicked is looking.
     bool notifyDesktop(int count) const { return origin_ == Origin::Timer && count > 0; }
     // The run is over; one without a failure ends the streak.

@@ -41,6 +41,9 @@ QString sentenceFor(MailProblem problem)
         return QStringLiteral("サーバーが暗号化（STLS）を断ったので、パスワードは送りませんでした。");
     case P::CertificateUnknown:
         return QStringLiteral("サーバー「%1」（ポート %2）の証明書を確かめられないので、パスワードは送りませんでした（SHA-256: %3）。");
+    case P::CertificateAwaitsUser:
+        return QStringLiteral("サーバー「%1」（ポート %2）の証明書を信頼するかどうかがまだ決まっていないので、自動受信ではパスワードを送りませんでした（SHA-256: %3）。"
+                              "次に「受信」を押したときに、この証明書を信頼するかどうかを確認します。");
     case P::CertificateChanged:
         return QStringLiteral("サーバー「%1」（ポート %2）の証明書が、信頼すると決めたものから変わっています。"
                               "別のサーバーになりすまされているおそれがあるので、パスワードは送りませんでした（新しい証明書の SHA-256: %3）。");

@@ -4,7 +4,13 @@
 #include "mail/recording_mail_library.h"
 #include "settings/shared_state.h"
 
+#include "mail/seen_messages.h"
+
+#include <QDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace kingyo {
@@ -17,6 +23,9 @@ public:
     Account stored{QStringLiteral("taro"), QStringLiteral("secret")};
     bool hangUpOption = false;
     QList<MailFailure> errorsShown;
+    TrustAnswer trustAnswer = TrustAnswer::Declined;
+    std::function<void()> whileAsked; // the time the user takes to answer
+    std::function<void()> onNotice;
 
     Account readAccount() override
     {
@@ -33,7 +42,19 @@ public:
         log_ << QStringLiteral("error");
         errorsShown << failure;
     }
-    void showNotice(int count) override { log_ << QStringLiteral("notice %1").arg(count); }
+    TrustAnswer trustCertificate(const MailFailure &) override
+    {
+        log_ << QStringLiteral("trust");
+        if (whileAsked)
+            whileAsked();
+        return trustAnswer;
+    }
+    void showNotice(int count) override
+    {
+        log_ << QStringLiteral("notice %1").arg(count);
+        if (onNotice)
+            onNotice();
+    }
     bool hangUpAfterCheck() override { return hangUpOption; }
     void hangUp() override { log_ << QStringLiteral("hangUp"); }
 
@@ -46,9 +67,13 @@ protected:
     MailCheckTest() { state.pop3Server = QStringLiteral("pop.example.test"); }
 
     // One whole check; the count its notice showed (-100 when it never finished).
-    int run()
+    int run(std::chrono::milliseconds budget = MailCheck::kBudget)
     {
-        MailCheck check(state, mail, surroundings);
+        MailCheck check(state, mail, surroundings, budget);
+        return runOn(check);
+    }
+    int runOn(MailCheck &check)
+    {
         QSignalSpy finished(&check, &MailCheck::finished);
         EXPECT_TRUE(check.start());
         return finished.wait(5000) ? finished.at(0).at(0).toInt() : -100;
@@ -209,6 +234,144 @@ TEST_F(MailCheckTest, WithoutTheOptionNothingIsHungUp)
     mail.authenticateResult = 2;
     run();
     EXPECT_FALSE(log.contains("hangUp"));
+}
+
+using TrustAnswer = MailCheckSurroundings::TrustAnswer;
+
+const MailFailure kUnknownCertificate{
+    MailProblem::CertificateUnknown, {QStringLiteral("pop.example.test"), QStringLiteral("995"), QString(64, u'a')}, {}};
+
+struct TrustCase {
+    const char *name;
+    TrustAnswer answer;
+    QStringList fromTheQuestionOn;
+    QList<MailProblem> errors;
+};
+
+void PrintTo(const TrustCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class MailCheckTrustTest : public MailCheckTest, public ::testing::WithParamInterface<TrustCase> {};
+
+TEST_P(MailCheckTrustTest, TheAnswerDecidesWhatFollowsAnUnknownCertificate)
+{
+    const TrustCase &c = GetParam();
+    mail.authenticateResult = pop3::kTlsFailure;
+    mail.failure = kUnknownCertificate;
+    surroundings.trustAnswer = c.answer;
+    surroundings.whileAsked = [this] { // as a pin would: the next login goes through
+        mail.authenticateResult = 1;
+        mail.failure = {};
+    };
+    run();
+    const qsizetype asked = log.indexOf("trust");
+    ASSERT_GE(asked, 0) << log.join(u',').toStdString();
+    EXPECT_EQ(log.mid(asked), c.fromTheQuestionOn);
+    QList<MailProblem> problems;
+    for (const MailFailure &failure : surroundings.errorsShown) {
+        problems << failure.problem;
+        EXPECT_EQ(failure.facts, kUnknownCertificate.facts) << "the server's facts stay";
+    }
+    EXPECT_EQ(problems, c.errors);
+}
+
+const QString kTlsNotice = QStringLiteral("notice %1").arg(pop3::kTlsFailure);
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, MailCheckTrustTest,
+    ::testing::Values(TrustCase{"Trusted",
+                                TrustAnswer::Trusted,
+                                {"trust", "close 7", "connect pop.example.test", "readAccount", "fillAccount taro secret",
+                                 "authenticate 7 taro secret user", "status 7 1", "size 7 1", "fetch 7 1", "close 7",
+                                 "notice 1"},
+                                {}},
+                      TrustCase{"Declined", TrustAnswer::Declined, {"trust", "close 7", kTlsNotice}, {}},
+                      TrustCase{"Deferred",
+                                TrustAnswer::Deferred,
+                                {"trust", "error", "close 7", kTlsNotice},
+                                {MailProblem::CertificateAwaitsUser}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(MailCheckTest, TheLoginAfterTrustingACertificateHasTheWholeBudgetAgain)
+{
+    constexpr std::chrono::milliseconds budget{20};
+    mail.authenticateResult = pop3::kTlsFailure;
+    mail.failure = kUnknownCertificate;
+    surroundings.trustAnswer = TrustAnswer::Trusted;
+    qint64 answeredAt = 0;
+    surroundings.whileAsked = [&] {
+        // The user compares the fingerprint until past the check's first deadline.
+        while (!mail.connectDeadlines.first().hasExpired())
+            QThread::msleep(1);
+        mail.authenticateResult = 0;
+        mail.failure = {};
+        answeredAt = QDeadlineTimer::current().deadlineNSecs();
+    };
+    EXPECT_EQ(run(budget), 0);
+    ASSERT_EQ(mail.connectDeadlines.size(), 2);
+    EXPECT_GE(mail.connectDeadlines[1].deadlineNSecs(), answeredAt + std::chrono::nanoseconds(budget).count());
+    EXPECT_EQ(log.filter("authenticate").size(), 2);
+}
+
+struct SeenFolderCase {
+    const char *name;
+    bool writable;
+};
+
+void PrintTo(const SeenFolderCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class MailCheckSeenTest : public MailCheckTest, public ::testing::WithParamInterface<SeenFolderCase> {};
+
+// Checks of one run, the server's messages changing between them.
+TEST_P(MailCheckSeenTest, EachMessageIsAnnouncedOnceWhetherOrNotItsIdCanBeStored)
+{
+    QTemporaryDir dir;
+    const QString folder = GetParam().writable ? dir.path() : dir.filePath(QStringLiteral("missing"));
+    const struct {
+        std::vector<std::string> onServer;
+        int announced;
+    } checks[] = {{{"a", "b"}, 2}, {{"a", "b"}, 0}, {{"a", "b", "c"}, 1}, {{"b", "c"}, 0}, {{"b", "c", "d"}, 1}};
+    {
+        MailCheck check(state, mail, surroundings);
+        check.setNewOnlyFolder(folder);
+        for (const auto &c : checks) {
+            mail.ids = c.onServer;
+            mail.authenticateResult = static_cast<int>(c.onServer.size());
+            EXPECT_EQ(runOn(check), c.announced) << c.onServer.size() << " on the server";
+        }
+    } // its last store written
+    const std::set<std::string> stored = SeenMessageStore(folder, state.pop3Server, QStringLiteral("taro")).load();
+    const std::set<std::string> expected =
+        GetParam().writable ? std::set<std::string>{"b", "c", "d"} : std::set<std::string>{};
+    EXPECT_EQ(stored, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, MailCheckSeenTest,
+                         ::testing::Values(SeenFolderCase{"Writable", true}, SeenFolderCase{"Unwritable", false}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(MailCheckTest, SeenIdsAreStoredOnlyOnceTheCountWasAnnounced)
+{
+    QTemporaryDir dir;
+    const SeenMessageStore store(dir.path(), state.pop3Server, QStringLiteral("taro"));
+    MailCheck check(state, mail, surroundings);
+    check.setNewOnlyFolder(dir.path());
+    QList<std::size_t> storedAtNotice;
+    QList<std::size_t> storedAtFinished; // where the program tells the desktop
+    surroundings.onNotice = [&] { storedAtNotice << store.load().size(); };
+    QObject::connect(&check, &MailCheck::finished, [&] { storedAtFinished << store.load().size(); });
+    for (const std::vector<std::string> &onServer : {std::vector<std::string>{"a", "b"}, {"a", "b", "c"}}) {
+        mail.ids = onServer;
+        mail.authenticateResult = static_cast<int>(onServer.size());
+        runOn(check);
+    }
+    EXPECT_EQ(storedAtNotice, (QList<std::size_t>{0, 2}));
+    EXPECT_EQ(storedAtFinished, (QList<std::size_t>{0, 2}));
 }
 
 } // namespace

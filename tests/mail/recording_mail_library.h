@@ -2,6 +2,7 @@
 #include "mail/mail_library.h"
 #include "mail/qt_printers.h"
 
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -21,9 +22,11 @@ public:
 
     void initialize() override { log_ << QStringLiteral("initialize"); }
     void setOption(int option, int value) override { log_ << QStringLiteral("setOption %1 %2").arg(option).arg(value); }
-    int connect(const QString &server, QDeadlineTimer) override
+    QList<QDeadlineTimer> connectDeadlines; // one per connect, in order
+    int connect(const QString &server, QDeadlineTimer deadline) override
     {
         log_ << QStringLiteral("connect %1").arg(server);
+        connectDeadlines << deadline;
         return connectResult;
     }
     int authenticate(int handle, const QString &user, const QString &password, bool apop, Use) override
