@@ -90,6 +90,8 @@ void BowlPin::bowlMoved()
 // The panel's own idea of its place lags during a drag; its frame margins do not change.
 void BowlPin::panelFollowed(QPoint panelClientTopLeft)
 {
+    if (panel_->isMinimized())
+        return; // the window manager may still shuffle its hidden frame
     panelAt_ = panelClientTopLeft - (panel_->geometry().topLeft() - panel_->pos());
     guard_.forget();
     placeBowl();
