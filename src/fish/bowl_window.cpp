@@ -64,16 +64,10 @@ BowlWindow::BowlWindow(RandomSource &random, const Clock &clock, const BowlFrame
     living_ = std::make_unique<LivingBowl>(*this, random_, clock_);
 }
 
-void BowlWindow::addPicture(QWidget *picture)
+void BowlWindow::addPicture(QWidget *picture, const SmallFishAt &smallFishAt)
 {
-    pictures_.insert(picture);
+    pictures_.insert(picture, smallFishAt);
     picture->installEventFilter(this);
-}
-
-void BowlWindow::addSmallFish(QWidget *fish)
-{
-    smallFish_.insert(fish);
-    fish->installEventFilter(this);
 }
 
 QWidget *BowlWindow::bowlPicture() const { return picture0_; }
@@ -132,27 +126,29 @@ bool BowlWindow::eventFilter(QObject *watched, QEvent *event)
         move(startPosition_);
         return false;
     }
-    if (smallFish_.contains(watched))
-        return handleSmallFishMouse(event);
-    if (pictures_.contains(watched))
-        return handleBowlMouse(event);
+    const auto picture = pictures_.constFind(watched);
+    if (picture != pictures_.cend())
+        return isPressOnSmallFish(*picture, event) ? handleSmallFishPress(event) : handleBowlMouse(event);
     return QWidget::eventFilter(watched, event);
 }
 
-bool BowlWindow::handleSmallFishMouse(QEvent *event)
+// Only presses look for the small fish. Moves and releases go on to the bowl's handling,
+// which a press kept from it never started, and a drag begun on the water still ends
+// when the button comes up over the fish.
+bool BowlWindow::isPressOnSmallFish(const SmallFishAt &smallFishAt, const QEvent *event)
 {
-    switch (event->type()) {
-    case QEvent::MouseButtonDblClick:
-        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
-            emit panelRequested();
-        return true;
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseMove:
-        return true; // kept from the bowl beneath
-    default:
+    if (!smallFishAt)
         return false;
-    }
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick)
+        return false;
+    return smallFishAt(static_cast<const QMouseEvent *>(event)->position().toPoint());
+}
+
+bool BowlWindow::handleSmallFishPress(QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        emit panelRequested();
+    return true; // kept from the bowl beneath
 }
 
 bool BowlWindow::handleBowlMouse(QEvent *event)

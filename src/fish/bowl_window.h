@@ -5,7 +5,7 @@
 
 #include <QPoint>
 #include <QRegion>
-#include <QSet>
+#include <QHash>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -37,11 +37,10 @@ public:
     static BowlFrames loadFrames();
 
     // A picture on the bowl that handles the mouse as the bowl does (press drags,
-    // right press ends, double-click opens the panel), such as the water box.
-    void addPicture(QWidget *picture);
-    // A picture that only opens the panel on a double-click; a press on it neither
-    // drags the bowl nor ends the program (the small fish).
-    void addSmallFish(QWidget *fish);
+    // right press ends, double-click opens the panel), such as the water box. Where
+    // smallFishAt says the small fish is, only a double-click counts (it opens the
+    // panel): a press there neither drags the bowl nor ends the program.
+    void addPicture(QWidget *picture, const SmallFishAt &smallFishAt = {});
 
     float twipsPerPixelX() const { return static_cast<float>(scale_.perPixelX); }
     float twipsPerPixelY() const { return static_cast<float>(scale_.perPixelY); }
@@ -72,7 +71,8 @@ protected:
 
 private:
     bool handleBowlMouse(QEvent *event);
-    bool handleSmallFishMouse(QEvent *event);
+    bool handleSmallFishPress(QEvent *event);
+    static bool isPressOnSmallFish(const SmallFishAt &smallFishAt, const QEvent *event);
     void startDrag(QMouseEvent *event);
     void followDrag(QMouseEvent *event);
     bool showShape(int slot);
@@ -87,8 +87,7 @@ private:
     int shapeShown_ = -1; // as firstSameShape_; none before the first tick
     QLabel *picture0_;
     QTimer *timer1_;
-    QSet<QObject *> pictures_;
-    QSet<QObject *> smallFish_;
+    QHash<QObject *, SmallFishAt> pictures_;
     QPoint startPosition_;
     bool exposed_ = false;
     enum class Drag { None, Pressed, Manual };

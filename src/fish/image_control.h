@@ -4,7 +4,7 @@
 
 namespace kingyo {
 
-// An image control on the bowl (the small fish, its bubble, the letter, the food):
+// An image control on the bowl picture (the food and the feeding fish behind the box):
 // one picture drawn unstretched at its own size, the control taking that size. It
 // draws nothing else, and presses on it go on to the control beneath unless the
 // bowl filters them.

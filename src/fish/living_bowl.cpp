@@ -38,8 +38,9 @@ BowlHost hostOf(BowlWindow &form)
     host.bowlPicture = form.bowlPicture();
     host.scale.perPixelX = form.twipsPerPixelX();
     host.scale.perPixelY = form.twipsPerPixelY();
-    host.addPicture = [&form](QWidget *picture) { form.addPicture(picture); };
-    host.addSmallFish = [&form](QWidget *fish) { form.addSmallFish(fish); };
+    host.addPicture = [&form](QWidget *picture, const SmallFishAt &smallFishAt) {
+        form.addPicture(picture, smallFishAt);
+    };
     return host;
 }
 
@@ -66,16 +67,15 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
     box_ = new WaterBox(host_.form);
     box_->setGeometry(host_.scale.toPixels(kWaterBox));
     box_->raise();
-    fish_ = new ImageControl(box_, QStringLiteral("Image1"));
-    placeInBox(fish_, swimmer_.body());
-    bubbleImage_ = new ImageControl(box_, QStringLiteral("Image4"), bubblePicture_);
-    placeInBox(bubbleImage_, bubble_.rect());
-    bubbleImage_->hide();
-    letterImage_ = new ImageControl(box_, QStringLiteral("Image7"), letterPicture_);
-    letterImage_->stackUnder(fish_);
-    letterImage_->hide();
-    if (host_.addPicture) host_.addPicture(box_);
-    if (host_.addSmallFish) host_.addSmallFish(fish_);
+    // Made back to front: the letter lies behind the fish, the bubble in front of it.
+    letterImage_ = new BoxPicture(box_, QStringLiteral("Image7"), letterPicture_);
+    fish_ = new BoxPicture(box_, QStringLiteral("Image1"));
+    fish_->move(pixelsInBox(swimmer_.body()));
+    fish_->setVisible(true);
+    bubbleImage_ = new BoxPicture(box_, QStringLiteral("Image4"), bubblePicture_);
+    bubbleImage_->move(pixelsInBox(bubble_.rect()));
+    if (host_.addPicture)
+        host_.addPicture(box_, [box = box_, fish = fish_](QPoint at) { return box->pictureAt(at) == fish; });
 
     swimmer_.start();
 
@@ -108,8 +108,8 @@ void LivingBowl::playFeedingScene()
 
 void LivingBowl::Timer2_Timer()
 {
-    showFish(swimmer_.swimTick());
-    placeInBox(fish_, swimmer_.body());
+    const FishFrame frame = swimmer_.swimTick();
+    fish_->setPicture(pickFrame(leftFrames_, rightFrames_, frame), pixelsInBox(swimmer_.body()));
     // On the fish's tick, the letter's move costs no repaint of its own.
     if (letter_.tick()) letterImage_->move(letter_.position());
 }
@@ -119,14 +119,15 @@ void LivingBowl::Timer3_Timer() { swimmer_.clockTick(); }
 void LivingBowl::Timer4_Timer()
 {
     if (!bubble_.release(swimmer_)) return;
-    placeInBox(bubbleImage_, bubble_.rect());
-    bubbleImage_->show();
+    bubbleImage_->move(pixelsInBox(bubble_.rect()));
+    bubbleImage_->setVisible(true);
 }
 
 void LivingBowl::Timer5_Timer()
 {
+    // Once out of the box, the move repaints nothing: the box cuts the bubble off.
     bubble_.rise();
-    placeInBoxWhereSeen(bubbleImage_, bubble_.rect());
+    bubbleImage_->move(pixelsInBox(bubble_.rect()));
 }
 
 void LivingBowl::setMailWaiting(bool waiting)
@@ -148,19 +149,5 @@ QPoint LivingBowl::pixelsInBox(const TwipsRect &rect) const
 {
     return {host_.scale.toPixelsX(rect.left), host_.scale.toPixelsY(rect.top)};
 }
-
-void LivingBowl::placeInBox(QWidget *widget, const TwipsRect &rect) const { widget->move(pixelsInBox(rect)); }
-
-// The box cuts off whatever lies wholly outside it: a picture that goes from one such
-// place to another changes nothing on screen, so it is left where it was last seen.
-void LivingBowl::placeInBoxWhereSeen(QWidget *widget, const TwipsRect &rect) const
-{
-    const QPoint to = pixelsInBox(rect);
-    const QRect box = box_->rect();
-    if (!widget->geometry().intersects(box) && !QRect(to, widget->size()).intersects(box)) return;
-    widget->move(to);
-}
-
-void LivingBowl::showFish(FishFrame frame) { fish_->setPicture(pickFrame(leftFrames_, rightFrames_, frame)); }
 
 } // namespace kingyo

@@ -15,25 +15,28 @@ class QWidget;
 namespace kingyo {
 
 class BowlWindow;
+class BoxPicture;
 class Clock;
 class ImageControl;
 class RandomSource;
 class WaterBox;
 
+// Whether the small fish is on show at a point of a picture, in the picture's pixels.
+using SmallFishAt = std::function<bool(QPoint)>;
+
 // What the living bowl needs from the bowl window: the form to hold the water box, the
 // bowl picture that hides the feeding scene, the screen's scale, and the window's way
-// of giving its mouse handling to a picture or to the small fish.
+// of giving its mouse handling to a picture, in which the small fish may swim.
 struct BowlHost {
     QWidget *form = nullptr;
     QWidget *bowlPicture = nullptr;
     TwipsScale scale;
-    std::function<void(QWidget *)> addPicture;
-    std::function<void(QWidget *)> addSmallFish;
+    std::function<void(QWidget *picture, const SmallFishAt &smallFishAt)> addPicture;
 };
 
 // Everything that moves in the bowl: the water box with the swimming fish, its bubble
-// and the letter that shows waiting mail, their four timers, and the feeding scene
-// behind the box.
+// and the letter that shows waiting mail (pictures the box draws itself), their four
+// timers, and the feeding scene behind the box.
 class LivingBowl : public QObject, private FeedingStage {
     Q_OBJECT
 public:
@@ -67,9 +70,6 @@ private:
     void setFeedingFishLeft(int pixels) override;
 
     QPoint pixelsInBox(const TwipsRect &rect) const;
-    void placeInBox(QWidget *widget, const TwipsRect &rect) const;
-    void placeInBoxWhereSeen(QWidget *widget, const TwipsRect &rect) const;
-    void showFish(FishFrame frame);
     void addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)());
 
     BowlHost host_;
@@ -83,11 +83,11 @@ private:
     LetterDrift letter_;
     float boxTop_ = 720;
 
-    WaterBox *box_ = nullptr;   // Picture1(9)
-    ImageControl *fish_ = nullptr;        // Image1
-    ImageControl *bubbleImage_ = nullptr; // Image4
-    ImageControl *letterImage_ = nullptr; // Image7
-    ImageControl *nibbler_ = nullptr;     // Image6
+    WaterBox *box_ = nullptr;           // Picture1(9)
+    BoxPicture *fish_ = nullptr;        // Image1
+    BoxPicture *bubbleImage_ = nullptr; // Image4
+    BoxPicture *letterImage_ = nullptr; // Image7
+    ImageControl *nibbler_ = nullptr;   // Image6
 };
 
 } // namespace kingyo

@@ -1,5 +1,6 @@
 #include "fish/bowl_window.h"
 #include "fish/pixel_region.h"
+#include "fish/water_box.h"
 #include "support/fakes.h"
 
 #include <QApplication>
@@ -13,6 +14,8 @@
 #include <QTimer>
 #include <QWindow>
 #include <gtest/gtest.h>
+
+#include <string_view>
 
 namespace kingyo {
 namespace {
@@ -40,18 +43,27 @@ void sendMouse(QWidget *target, QEvent::Type type, Qt::MouseButton button, QPoin
     QCoreApplication::sendEvent(target, &event);
 }
 
-void press(QWidget *target, Qt::MouseButton button)
+void press(QWidget *target, Qt::MouseButton button, QPoint at = {5, 5})
 {
-    sendMouse(target, QEvent::MouseButtonPress, button, {5, 5}, target->mapToGlobal(QPoint(5, 5)));
+    sendMouse(target, QEvent::MouseButtonPress, button, at, target->mapToGlobal(at));
 }
 
-void doubleClick(QWidget *target)
+void doubleClick(QWidget *target, QPoint at = {5, 5})
 {
-    const QPoint global = target->mapToGlobal(QPoint(5, 5));
-    sendMouse(target, QEvent::MouseButtonPress, Qt::LeftButton, {5, 5}, global);
-    sendMouse(target, QEvent::MouseButtonRelease, Qt::LeftButton, {5, 5}, global);
-    sendMouse(target, QEvent::MouseButtonDblClick, Qt::LeftButton, {5, 5}, global);
-    sendMouse(target, QEvent::MouseButtonRelease, Qt::LeftButton, {5, 5}, global);
+    const QPoint global = target->mapToGlobal(at);
+    sendMouse(target, QEvent::MouseButtonPress, Qt::LeftButton, at, global);
+    sendMouse(target, QEvent::MouseButtonRelease, Qt::LeftButton, at, global);
+    sendMouse(target, QEvent::MouseButtonDblClick, Qt::LeftButton, at, global);
+    sendMouse(target, QEvent::MouseButtonRelease, Qt::LeftButton, at, global);
+}
+
+// A left drag on a picture by an offset, released there.
+void drag(QWidget *target, QPoint from, QPoint by)
+{
+    const QPoint global = target->mapToGlobal(from);
+    sendMouse(target, QEvent::MouseButtonPress, Qt::LeftButton, from, global);
+    sendMouse(target, QEvent::MouseMove, Qt::LeftButton, from + by, global + by);
+    sendMouse(target, QEvent::MouseButtonRelease, Qt::LeftButton, from + by, global + by);
 }
 
 class BowlWindowTest : public ::testing::Test {
@@ -199,60 +211,94 @@ TEST_F(BowlWindowTest, RightPressOnABowlPictureEndsTheProgram)
     EXPECT_EQ(ends.count(), 2);
 }
 
+// A stand-in water box whose small fish covers a corner of it.
+struct BoxWithFish {
+    explicit BoxWithFish(BowlWindow &bowl) : box(&bowl)
+    {
+        box.setGeometry(10, 40, 60, 40);
+        bowl.addPicture(&box, [this](QPoint at) { return fish.contains(at); });
+    }
+    QLabel box;
+    const QRect fish{0, 0, 20, 15};
+};
+
 TEST_F(BowlWindowTest, PressOnTheSmallFishNeitherDragsNorEnds)
 {
     startBowl();
     bowl->show();
-    QLabel waterBox(bowl.get());
-    bowl->addPicture(&waterBox);
-    QLabel fish(&waterBox);
-    bowl->addSmallFish(&fish);
+    BoxWithFish water(*bowl);
     QSignalSpy ends(bowl.get(), &BowlWindow::endRequested);
     QSignalSpy panelRequests(bowl.get(), &BowlWindow::panelRequested);
     const QPoint start = bowl->pos();
-    const QPoint grab = fish.mapToGlobal(QPoint(3, 3));
-    sendMouse(&fish, QEvent::MouseButtonPress, Qt::LeftButton, {3, 3}, grab);
-    sendMouse(&fish, QEvent::MouseMove, Qt::LeftButton, {23, 23}, grab + QPoint(20, 20));
-    sendMouse(&fish, QEvent::MouseButtonRelease, Qt::LeftButton, {23, 23}, grab + QPoint(20, 20));
-    press(&fish, Qt::RightButton);
+    drag(&water.box, {3, 3}, {20, 20});
+    press(&water.box, Qt::RightButton, {3, 3});
     EXPECT_EQ(bowl->pos(), start);
     EXPECT_EQ(ends.count(), 0);
     EXPECT_EQ(panelRequests.count(), 0);
+    press(&water.box, Qt::RightButton, {40, 30});
+    EXPECT_EQ(ends.count(), 1) << "beside the fish the box ends the program";
+}
+
+TEST_F(BowlWindowTest, ADragBegunOnTheWaterEndsWhenReleasedOverTheSmallFish)
+{
+    startBowl();
+    bowl->show();
+    BoxWithFish water(*bowl);
+    const QPoint start = bowl->pos();
+    drag(&water.box, {40, 30}, {-35, -25}); // released at 5, 5, on the fish
+    EXPECT_EQ(bowl->pos(), start + QPoint(-35, -25));
+    sendMouse(&water.box, QEvent::MouseMove, Qt::NoButton, {9, 9}, water.box.mapToGlobal(QPoint(9, 9)));
+    EXPECT_EQ(bowl->pos(), start + QPoint(-35, -25)) << "the drag ended with the release";
 }
 
 TEST_F(BowlWindowTest, DoubleClicksOnTheBowlItsPicturesAndTheSmallFishAskForThePanel)
 {
     startBowl();
-    QLabel fish(bowl.get());
-    bowl->addSmallFish(&fish);
+    BoxWithFish water(*bowl);
     QSignalSpy requests(bowl.get(), &BowlWindow::panelRequested);
     doubleClick(bowl->bowlPicture());
-    doubleClick(&fish);
+    doubleClick(&water.box, {5, 5});
+    doubleClick(&water.box, {40, 30});
     doubleClick(bowl.get());
-    EXPECT_EQ(requests.count(), 3);
+    EXPECT_EQ(requests.count(), 4);
 }
 
-TEST_F(BowlWindowTest, PressesOnTheLetterGoToTheWaterBox)
+// The real water box: the letter and the bubble take presses as the box does, the small
+// fish only the double-click, each where it is the frontmost picture.
+TEST_F(BowlWindowTest, InTheWaterBoxOnlyTheFishKeepsPressesFromTheBowl)
 {
-    startBowl();
-    bowl->show();
-    bowl->living().setMailWaiting(true);
-    auto *letter = bowl->findChild<QWidget *>(QStringLiteral("Image7"));
-    ASSERT_NE(letter, nullptr);
-    QSignalSpy ends(bowl.get(), &BowlWindow::endRequested);
-    QSignalSpy panelRequests(bowl.get(), &BowlWindow::panelRequested);
+    const struct {
+        const char *picture;
+        bool handledAsTheBox;
+    } cases[] = {{"Image1", false}, {"Image4", true}, {"Image7", true}};
+    for (const auto &c : cases) {
+        startBowl();
+        bowl->show();
+        LivingBowl &living = bowl->living();
+        living.setMailWaiting(true);
+        living.Timer2_Timer();
+        clock.second = 3;
+        living.Timer3_Timer();
+        living.Timer4_Timer();
+        WaterBox *box = living.waterBox();
+        const auto place = [&](const char *name) { return box->findChild<BoxPicture *>(QLatin1String(name))->geometry(); };
+        // Where the picture is in front of the others: the fish lies in front of the letter.
+        QRegion frontmost = QRegion(place(c.picture)) & box->rect();
+        if (c.picture != std::string_view("Image4")) frontmost -= place("Image4");
+        if (c.picture == std::string_view("Image7")) frontmost -= place("Image1");
+        ASSERT_FALSE(frontmost.isEmpty()) << c.picture;
+        const QPoint at = frontmost.begin()->topLeft();
+        QSignalSpy ends(bowl.get(), &BowlWindow::endRequested);
+        QSignalSpy panelRequests(bowl.get(), &BowlWindow::panelRequested);
 
-    const QPoint start = bowl->pos();
-    const QPoint grab = letter->mapToGlobal(QPoint(3, 3));
-    sendMouse(letter, QEvent::MouseButtonPress, Qt::LeftButton, {3, 3}, grab);
-    sendMouse(letter, QEvent::MouseMove, Qt::LeftButton, {13, 8}, grab + QPoint(10, 5));
-    sendMouse(letter, QEvent::MouseButtonRelease, Qt::LeftButton, {13, 8}, grab + QPoint(10, 5));
-    EXPECT_EQ(bowl->pos(), start + QPoint(10, 5)) << "a left drag moves the bowl";
-
-    doubleClick(letter);
-    EXPECT_EQ(panelRequests.count(), 1);
-    press(letter, Qt::RightButton);
-    EXPECT_EQ(ends.count(), 1);
+        const QPoint start = bowl->pos();
+        drag(box, at, {10, 5});
+        EXPECT_EQ(bowl->pos() != start, c.handledAsTheBox) << c.picture << " drags the bowl";
+        doubleClick(box, at);
+        EXPECT_EQ(panelRequests.count(), 1) << c.picture;
+        press(box, Qt::RightButton, at);
+        EXPECT_EQ(ends.count(), c.handledAsTheBox ? 1 : 0) << c.picture << " ends the program";
+    }
 }
 
 TEST_F(BowlWindowTest, ClosingFromOutsideAsksToUnload)

@@ -4,6 +4,8 @@
 #include "fish/water_box.h"
 #include "support/fakes.h"
 
+#include <QPaintEvent>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -38,8 +40,10 @@ struct Stage {
         host.bowlPicture = bowlPicture;
         host.scale.perPixelX = twipsPerPixel;
         host.scale.perPixelY = twipsPerPixel;
-        host.addPicture = [this](QWidget *w) { pictures.push_back(w); };
-        host.addSmallFish = [this](QWidget *w) { smallFish.push_back(w); };
+        host.addPicture = [this](QWidget *w, const SmallFishAt &fishAt) {
+            pictures.push_back(w);
+            smallFishAt = fishAt;
+        };
         living = std::make_unique<LivingBowl>(host, random, clock);
     }
 
@@ -51,7 +55,7 @@ struct Stage {
     ScriptedRandom random;
     SteppingClock clock;
     std::vector<QWidget *> pictures;
-    std::vector<QWidget *> smallFish;
+    SmallFishAt smallFishAt;
     std::unique_ptr<LivingBowl> living;
 };
 
@@ -72,21 +76,19 @@ TEST(LivingBowl, BuildsTheWaterBoxInFrontOfTheBowlPicture)
 TEST(LivingBowl, PutsFishAndBubbleInTheBoxAndTheSceneBehindIt)
 {
     Stage s;
-    auto *fish = s.child<ImageControl>("Image1");
-    auto *bubble = s.child<ImageControl>("Image4");
+    auto *fish = s.child<BoxPicture>("Image1");
+    auto *bubble = s.child<BoxPicture>("Image4");
     auto *food = s.child<ImageControl>("Image5");
     auto *nibbler = s.child<ImageControl>("Image6");
     ASSERT_TRUE(fish && bubble && food && nibbler);
 
-    EXPECT_EQ(fish->parentWidget(), s.living->waterBox());
+    EXPECT_EQ(fish->parent(), s.living->waterBox());
     EXPECT_EQ(fish->pos(), QPoint(24, 16));
     EXPECT_EQ(fish->size(), QSize(0, 0)) << "no picture before the first swim tick";
-    EXPECT_EQ(s.smallFish, std::vector<QWidget *>{fish});
 
-    EXPECT_EQ(bubble->parentWidget(), s.living->waterBox());
-    EXPECT_TRUE(bubble->isHidden());
+    EXPECT_EQ(bubble->parent(), s.living->waterBox());
+    EXPECT_FALSE(bubble->isVisible());
     EXPECT_EQ(bubble->pos(), QPoint(208, 16));
-    EXPECT_GT(stackIndex(bubble), stackIndex(fish));
 
     EXPECT_EQ(food->parentWidget(), s.bowlPicture);
     EXPECT_EQ(nibbler->parentWidget(), s.bowlPicture);
@@ -118,7 +120,7 @@ TEST(LivingBowl, StartsWithACourseDrawnAfterReseeding)
 TEST(LivingBowl, SwimTickShowsTheFrameAndMovesTheFish)
 {
     Stage s;
-    auto *fish = s.child<ImageControl>("Image1");
+    auto *fish = s.child<BoxPicture>("Image1");
     s.living->Timer2_Timer(); // course 0 at the bottom wall: left, then up-left
     EXPECT_EQ(fish->size(), QSize(29, 25));
     EXPECT_EQ(fish->pos(), QPoint(19, 16)); // 280, 240 twips
@@ -139,14 +141,14 @@ TEST(LivingBowl, KeepsTwipStepsAtOtherScales)
     s.living->Timer2_Timer();
     EXPECT_EQ(s.living->swimmer().body().width, 290);
     EXPECT_EQ(s.living->swimmer().body().height, 250);
-    EXPECT_EQ(s.child("Image1")->pos(), QPoint(28, 24)); // 280, 240 twips
+    EXPECT_EQ(s.child<BoxPicture>("Image1")->pos(), QPoint(28, 24)); // 280, 240 twips
 }
 
 TEST(LivingBowl, WaterIsDrawnUnstretchedFromTheTopLeftOnTheBackColour)
 {
     // At 10 twips per pixel the box (94 x 58) is wider than the 74 x 47 water picture.
     Stage s(10);
-    s.child("Image1")->hide();
+    s.child<BoxPicture>("Image1")->setVisible(false);
     const QImage box = s.living->waterBox()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QImage water = QImage(":/assets/water.png").convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(water.size(), QSize(74, 47));
@@ -158,12 +160,12 @@ TEST(LivingBowl, WaterIsDrawnUnstretchedFromTheTopLeftOnTheBackColour)
 TEST(LivingBowl, ReleasesAndRaisesTheBubble)
 {
     Stage s;
-    auto *bubble = s.child<ImageControl>("Image4");
+    auto *bubble = s.child<BoxPicture>("Image4");
     s.living->Timer2_Timer(); // fish at 280, 240, course 1
     s.clock.second = 13;
     s.living->Timer3_Timer();
     s.living->Timer4_Timer();
-    EXPECT_TRUE(bubble->isVisibleTo(&s.form));
+    EXPECT_TRUE(bubble->isVisible());
     EXPECT_EQ(s.living->bubble().rect().left, 280 - 210);
     EXPECT_EQ(s.living->bubble().rect().top, 240 + 93.75f);
     EXPECT_EQ(bubble->pos(), QPoint(5, 22)); // 70, 333.75 twips
@@ -177,13 +179,13 @@ TEST(LivingBowl, NoBubbleOnOtherSeconds)
     s.clock.second = 14;
     s.living->Timer3_Timer();
     s.living->Timer4_Timer();
-    EXPECT_TRUE(s.child("Image4")->isHidden());
+    EXPECT_FALSE(s.child<BoxPicture>("Image4")->isVisible());
 }
 
 TEST(LivingBowl, OnceTheBubbleHasRisenOutNoPartOfItIsLeftInTheBox)
 {
     Stage s;
-    auto *bubble = s.child<ImageControl>("Image4");
+    auto *bubble = s.child<BoxPicture>("Image4");
     const QRect box = s.living->waterBox()->rect();
     s.living->Timer2_Timer(); // fish at 280, 240
     s.clock.second = 3;
@@ -192,7 +194,7 @@ TEST(LivingBowl, OnceTheBubbleHasRisenOutNoPartOfItIsLeftInTheBox)
     ASSERT_TRUE(bubble->geometry().intersects(box));
     for (int rise = 0; rise < 40; ++rise) s.living->Timer5_Timer();
     EXPECT_FALSE(bubble->geometry().intersects(box));
-    EXPECT_TRUE(bubble->isVisibleTo(&s.form));
+    EXPECT_TRUE(bubble->isVisible());
     EXPECT_EQ(s.living->bubble().rect().top, 240 + 93.75f - 40 * 80) << "it keeps rising unseen";
 
     s.clock.second = 13;
@@ -204,23 +206,21 @@ TEST(LivingBowl, OnceTheBubbleHasRisenOutNoPartOfItIsLeftInTheBox)
 TEST(LivingBowl, TheLetterLiesInTheBoxBehindTheFishAndTheBubble)
 {
     Stage s;
-    auto *letter = s.child<ImageControl>("Image7");
+    auto *letter = s.child<BoxPicture>("Image7");
     ASSERT_NE(letter, nullptr);
-    EXPECT_EQ(letter->parentWidget(), s.living->waterBox()) << "in front of the water and its weed";
-    EXPECT_LT(stackIndex(letter), stackIndex(s.child("Image1")));
-    EXPECT_LT(stackIndex(letter), stackIndex(s.child("Image4")));
+    EXPECT_EQ(letter->parent(), s.living->waterBox()) << "in front of the water and its weed";
     EXPECT_EQ(letter->size(), QSize(18, 13));
-    EXPECT_TRUE(letter->isHidden());
+    EXPECT_FALSE(letter->isVisible());
     EXPECT_FALSE(s.living->mailWaiting());
 }
 
 TEST(LivingBowl, TheLetterShowsWhileMailWaitsAndDriftsWithTheSwimTick)
 {
     Stage s;
-    auto *letter = s.child<ImageControl>("Image7");
+    auto *letter = s.child<BoxPicture>("Image7");
     s.living->setMailWaiting(true);
     EXPECT_TRUE(s.living->mailWaiting());
-    EXPECT_TRUE(letter->isVisibleTo(&s.form));
+    EXPECT_TRUE(letter->isVisible());
     EXPECT_EQ(letter->pos(), s.living->letter().position());
 
     const QRect box = s.living->waterBox()->rect();
@@ -235,45 +235,130 @@ TEST(LivingBowl, TheLetterShowsWhileMailWaitsAndDriftsWithTheSwimTick)
 
     s.living->setMailWaiting(false);
     EXPECT_FALSE(s.living->mailWaiting());
-    EXPECT_TRUE(letter->isHidden());
+    EXPECT_FALSE(letter->isVisible());
     const QPoint hiddenAt = letter->pos();
     for (int tick = 0; tick < 40; ++tick) s.living->Timer2_Timer();
     EXPECT_EQ(letter->pos(), hiddenAt) << "a hidden letter stays still";
 }
 
+// The letter waiting, the fish stepped left onto a bubble just let go beside its mouth.
+struct CrowdedBox : Stage {
+    CrowdedBox()
+    {
+        living->setMailWaiting(true);
+        living->Timer2_Timer(); // fish at 280, 240
+        clock.second = 3;
+        living->Timer3_Timer();
+        living->Timer4_Timer(); // the bubble at the fish's mouth
+        living->swimmer().setDirection(0);
+        living->Timer2_Timer(); // one step left, onto the bubble
+    }
+    const BoxPicture &letter() const { return *child<BoxPicture>("Image7"); }
+    const BoxPicture &fish() const { return *child<BoxPicture>("Image1"); }
+    const BoxPicture &bubble() const { return *child<BoxPicture>("Image4"); }
+};
+
 // What the box shows at a point: the frontmost opaque picture there, else the water.
-TEST(LivingBowl, TheBoxShowsTheFishInFrontOfTheLetterInFrontOfTheWater)
+TEST(LivingBowl, TheBoxShowsTheBubbleInFrontOfTheFishInFrontOfTheLetterInFrontOfTheWater)
 {
-    Stage s;
-    s.living->setMailWaiting(true);
-    s.living->Timer2_Timer();
-    auto *box = s.living->waterBox();
-    const auto *fish = s.child<ImageControl>("Image1");
-    const auto *letter = s.child<ImageControl>("Image7");
-    ASSERT_TRUE(fish->geometry().intersects(letter->geometry()));
-    const QImage shown = box->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    CrowdedBox s;
+    const BoxPicture *backToFront[] = {&s.letter(), &s.fish(), &s.bubble()};
+    const QImage shown = s.living->waterBox()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
     const QImage water = QImage(":/assets/water.png").convertToFormat(QImage::Format_ARGB32);
-    const QImage fishPicture = fish->picture().toImage().convertToFormat(QImage::Format_ARGB32);
-    const QImage letterPicture = letter->picture().toImage().convertToFormat(QImage::Format_ARGB32);
-    const auto opaqueAt = [](const QImage &picture, const QWidget *control, QPoint at) {
-        const QPoint inside = at - control->pos();
-        return picture.rect().contains(inside) && qAlpha(picture.pixel(inside)) == 255;
+    std::vector<QImage> pictures;
+    for (const BoxPicture *picture : backToFront)
+        pictures.push_back(picture->picture().toImage().convertToFormat(QImage::Format_ARGB32));
+    const auto opaqueAt = [&](std::size_t layer, QPoint at) {
+        const QPoint inside = at - backToFront[layer]->pos();
+        return pictures[layer].rect().contains(inside) && qAlpha(pictures[layer].pixel(inside)) == 255;
     };
-    int fishOverLetter = 0;
-    int letterOverWater = 0;
+    int overlaps[3] = {}; // pixels where layer i covers something opaque: the water, the letter, the fish
     for (int y = 0; y < shown.height(); ++y) {
         for (int x = 0; x < shown.width(); ++x) {
             const QPoint at(x, y);
             QRgb expected = water.pixel(at);
-            if (opaqueAt(fishPicture, fish, at)) expected = fishPicture.pixel(at - fish->pos());
-            else if (opaqueAt(letterPicture, letter, at)) expected = letterPicture.pixel(at - letter->pos());
+            for (std::size_t layer = 0; layer < pictures.size(); ++layer) {
+                if (!opaqueAt(layer, at)) continue;
+                expected = pictures[layer].pixel(at - backToFront[layer]->pos());
+                overlaps[layer] += layer == 0 || opaqueAt(layer - 1, at);
+            }
             ASSERT_EQ(QColor(shown.pixel(at)), QColor(expected)) << x << "," << y;
-            fishOverLetter += opaqueAt(fishPicture, fish, at) && opaqueAt(letterPicture, letter, at);
-            letterOverWater += !opaqueAt(fishPicture, fish, at) && opaqueAt(letterPicture, letter, at);
         }
     }
-    EXPECT_GT(fishOverLetter, 10);
-    EXPECT_GT(letterOverWater, 100);
+    EXPECT_GT(overlaps[0], 100) << "the letter over the water";
+    EXPECT_GT(overlaps[1], 10) << "the fish over the letter";
+    EXPECT_GT(overlaps[2], 5) << "the bubble over the fish";
+}
+
+// A point of the box: inside a but neither in b nor in c.
+QPoint pointIn(const QRect &a, const QRect &b = {}, const QRect &c = {})
+{
+    const QRegion only = QRegion(a) - b - c;
+    return only.isEmpty() ? QPoint(-1, -1) : only.begin()->topLeft();
+}
+
+TEST(LivingBowl, TheSmallFishIsFoundOnlyWhereItIsTheFrontmostPicture)
+{
+    CrowdedBox s;
+    ASSERT_TRUE(s.smallFishAt);
+    const QRect letter = s.letter().geometry();
+    const QRect fish = s.fish().geometry();
+    const QRect bubble = s.bubble().geometry();
+    const struct {
+        const char *where;
+        QPoint at;
+        bool fishFound;
+    } cases[] = {
+        {"on the fish alone", pointIn(fish, letter, bubble), true},
+        {"on the fish in front of the letter", pointIn(fish & letter, bubble), true},
+        {"on the bubble in front of the fish", pointIn(fish & bubble), false},
+        {"on the letter beside the fish", pointIn(letter, fish, bubble), false},
+        {"on the bubble beside the fish", pointIn(bubble, fish), false},
+        {"on the open water", pointIn(s.living->waterBox()->rect(), letter | fish | bubble), false},
+    };
+    for (const auto &c : cases) {
+        ASSERT_NE(c.at, QPoint(-1, -1)) << c.where << ": the pictures no longer overlap so";
+        EXPECT_EQ(s.smallFishAt(c.at), c.fishFound) << c.where;
+    }
+    s.child<BoxPicture>("Image1")->setVisible(false);
+    EXPECT_FALSE(s.smallFishAt(pointIn(fish, letter, bubble))) << "a fish not on show";
+}
+
+// Collects the areas the box repaints.
+struct PaintRecorder : QObject {
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+    QRegion painted;
+};
+
+TEST(LivingBowl, AStepRepaintsOnlyTheRectangleThePictureLeftAndEntered)
+{
+    Stage s;
+    for (QTimer *timer : s.form.findChildren<QTimer *>()) timer->stop(); // the test ticks by hand
+    auto *box = s.living->waterBox();
+    PaintRecorder recorder;
+    box->installEventFilter(&recorder);
+    s.form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.painted.isEmpty(); }));
+    recorder.painted = {};
+    s.living->Timer2_Timer(); // the fish's first picture
+    s.clock.second = 3;
+    s.living->Timer3_Timer();
+    s.living->Timer4_Timer();
+    for (int rise = 0; rise < 10; ++rise) s.living->Timer5_Timer(); // the bubble out of the box
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.painted.isEmpty(); }));
+    ASSERT_FALSE(s.child<BoxPicture>("Image4")->geometry().intersects(box->rect()));
+
+    const QRect before = s.child<BoxPicture>("Image1")->geometry();
+    recorder.painted = {};
+    s.living->Timer5_Timer(); // the bubble, unseen, rises on
+    s.living->Timer2_Timer();
+    const QRect after = s.child<BoxPicture>("Image1")->geometry();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.painted.isEmpty(); }));
+    EXPECT_EQ(recorder.painted, QRegion((before | after) & box->rect()));
 }
 
 TEST(LivingBowl, TheLetterChangesNothingAboutTheFishOrTheBubble)
@@ -287,7 +372,7 @@ TEST(LivingBowl, TheLetterChangesNothingAboutTheFishOrTheBubble)
         s->random.queue(0.2f);
     }
     const auto snapshot = [](Stage &s) {
-        return std::vector<QRect>{s.child("Image1")->geometry(), s.child("Image4")->geometry()};
+        return std::vector<QRect>{s.child<BoxPicture>("Image1")->geometry(), s.child<BoxPicture>("Image4")->geometry()};
     };
     for (int tick = 0; tick < 600; ++tick) {
         for (Stage *s : {&plain, &withMail}) {
