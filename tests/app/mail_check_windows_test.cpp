@@ -2,12 +2,14 @@
 
 #include "app/program.h"
 #include "mail/mail_check.h"
+#include "mail/pop3_failure.h"
 #include "mail/qt_printers.h"
 #include "mail/recording_mail_library.h"
 #include "panel/id_pass_form.h"
 #include "panel/msg_form.h"
 #include "panel/set_form.h"
 #include "settings/account_file.h"
+#include "settings/server_trust.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -73,11 +75,25 @@ protected:
     }
 
     // Runs one check to its end with the events running; false when it never ended.
-    bool runCheck()
+    bool runCheck(void (*run)(Program &) = runMailCheck)
     {
         QSignalSpy finished(context.mailCheck.get(), &MailCheck::finished);
-        runMailCheck(context);
+        run(context);
         return finished.wait(5000);
+    }
+
+    // Notes every modal box as "title|text" and answers it: No to a question, OK otherwise.
+    void answerBoxesWithNo(QStringList &boxes)
+    {
+        auto *watch = new QTimer(context.mailCheck.get());
+        QObject::connect(watch, &QTimer::timeout, [&boxes] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxes << box->windowTitle() + u'|' + box->text();
+                QAbstractButton *no = box->button(QMessageBox::No);
+                (no ? no : box->button(QMessageBox::Ok))->click();
+            }
+        });
+        watch->start(5);
     }
 
     // Closes the next "エラー" box with OK once the run has shown it.
@@ -181,6 +197,63 @@ TEST_F(MailCheckWindowsTest, AnUnsavedTickInTheSettingsWindowCounts)
     context.setForm.get()->check1()->setChecked(true);
     EXPECT_TRUE(windows.hangUpAfterCheck());
     EXPECT_FALSE(QFile::exists(context.settings.paths().optionFile())) << "stored only when the window closes";
+}
+
+// Nobody may be there when the timer checks: the certificate waits for a click.
+TEST_F(MailCheckWindowsTest, ATimedCheckNeverAsksAboutACertificateAndTheNextClickDoes)
+{
+    ServerTrust trust; // in memory
+    context.serverTrust = &trust;
+    mail.authenticateResult = pop3::kTlsFailure;
+    mail.failure = {MailProblem::CertificateUnknown,
+                    {QStringLiteral("127.0.0.1"), QStringLiteral("995"), QString(64, u'b')},
+                    {}};
+    const struct {
+        void (*run)(Program &);
+        QStringList titles;
+    } checks[] = {
+        {runPeriodicMailCheck, {"エラー"}}, // the first failure of a streak
+        {runPeriodicMailCheck, {}},
+        {runMailCheck, {"確認"}},
+    };
+    QStringList boxes;
+    answerBoxesWithNo(boxes);
+    for (const auto &check : checks) {
+        boxes.clear();
+        ASSERT_TRUE(runCheck(check.run));
+        QStringList titles;
+        for (const QString &box : boxes) {
+            titles << box.section(u'|', 0, 0);
+            EXPECT_TRUE(box.contains(QStringLiteral("127.0.0.1")) && box.contains(QStringLiteral("995")))
+                << "the server named: " << box.toStdString();
+        }
+        EXPECT_EQ(titles, check.titles);
+    }
+    EXPECT_TRUE(trust.entry(QStringLiteral("127.0.0.1:995")).fingerprint.isEmpty());
+}
+
+// The notice of a check nobody asked for appears without taking the keyboard; one the
+// user asked for (a click, the desktop notification) is activated as before.
+TEST_F(MailCheckWindowsTest, OnlyATimedChecksNoticeIsShownWithoutActivation)
+{
+    mail.authenticateResult = 2;
+    const struct {
+        std::function<void()> show;
+        bool withoutActivation;
+    } notices[] = {
+        {[this] { ASSERT_TRUE(runCheck(runPeriodicMailCheck)); }, true},
+        {[this] { ASSERT_TRUE(runCheck(runMailCheck)); }, false},
+        {[this] { ASSERT_TRUE(runCheck(runPeriodicMailCheck)); }, true},
+        {[this] { reopenNotice(context, 2); }, false},
+    };
+    for (const auto &shown : notices) {
+        if (notice())
+            notice()->close(); // each shown afresh, when the attribute counts
+        shown.show();
+        ASSERT_NE(notice(), nullptr);
+        EXPECT_TRUE(notice()->isVisible());
+        EXPECT_EQ(notice()->testAttribute(Qt::WA_ShowWithoutActivating), shown.withoutActivation);
+    }
 }
 
 } // namespace
