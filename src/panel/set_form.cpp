@@ -48,6 +48,31 @@ void setBackground(QWidget *widget, const QColor &colour)
     widget->setAutoFillBackground(true);
 }
 
+// A click on the text puts the focus in its field, as a click on a box's text ticks the box.
+class FieldLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        if (buddy())
+            buddy()->setFocus(Qt::MouseFocusReason);
+        QLabel::mousePressEvent(event);
+    }
+};
+
+// A row's blue text, greyed like any other while the row is off.
+void setRowTextColour(QWidget *row)
+{
+    const QPalette plain = row->palette();
+    form::setTextColour(row, form::blue());
+    QPalette palette = row->palette();
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, plain.color(QPalette::Disabled, role));
+    row->setPalette(palette);
+}
+
 } // namespace
 
 SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), settings_(settings)
@@ -101,7 +126,7 @@ QCheckBox *SetForm::addOptionBox(const char *objectName, const QString &text)
 {
     auto *check = new QCheckBox(text, this);
     check->setObjectName(QString::fromLatin1(objectName));
-    form::setTextColour(check, form::blue());
+    setRowTextColour(check);
     return check;
 }
 
@@ -112,8 +137,8 @@ QList<QWidget *> SetForm::addMailWatchRows()
     newOnlyCheck_->setChecked(options.countNewOnly);
 
     auto *intervalRow = new QWidget(this);
-    auto *intervalLabel = new QLabel(QStringLiteral("自動受信の間隔（分）"), intervalRow);
-    form::setTextColour(intervalLabel, form::blue());
+    auto *intervalLabel = new FieldLabel(QStringLiteral("自動受信の間隔（分）"), intervalRow);
+    setRowTextColour(intervalLabel);
     intervalSpin_ = new QSpinBox(intervalRow);
     intervalSpin_->setObjectName(QStringLiteral("IntervalSpin"));
     intervalSpin_->setRange(0, MailWatchOptions::kMaxIntervalMinutes);
@@ -128,16 +153,34 @@ QList<QWidget *> SetForm::addMailWatchRows()
 
     notifyCheck_ = addOptionBox("NotifyCheck", QStringLiteral("デスクトップに通知する"));
     notifyCheck_->setChecked(options.notify);
-    notifyCheck_->setEnabled(options.intervalMinutes > 0);
+    enableNotifyRow(options.intervalMinutes > 0);
 
     connect(newOnlyCheck_, &QCheckBox::toggled, this, &SetForm::applyMailWatch);
     connect(notifyCheck_, &QCheckBox::toggled, this, &SetForm::applyMailWatch);
     connect(intervalSpin_, &QSpinBox::valueChanged, this, [this](int minutes) {
-        notifyCheck_->setEnabled(minutes > 0);
+        showTypedZeroAsNone();
+        enableNotifyRow(minutes > 0);
         applyMailWatch();
         emit intervalChanged(minutes);
     });
     return {newOnlyCheck_, intervalRow, notifyCheck_};
+}
+
+void SetForm::enableNotifyRow(bool hasInterval)
+{
+    notifyCheck_->setEnabled(hasInterval);
+    notifyCheck_->setToolTip(hasInterval ? QString() : QStringLiteral("自動受信の間隔を設定すると通知できます"));
+}
+
+// A typed 0 reads "しない" at once, not only when the editing ends, and is selected so
+// the next digit typed replaces it.
+void SetForm::showTypedZeroAsNone()
+{
+    const bool showsNone = intervalSpin_->text() == intervalSpin_->specialValueText();
+    if (intervalSpin_->value() != intervalSpin_->minimum() || showsNone)
+        return;
+    intervalSpin_->interpretText();
+    intervalSpin_->selectAll();
 }
 
 void SetForm::applyMailWatch()

@@ -40,6 +40,9 @@ private:
     QCheckBox *addOptionBox(const char *objectName, const QString &text);
     QCheckBox *addAutostartRow();
     QList<QWidget *> addMailWatchRows();
+    // Greyed without an interval: only checks by themselves notify.
+    void enableNotifyRow(bool hasInterval);
+    void showTypedZeroAsNone();
     void applyMailWatch();
     // Stacks the rows below the rule, top to bottom, and sizes the window to hold them;
     // everything above the rule keeps its place. A new option row joins the list here.

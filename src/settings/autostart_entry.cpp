@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QStringList>
 
 #include <algorithm>
@@ -43,12 +44,13 @@ QString escapedString(QString text)
 
 QString unescapedString(const QString &value)
 {
+    static const QHash<QChar, QChar> escapes = {{u's', u' '}, {u'n', u'\n'}, {u't', u'\t'}, {u'r', u'\r'}};
     QString text;
     for (qsizetype i = 0; i < value.size(); ++i) {
         QChar c = value[i];
         if (c == u'\\' && i + 1 < value.size()) {
-            c = value[++i];
-            c = c == u's' ? QChar(u' ') : c == u'n' ? QChar(u'\n') : c == u't' ? QChar(u'\t') : c == u'r' ? QChar(u'\r') : c;
+            const QChar escaped = value[++i];
+            c = escapes.value(escaped, escaped);
         }
         text += c;
     }

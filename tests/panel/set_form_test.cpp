@@ -2,10 +2,14 @@
 
 #include "settings/settings_model.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QDir>
 #include <QFile>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -85,6 +89,97 @@ TEST_F(SetFormAutostart, RowsSitBelowTheRuleOneUnderAnotherInsideTheWindow)
         above = place.bottom();
     }
     EXPECT_LT(form->height() - above, rows[0]->height()) << "and no further";
+}
+
+// The rows below the rule as a user meets them: shown, in the active window.
+class SetFormRows : public SetFormAutostart {
+protected:
+    std::unique_ptr<SetForm> showWithInterval(int minutes)
+    {
+        settings.setMailWatch({.intervalMinutes = minutes});
+        auto form = load();
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        return form;
+    }
+};
+
+// The middle of a check box's text, away from its box.
+QPoint textMiddle(const QCheckBox *box)
+{
+    QStyleOptionButton option;
+    option.initFrom(box);
+    option.text = box->text();
+    const QRect contents = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+    return {contents.left() + box->fontMetrics().horizontalAdvance(box->text()) / 2, contents.center().y()};
+}
+
+TEST_F(SetFormRows, ClickingARowsTextTogglesItsBoxOrFocusesItsField)
+{
+    auto form = showWithInterval(5);
+    for (QCheckBox *box : {form->newOnlyCheck(), form->notifyCheck(), form->autostartCheck()}) {
+        const bool before = box->isChecked();
+        QTest::mouseClick(box, Qt::LeftButton, {}, textMiddle(box));
+        EXPECT_NE(box->isChecked(), before) << box->objectName().toStdString();
+    }
+    QTest::mouseClick(form->intervalSpin()->parentWidget()->findChild<QLabel *>(), Qt::LeftButton);
+    EXPECT_EQ(QApplication::focusWidget(), form->intervalSpin());
+}
+
+TEST_F(SetFormRows, TabGoesDownTheRowsInOrder)
+{
+    const std::pair<int, const char *> cases[] = {
+        {5, "NewOnlyCheck IntervalSpin NotifyCheck AutostartCheck Check1 Command1 Command2"},
+        {0, "NewOnlyCheck IntervalSpin AutostartCheck Check1 Command1 Command2"}, // a greyed box is passed over
+    };
+    for (const auto &[minutes, order] : cases) {
+        auto form = showWithInterval(minutes);
+        form->findChild<QWidget *>(QStringLiteral("Command2"))->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 7 - (minutes == 0); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString());
+        }
+        EXPECT_EQ(visited.join(u' ').toStdString(), order) << minutes;
+    }
+}
+
+TEST_F(SetFormRows, TheNotificationRowLooksGreyedAndSaysWhyUntilAnIntervalIsSet)
+{
+    auto form = showWithInterval(0);
+    QCheckBox *notify = form->notifyCheck();
+    const QCheckBox plain;
+    ASSERT_FALSE(notify->isEnabled());
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
+        EXPECT_EQ(notify->palette().color(QPalette::Disabled, role), plain.palette().color(QPalette::Disabled, role))
+            << "its text greys like any greyed box's";
+    EXPECT_NE(notify->palette().color(QPalette::Disabled, QPalette::WindowText),
+              notify->palette().color(QPalette::Active, QPalette::WindowText));
+    EXPECT_FALSE(notify->toolTip().isEmpty());
+
+    form->intervalSpin()->setValue(3);
+    EXPECT_TRUE(notify->isEnabled());
+    EXPECT_TRUE(notify->toolTip().isEmpty()) << "nothing to explain once it counts";
+}
+
+TEST_F(SetFormRows, ATypedZeroReadsAsNoneAtOnce)
+{
+    struct Typing {
+        const char *keys;
+        const char *shown;
+        int minutes;
+    };
+    const Typing cases[] = {{"0", "しない", 0}, {"10", "10", 10}, {"07", "7", 7}, {"015", "15", 15}};
+    for (const Typing &typing : cases) {
+        auto form = showWithInterval(5);
+        QSpinBox *spin = form->intervalSpin();
+        spin->setFocus();
+        spin->selectAll();
+        QTest::keyClicks(spin, QString::fromLatin1(typing.keys));
+        EXPECT_EQ(spin->text(), QString::fromUtf8(typing.shown)) << typing.keys;
+        EXPECT_EQ(spin->value(), typing.minutes) << typing.keys;
+        EXPECT_EQ(settings.mailWatch().intervalMinutes, typing.minutes) << "counts at once";
+    }
 }
 
 } // namespace

@@ -155,9 +155,9 @@ TEST(AutostartEntry, TheFolderIsWrittenAsOneEscapedValue)
         {QStringLiteral("/tmp/new\nline"), QStringLiteral("Path=/tmp/new\\nline")},
     };
     for (const auto &[folder, pathLine] : cases) {
-        const QStringList lines = QString::fromUtf8(autostartEntryText({QStringLiteral("/k/kingyo"), folder})).split(u'\n');
-        EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^Path="))), pathLine.isEmpty() ? QStringList() : QStringList{pathLine})
-            << folder.toStdString();
+        const QString text = QString::fromUtf8(autostartEntryText({QStringLiteral("/k/kingyo"), folder}));
+        const QStringList written = text.split(u'\n').filter(QRegularExpression(QStringLiteral("^Path=")));
+        EXPECT_EQ(written, pathLine.isEmpty() ? QStringList() : QStringList{pathLine}) << folder.toStdString();
     }
 }
 
@@ -205,7 +205,8 @@ TEST(AutostartEntry, OnlyAnEntryOfOursWhoseCopyMovedIsRewrittenAtStart)
         const QString elsewhere = world.program(QStringLiteral("old place/★ copy/kingyo"));
         const AutostartLaunch running{world.program(QStringLiteral("new place/kingyo")), world.dir.path()};
         QDir().mkpath(QFileInfo(world.entry).absolutePath());
-        const QByteArray before = c.entry.arg(desktopExecArgument(elsewhere), QFileInfo(elsewhere).absolutePath()).toUtf8();
+        const QByteArray before =
+            c.entry.arg(desktopExecArgument(elsewhere), QFileInfo(elsewhere).absolutePath()).toUtf8();
         putFile(world.entry, before);
         const ino_t file = inodeOf(world.entry);
 
@@ -218,7 +219,8 @@ TEST(AutostartEntry, OnlyAnEntryOfOursWhoseCopyMovedIsRewrittenAtStart)
         }
     }
     AutostartWorld none;
-    EXPECT_EQ(repairMovedAutostartEntry(none.entry, {none.program(QStringLiteral("kingyo")), {}}), AutostartRepair::Untouched);
+    const AutostartLaunch running{none.program(QStringLiteral("kingyo")), {}};
+    EXPECT_EQ(repairMovedAutostartEntry(none.entry, running), AutostartRepair::Untouched);
     EXPECT_FALSE(QFileInfo::exists(none.entry));
 }
 
