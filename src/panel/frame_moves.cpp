@@ -115,8 +115,8 @@ void FrameMoves::reportClientPosition()
     if (!client)
         return;
     const XcbReply<xcb_translate_coordinates_reply_t> onRoot(
-        xcb_translate_coordinates_reply(connection, xcb_translate_coordinates(connection, xcb_window_t(client), root_, 0, 0),
-                                        nullptr),
+        xcb_translate_coordinates_reply(
+            connection, xcb_translate_coordinates(connection, xcb_window_t(client), root_, 0, 0), nullptr),
         &std::free);
     if (onRoot)
         emit clientMoved((QPointF(onRoot->dst_x, onRoot->dst_y) / window_->devicePixelRatioF()).toPoint());

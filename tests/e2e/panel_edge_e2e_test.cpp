@@ -130,6 +130,26 @@ TEST_F(PanelAtTheScreenEdge, DraggedPartlyOffTheRightEdgeThePanelComesBackWithTh
     EXPECT_TRUE(wholeOnTheScreen(panelFrame())) << where();
 }
 
+TEST_F(PanelAtTheScreenEdge, WhileThePanelIsDraggedTheBowlFollowsIt)
+{
+    openPanelWithTheBowlAt(400, 200);
+    ASSERT_TRUE(waitUntil(3s, [&] { return bowlAboveThePanel(); })) << where();
+
+    // The button stays down over all the steps: the bowl is checked mid-drag.
+    const Frame before = panelFrame();
+    const int grabX = before.left + 20;
+    const int grabY = before.top + x11.frameExtents(panel).top / 2;
+    xdotool(mouseAt(grabX, grabY) + " sleep 0.2 mousedown 1 sleep 0.1 " + mouseAt(grabX + 5, grabY + 5));
+    for (int step = 1; step <= 4; ++step) {
+        xdotool(mouseAt(grabX + 40 * step, grabY + 30 * step));
+        const int leftBefore = before.left + 40 * (step - 1);
+        EXPECT_TRUE(waitUntil(2s, [&] { return panelFrame().left > leftBefore && bowlAboveThePanel(); }))
+            << "step " << step << ": " << where();
+    }
+    xdotool("mouseup 1");
+    EXPECT_TRUE(waitUntil(2s, [&] { return bowlAboveThePanel(); })) << where();
+}
+
 TEST_F(PanelAtTheScreenEdge, AMinimisedPanelComesBackBelowTheBowlWithADoubleClickOnIt)
 {
     openPanelWithTheBowlAt(400, 200);
