@@ -1,0 +1,169 @@
+#include "panel/window_clearance.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <algorithm>
+#include <limits>
+
+namespace kingyo {
+namespace {
+
+// [position, position + size) moved into [start, start + length); when it does not
+// fit, its start stays inside.
+int intoRange(int position, int size, int start, int length)
+{
+    return std::max(start, std::min(position, start + length - size));
+}
+
+// The places along one axis where the nearest clear place or the least covered one can
+// lie: where the window wants to be, against either side of each obstacle, against the
+// screen's edges; each kept on the screen.
+QList<int> candidates(int wanted, int size, int screenStart, int screenLength, const QList<QPair<int, int>> &spans)
+{
+    QList<int> places{wanted, screenStart, screenStart + screenLength - size};
+    for (const auto &[start, end] : spans)
+        places << start - size << end;
+    for (int &place : places)
+        place = intoRange(place, size, screenStart, screenLength);
+    std::sort(places.begin(), places.end());
+    places.erase(std::unique(places.begin(), places.end()), places.end());
+    return places;
+}
+
+qint64 coveredArea(const QRect &frame, const QList<QRect> &obstacles)
+{
+    qint64 covered = 0;
+    for (const QRect &obstacle : obstacles) {
+        const QRect overlap = frame.intersected(obstacle);
+        if (!overlap.isEmpty())
+            covered += qint64(overlap.width()) * overlap.height();
+    }
+    return covered;
+}
+
+qint64 squaredDistance(QPoint from, QPoint to)
+{
+    const qint64 dx = to.x() - from.x();
+    const qint64 dy = to.y() - from.y();
+    return dx * dx + dy * dy;
+}
+
+} // namespace
+
+QPoint clearPlacement(const QRect &wanted, const QRect &screen, const QList<QRect> &obstacles)
+{
+    if (screen.isEmpty())
+        return wanted.topLeft();
+    QList<QPair<int, int>> across;
+    QList<QPair<int, int>> down;
+    for (const QRect &obstacle : obstacles) {
+        across.append({obstacle.left(), obstacle.right() + 1});
+        down.append({obstacle.top(), obstacle.bottom() + 1});
+    }
+    // Each coordinate of the best place is either the wanted one or against an edge, so
+    // trying every pair of those finds it.
+    const QList<int> xs = candidates(wanted.x(), wanted.width(), screen.x(), screen.width(), across);
+    const QList<int> ys = candidates(wanted.y(), wanted.height(), screen.y(), screen.height(), down);
+    QPoint best = wanted.topLeft();
+    qint64 bestCovered = std::numeric_limits<qint64>::max();
+    qint64 bestDistance = 0;
+    for (const int x : xs) {
+        for (const int y : ys) {
+            const QPoint place(x, y);
+            const qint64 covered = coveredArea(QRect(place, wanted.size()), obstacles);
+            const qint64 distance = squaredDistance(wanted.topLeft(), place);
+            if (covered < bestCovered || (covered == bestCovered && distance < bestDistance)) {
+                best = place;
+                bestCovered = covered;
+                bestDistance = distance;
+            }
+        }
+    }
+    return best;
+}
+
+WindowClearance::WindowClearance(Obstacles obstacles, QObject *parent)
+    : QObject(parent), obstacles_(std::move(obstacles))
+{
+}
+
+bool WindowClearance::isObstacle(const QWidget *window) const
+{
+    const QList<QWidget *> windows = obstacles_();
+    return std::find(windows.begin(), windows.end(), window) != windows.end();
+}
+
+bool WindowClearance::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Hide:
+        break;
+    default:
+        return false; // every event of the program passes here: nothing else is looked at
+    }
+    auto *window = qobject_cast<QWidget *>(watched);
+    if (!window || !window->isWindow())
+        return false;
+    if (event->type() == QEvent::Show && !event->spontaneous()) {
+        const Qt::WindowType type = window->windowType();
+        if ((type == Qt::Window || type == Qt::Dialog) && !isObstacle(window))
+            placeLater(window);
+    } else if (event->type() == QEvent::Hide) {
+        opening_.removeIf([window](const Opening &opening) { return opening.window == window; });
+    } else {
+        frameMayHaveChanged(window);
+    }
+    return false;
+}
+
+void WindowClearance::placeLater(QWidget *window)
+{
+    opening_.removeIf([window](const Opening &opening) { return opening.window == window || !opening.window; });
+    opening_.append({window, window->frameGeometry().size()});
+    // After the window's own show handling: a dialog centres itself and takes its size there.
+    QMetaObject::invokeMethod(
+        this, [this, guarded = QPointer<QWidget>(window)] {
+            if (guarded)
+                place(guarded);
+        },
+        Qt::QueuedConnection);
+}
+
+void WindowClearance::frameMayHaveChanged(QWidget *window)
+{
+    for (Opening &opening : opening_) {
+        if (opening.window != window)
+            continue;
+        const QSize frameSize = window->frameGeometry().size();
+        if (frameSize != opening.frameSize) {
+            opening.frameSize = frameSize;
+            placeLater(window);
+        }
+        return;
+    }
+}
+
+void WindowClearance::place(QWidget *window)
+{
+    QList<QRect> covering;
+    for (const QWidget *obstacle : obstacles_()) {
+        if (obstacle && obstacle->isVisible() && !obstacle->isMinimized())
+            covering << obstacle->frameGeometry();
+    }
+    const QRect frame = window->frameGeometry();
+    const QScreen *screen = QGuiApplication::screenAt(frame.center());
+    if (!screen)
+        screen = window->screen();
+    const QPoint target = clearPlacement(frame, screen ? screen->availableGeometry() : QRect(), covering);
+    if (target != frame.topLeft())
+        window->move(target);
+    if (frame.size() != window->size()) // framed: the title bar will not come again
+        opening_.removeIf([window](const Opening &opening) { return opening.window == window; });
+}
+
+} // namespace kingyo
