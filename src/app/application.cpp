@@ -6,6 +6,7 @@
 #include "app/qt_translation.h"
 #include "app/single_instance.h"
 #include "app/startup_settings.h"
+#include "app/windows_clear_of_bowl.h"
 #include "base/clock.h"
 #include "base/random_source.h"
 #include "fish/bowl_window.h"
@@ -193,6 +194,7 @@ int runApplication(int argc, char **argv)
 
     BowlWindow bowl(random, clock);
     wireBowl(program, bowl);
+    keepWindowsClearOfBowl(program);
     ProgramLifetime lifetime(program);
     lifetime.watch(bowl);
     showPanelOnLaterStarts(program, instance);

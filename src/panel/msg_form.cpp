@@ -3,9 +3,7 @@
 #include "base/twips.h"
 #include "panel/form_layout.h"
 
-#include <QGuiApplication>
 #include <QLineEdit>
-#include <QScreen>
 
 namespace kingyo {
 namespace {
@@ -40,8 +38,7 @@ MsgForm::MsgForm(QWidget *parent) : QWidget(parent)
     text2_ = addTextBox(this, "Text2", {3120, 0, 495, 270}, scale);
     setTabOrder(text1_, text2_);
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    form::centreOnScreen(this);
 }
 
 void MsgForm::showResult(int count)
