@@ -55,8 +55,14 @@ MailCheckWindows::TrustAnswer MailCheckWindows::trustCertificate(const MailFailu
 
 void MailCheckWindows::showNotice(int count)
 {
-    if (rules.showNotice(count))
-        showNoticeWindow(program_, rules.activateNotice())->showResult(count);
+    if (!rules.showNotice(count))
+        return; // a quiet check leaves the notice, and the letter, as they were
+    showNoticeWindow(program_, rules.activateNotice())->showResult(count);
+    // The letter says what the notice says; a failure leaves it as it was.
+    if (count >= 0)
+        showMailWaiting(program_, count > 0);
+    if (program_.notification && rules.notifyDesktop(count) && program_.settings.mailWatch().notify)
+        program_.notification->show(count);
 }
 
 bool MailCheckWindows::hangUpAfterCheck() { return program_.settings.hangUpAfterCheck(); }
@@ -109,16 +115,8 @@ void wireMailCheck(Program &program)
     program.periodicCheck->setIntervalMinutes(program.settings.mailWatch().intervalMinutes);
     QObject::connect(program.mailCheck.get(), &MailCheck::runningChanged, program.mailCheck.get(),
                      [&program](bool running) { showMailCheckBusy(program, running); });
-    // The letter says what the notice says: a failure, or a quiet check that left the
-    // notice as it was, leaves the letter as it was too.
-    QObject::connect(program.mailCheck.get(), &MailCheck::finished, program.mailCheck.get(), [&program](int count) {
-        MailRunRules &rules = program.mailCheckWindows->rules;
-        if (program.notification && rules.notifyDesktop(count) && program.settings.mailWatch().notify)
-            program.notification->show(count);
-        if (count >= 0 && rules.showNotice(count))
-            showMailWaiting(program, count > 0);
-        rules.end();
-    });
+    QObject::connect(program.mailCheck.get(), &MailCheck::finished, program.mailCheck.get(),
+                     [&program] { program.mailCheckWindows->rules.end(); });
 }
 
 void wireNotification(Program &program, NewMailNotification &notification)

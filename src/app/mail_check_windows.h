@@ -9,8 +9,8 @@ class MsgForm;
 class NewMailNotification;
 
 // The mail check's surroundings in the running program: the account to use, the
-// account dialog, the "エラー" box, the notice window, the hang-up option and the
-// hang-up routine.
+// account dialog, the "エラー" and "確認" boxes, the notice window with the bowl's letter
+// and the desktop notification, the hang-up option and the hang-up routine.
 class MailCheckWindows final : public MailCheckSurroundings {
 public:
     explicit MailCheckWindows(Program &program) : program_(program) {}

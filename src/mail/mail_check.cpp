@@ -170,27 +170,33 @@ void MailCheck::finish(int count)
     surroundings_.showNotice(count);
     if (surroundings_.hangUpAfterCheck())
         surroundings_.hangUp();
-    setRunning(false);
-    emit finished(count);
     // Only now, the mail announced: an end before this leaves the messages new.
     if (seen)
-        storeSeen(std::move(*seen));
+        storeSeenThenEnd(std::move(*seen), count);
+    else
+        end(count);
 }
 
-// On the worker, as a large store's write and sync could stall the fish; the next check's
-// jobs queue behind it.
-void MailCheck::storeSeen(SeenIds seen)
+// On the worker, as a large store's write and sync could stall the fish.
+void MailCheck::storeSeenThenEnd(SeenIds seen, int count)
 {
     auto pending = std::make_shared<const SeenIds>(std::move(seen));
     worker_.run([pending] { return pending->store.save(pending->ids); },
-                [this, pending](bool stored) {
+                [this, pending, count](bool stored) {
                     // Kept for the run, or every later check would announce the same mail again.
                     if (stored)
                         unstoredSeen_.erase(pending->store.path());
                     else
                         unstoredSeen_[pending->store.path()] =
                             std::make_shared<const std::set<std::string>>(pending->ids.begin(), pending->ids.end());
+                    end(count);
                 });
+}
+
+void MailCheck::end(int count)
+{
+    setRunning(false);
+    emit finished(count);
 }
 
 void MailCheck::setRunning(bool running)

@@ -35,7 +35,8 @@ public:
     // A CertificateUnknown failure: asks whether to trust that certificate from now on
     // and, on yes, pins it for the server. Modal.
     virtual TrustAnswer trustCertificate(const MailFailure &) { return TrustAnswer::Declined; }
-    virtual void showNotice(int count) = 0;                // modeless notice of the run's result
+    // Announces the run's result: a modeless notice, and whatever else tells the user.
+    virtual void showNotice(int count) = 0;
     virtual bool hangUpAfterCheck() = 0;                   // the hang-up option
     virtual void hangUp() = 0;
 };
@@ -63,8 +64,8 @@ public:
     // IDs no earlier check of the account on the server saw (their IDs kept in folder),
     // fetches no message, and reports that count; a server without unique IDs gives its
     // waiting count. Empty (the default): every waiting message is fetched and counted.
-    // The IDs are stored as seen only once the count was announced (notice shown,
-    // finished() emitted); a folder that cannot be written keeps them for this run.
+    // The IDs are stored as seen only once the count was announced (showNotice()); a
+    // folder that cannot be written keeps them for this run.
     void setNewOnlyFolder(const QString &folder) { newOnlyFolder_ = folder; }
 
     // The program is ending: a check under way is abandoned and shows nothing more, the
@@ -74,7 +75,8 @@ public:
 
 signals:
     void runningChanged(bool running);
-    // The count the notice showed: messages waiting, 0, or a failure code.
+    // The check is over, the seen IDs stored: the count the notice showed (messages
+    // waiting, 0, or a failure code).
     void finished(int count);
 
 private:
@@ -99,7 +101,8 @@ private:
     void askToTrustCertificate(int handle, const Step &fetch);
     void closeThenFinish(int handle, int count);
     void finish(int count);
-    void storeSeen(SeenIds seen);
+    void storeSeenThenEnd(SeenIds seen, int count);
+    void end(int count);
     void setRunning(bool running);
 
     SharedState &state_;
