@@ -28,4 +28,9 @@ bool Bubble::release(const Swimmer &fish)
 
 void Bubble::rise() { rect_.top = rect_.top - kRise; }
 
+bool Bubble::mayShowIn(TwipSize box) const
+{
+    return visible_ && rect_.top + rect_.height > 0 && rect_.left + rect_.width > 0 && rect_.left < box.width;
+}
+
 } // namespace kingyo

@@ -14,6 +14,10 @@ public:
     bool release(const Swimmer &fish);
     // Timer5: 80 twips up, seen or not.
     void rise();
+    // Whether rising can still show any of the bubble in a box of that size: it is on
+    // show, lies across the box, and has not yet gone above the box's top edge. Once
+    // this is false, only the next release can bring it back into sight.
+    bool mayShowIn(TwipSize box) const;
 
     const TwipsRect &rect() const { return rect_; }
     bool isVisible() const { return visible_; }

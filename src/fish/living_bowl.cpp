@@ -13,6 +13,7 @@ namespace {
 
 // The water box's place and size in the bowl window, in twips.
 constexpr TwipsRect kWaterBox{280, 720, 940, 585};
+constexpr TwipSize kWaterBoxSize{kWaterBox.width, kWaterBox.height};
 constexpr QPoint kFoodAt{40, 48};     // pixels in the bowl picture
 constexpr QPoint kNibblerAt{56, 48};  // pixels in the bowl picture
 
@@ -54,7 +55,7 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
       bubblePicture_(picture("bubble.png")),
       letterPicture_(picture("letter.png")),
       swimmer_(random, clock, frameSizesOf(leftFrames_, rightFrames_, host.scale),
-               TwipSize{kWaterBox.width, kWaterBox.height}),
+               kWaterBoxSize),
       bubble_(twipSizeOf(bubblePicture_, host.scale)),
       letter_(host.scale.toPixels(kWaterBox).size(), letterPicture_.deviceIndependentSize().toSize())
 {
@@ -79,10 +80,12 @@ LivingBowl::LivingBowl(const BowlHost &host, RandomSource &random, const Clock &
 
     swimmer_.start();
 
-    addTimer("Timer2", 400, &LivingBowl::Timer2_Timer);
-    addTimer("Timer3", 3000, &LivingBowl::Timer3_Timer);
-    addTimer("Timer4", 3000, &LivingBowl::Timer4_Timer);
-    addTimer("Timer5", 150, &LivingBowl::Timer5_Timer);
+    addTimer("Timer2", 400, &LivingBowl::Timer2_Timer)->start();
+    addTimer("Timer3", 3000, &LivingBowl::Timer3_Timer)->start();
+    addTimer("Timer4", 3000, &LivingBowl::Timer4_Timer)->start();
+    // Six wake-ups a second that would mostly move a bubble nobody can see: this one
+    // waits for the first release.
+    riseTimer_ = addTimer("Timer5", 150, &LivingBowl::Timer5_Timer);
 }
 
 LivingBowl::LivingBowl(BowlWindow &form, RandomSource &random, const Clock &clock)
@@ -92,13 +95,14 @@ LivingBowl::LivingBowl(BowlWindow &form, RandomSource &random, const Clock &cloc
 
 LivingBowl::~LivingBowl() = default;
 
-void LivingBowl::addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)())
+QTimer *LivingBowl::addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)())
 {
     // The timers belong to the form, like its other controls; the ticks stop with this object.
     auto *timer = new QTimer(host_.form);
     timer->setObjectName(QLatin1String(name));
+    timer->setInterval(intervalMs);
     connect(timer, &QTimer::timeout, this, tick);
-    timer->start(intervalMs);
+    return timer;
 }
 
 void LivingBowl::playFeedingScene()
@@ -121,13 +125,16 @@ void LivingBowl::Timer4_Timer()
     if (!bubble_.release(swimmer_)) return;
     bubbleImage_->move(pixelsInBox(bubble_.rect()));
     bubbleImage_->setVisible(true);
+    if (bubble_.mayShowIn(kWaterBoxSize)) riseTimer_->start();
 }
 
+// The bubble that has risen out of sight is left where it was last seen: the rise
+// timer sleeps until the next release puts it back beside the fish.
 void LivingBowl::Timer5_Timer()
 {
-    // Once out of the box, the move repaints nothing: the box cuts the bubble off.
     bubble_.rise();
     bubbleImage_->move(pixelsInBox(bubble_.rect()));
+    if (!bubble_.mayShowIn(kWaterBoxSize)) riseTimer_->stop();
 }
 
 void LivingBowl::setMailWaiting(bool waiting)

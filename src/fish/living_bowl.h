@@ -53,7 +53,8 @@ public:
     bool mailWaiting() const { return letter_.isShown(); }
 
     // Timer2: swim tick, and the letter's drift. Timer3: clock tick. Timer4: bubble
-    // release. Timer5: bubble rise.
+    // release. Timer5: bubble rise; it runs only while the bubble may show in the box,
+    // from a release until the bubble has risen out of sight.
     void Timer2_Timer();
     void Timer3_Timer();
     void Timer4_Timer();
@@ -70,7 +71,7 @@ private:
     void setFeedingFishLeft(int pixels) override;
 
     QPoint pixelsInBox(const TwipsRect &rect) const;
-    void addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)());
+    QTimer *addTimer(const char *name, int intervalMs, void (LivingBowl::*tick)());
 
     BowlHost host_;
     const Clock &clock_;
@@ -88,6 +89,7 @@ private:
     BoxPicture *bubbleImage_ = nullptr; // Image4
     BoxPicture *letterImage_ = nullptr; // Image7
     ImageControl *nibbler_ = nullptr;   // Image6
+    QTimer *riseTimer_ = nullptr;       // Timer5
 };
 
 } // namespace kingyo

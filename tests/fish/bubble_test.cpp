@@ -98,6 +98,36 @@ TEST(Bubble, RisesOutOfTheBoxInFiveSteps)
     EXPECT_EQ(f.bubble.rect().left, 200 - 210) << "rising keeps the Left";
 }
 
+TEST(Bubble, MayShowInTheBoxFromItsReleaseUntilItHasRisenOutOfSight)
+{
+    const TwipSize box{940, 585};
+    const struct {
+        const char *what;
+        TwipsRect fish;
+        std::int16_t course;
+        int rises;
+        bool mayShow;
+    } cases[] = {
+        {"let go in the box", {200, 0, kFish.width, kFish.height}, 0, 0, true},
+        {"its lowest row still in the box", {200, 0, kFish.width, kFish.height}, 0, 4, true},
+        {"risen above the box", {200, 0, kFish.width, kFish.height}, 0, 5, false},
+        {"let go wholly left of the box", {-20, 160, kFish.width, kFish.height}, 0, 0, false},
+        {"let go across the left edge", {40, 160, kFish.width, kFish.height}, 0, 0, true},
+        {"let go wholly right of the box", {520, 0, kFish.width, kFish.height}, 3, 0, false},
+        {"let go across the right edge", {500, 0, kFish.width, kFish.height}, 3, 0, true},
+    };
+    for (const auto &c : cases) {
+        Fixture f;
+        EXPECT_FALSE(f.bubble.mayShowIn(box)) << "before any release";
+        f.tickClockAt(53);
+        f.fish.setBody(c.fish);
+        f.fish.setDirection(c.course);
+        ASSERT_TRUE(f.bubble.release(f.fish));
+        for (int rise = 0; rise < c.rises; ++rise) f.bubble.rise();
+        EXPECT_EQ(f.bubble.mayShowIn(box), c.mayShow) << c.what;
+    }
+}
+
 TEST(Bubble, RisesEvenWhileHidden)
 {
     Bubble bubble(kBubble);

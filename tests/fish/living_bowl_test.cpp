@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <ostream>
+#include <tuple>
 #include <vector>
 
 // Readable failures for Qt's geometry types.
@@ -97,15 +98,39 @@ TEST(LivingBowl, PutsFishAndBubbleInTheBoxAndTheSceneBehindIt)
     EXPECT_GT(stackIndex(food), stackIndex(nibbler)) << "the food lies in front";
 }
 
-TEST(LivingBowl, RunsItsFourTimers)
+TEST(LivingBowl, RunsItsTimersAndTheRiseOnlyOnceABubbleIsOut)
 {
     Stage s;
-    const std::pair<const char *, int> timers[] = {{"Timer2", 400}, {"Timer3", 3000}, {"Timer4", 3000}, {"Timer5", 150}};
-    for (auto [name, interval] : timers) {
+    const std::tuple<const char *, int, bool> timers[] = {
+        {"Timer2", 400, true}, {"Timer3", 3000, true}, {"Timer4", 3000, true}, {"Timer5", 150, false}};
+    for (auto [name, interval, running] : timers) {
         auto *timer = s.form.findChild<QTimer *>(QLatin1String(name));
         ASSERT_NE(timer, nullptr) << name;
-        EXPECT_TRUE(timer->isActive()) << name;
+        EXPECT_EQ(timer->isActive(), running) << name;
         EXPECT_EQ(timer->interval(), interval) << name;
+    }
+}
+
+TEST(LivingBowl, TheBubbleRisesByItsTimerUntilItIsOutOfSightAndAgainAfterTheNextRelease)
+{
+    Stage s;
+    auto *rise = s.form.findChild<QTimer *>(QStringLiteral("Timer5"));
+    const auto *bubble = s.child<BoxPicture>("Image4");
+    const QRect box = s.living->waterBox()->rect();
+    s.living->Timer2_Timer();
+    for (int release = 0; release < 2; ++release) {
+        s.clock.second = 13;
+        s.living->Timer3_Timer();
+        s.living->Timer4_Timer();
+        ASSERT_TRUE(rise->isActive()) << "release " << release;
+        int rises = 0;
+        for (; rise->isActive() && rises < 100; ++rises) {
+            ASSERT_TRUE(bubble->geometry().intersects(box)) << "stopped only once out of sight";
+            s.living->Timer5_Timer();
+        }
+        EXPECT_FALSE(rise->isActive());
+        EXPECT_FALSE(bubble->geometry().intersects(box));
+        EXPECT_GT(rises, 4);
     }
 }
 
