@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <limits>
 
@@ -103,6 +104,15 @@ bool WindowClearance::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Resize:
     case QEvent::Hide:
         break;
+    case QEvent::Expose:
+        // Mapped, so framed if it ever will be; the frame may come without a move.
+        for (const Opening &opening : std::as_const(opening_)) {
+            if (opening.window && opening.window->windowHandle() == watched) {
+                frameMayHaveChanged(opening.window);
+                break;
+            }
+        }
+        return false;
     default:
         return false; // every event of the program passes here: nothing else is looked at
     }
