@@ -64,8 +64,19 @@ QString TestPop3Server::maildir(const QString &user) const
     return dir_ + QStringLiteral("/home/") + user + QStringLiteral("/Maildir");
 }
 
-void TestPop3Server::clearMailbox(const QString &user) const
+void TestPop3Server::holdMailbox(const QString &user)
 {
+    if (heldMailboxes_.count(user))
+        return;
+    auto lock = std::make_unique<QLockFile>(dir_ + QStringLiteral("/home/") + user + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0); // a holder that still runs keeps it however long it takes
+    ASSERT_TRUE(lock->lock()) << "the lock of " << user.toStdString() << "'s mailbox";
+    heldMailboxes_.emplace(user, std::move(lock));
+}
+
+void TestPop3Server::clearMailbox(const QString &user)
+{
+    holdMailbox(user);
     for (const char *sub : {"new", "cur", "tmp"}) {
         QDir folder(maildir(user) + u'/' + QLatin1String(sub));
         for (const QString &name : folder.entryList(QDir::Files))
@@ -74,14 +85,15 @@ void TestPop3Server::clearMailbox(const QString &user) const
 }
 
 void TestPop3Server::deliver(const QString &user,
-                             const std::function<void(const std::function<void(const QByteArray &)> &)> &writer) const
+                             const std::function<void(const std::function<void(const QByteArray &)> &)> &writer)
 {
+    holdMailbox(user);
     static std::atomic<int> serial = 0;
     const QString name = QStringLiteral("%1.%2_%3.kingyo-test").arg(time(nullptr)).arg(getpid()).arg(serial++, 8, 10, QChar(u'0'));
     ASSERT_TRUE(deliverToMaildir(maildir(user), name, writer)) << "delivery to " << maildir(user).toStdString();
 }
 
-void TestPop3Server::deliver(const QString &user, const QByteArray &message) const
+void TestPop3Server::deliver(const QString &user, const QByteArray &message)
 {
     deliver(user, [&message](const auto &append) { append(message); });
 }

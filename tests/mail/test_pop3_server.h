@@ -2,8 +2,11 @@
 #include "mail/pop3_client.h"
 
 #include <QByteArray>
+#include <QLockFile>
 #include <QString>
 #include <functional>
+#include <map>
+#include <memory>
 
 namespace kingyo::test {
 
@@ -24,20 +27,24 @@ public:
     // The server's own (self-signed) certificate.
     QString certificatePath() const { return caPath_; }
 
-    void clearMailbox(const QString &user) const;
+    // Clearing or filling a mailbox holds it until this object goes: tests that run
+    // at once take turns at a mailbox rather than mixing its messages.
+    void clearMailbox(const QString &user);
     // Delivers one message the way a mail server does (tmp/, then new/).
     // The writer is called with an append function until it returns.
-    void deliver(const QString &user, const std::function<void(const std::function<void(const QByteArray &)> &)> &writer) const;
-    void deliver(const QString &user, const QByteArray &message) const;
+    void deliver(const QString &user, const std::function<void(const std::function<void(const QByteArray &)> &)> &writer);
+    void deliver(const QString &user, const QByteArray &message);
 
 private:
     QString maildir(const QString &user) const;
+    void holdMailbox(const QString &user);
 
     QString dir_;
     quint16 port_ = 0;
     quint16 tlsPort_ = 0;
     bool ipv6_ = false;
     QString caPath_;
+    std::map<QString, std::unique_ptr<QLockFile>> heldMailboxes_;
 };
 
 } // namespace kingyo::test
