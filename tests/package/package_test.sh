@@ -29,6 +29,8 @@ check() {
 }
 # Ends the check (each runs in a subshell of its own) with the reason.
 fail() { echo "$*"; exit 1; }
+# A check whose tool is missing fails: passing without looking would hide a broken package.
+need() { command -v "$1" >/dev/null || fail "$1 is not installed (package $2; scripts/install-deps test installs it)"; }
 
 field() { dpkg-deb -f "$deb" "$1"; }
 
@@ -71,9 +73,8 @@ desktop_entry_starts_the_binary() {
     local command
     command=$(desktop_key Exec | cut -d' ' -f1)
     [ -x "$root/usr/bin/$command" ] || fail "Exec=$command is not in usr/bin"
-    if command -v desktop-file-validate >/dev/null; then
-        desktop-file-validate "$desktop_file"
-    fi
+    need desktop-file-validate desktop-file-utils
+    desktop-file-validate "$desktop_file"
 }
 
 desktop_icon_is_installed() {
@@ -87,9 +88,8 @@ metainfo_launches_the_desktop_entry() {
     [ -f "$metainfo_file" ] || fail "no usr/share/metainfo/io.github.kingyo.metainfo.xml"
     grep -q "<launchable type=\"desktop-id\">$(basename "$desktop_file")</launchable>" "$metainfo_file" ||
         fail "the metainfo does not launch $(basename "$desktop_file")"
-    if command -v appstreamcli >/dev/null; then
-        appstreamcli validate --no-net "$metainfo_file"
-    fi
+    need appstreamcli appstream
+    appstreamcli validate --no-net "$metainfo_file"
 }
 
 # The program keeps its settings beside itself only where such a folder was made for it.
@@ -108,6 +108,7 @@ everything_is_under_usr_and_owned_by_root() {
 }
 
 lintian_reports_no_error() {
+    need lintian lintian
     local report
     report=$(lintian "$deb" 2>&1)
     echo "$report"
