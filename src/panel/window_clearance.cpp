@@ -104,15 +104,15 @@ bool WindowClearance::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Resize:
     case QEvent::Hide:
         break;
-    case QEvent::Expose:
+    case QEvent::Expose: {
         // Mapped, so framed if it ever will be; the frame may come without a move.
-        for (const Opening &opening : std::as_const(opening_)) {
-            if (opening.window && opening.window->windowHandle() == watched) {
-                frameMayHaveChanged(opening.window);
-                break;
-            }
-        }
+        const auto shown = std::find_if(opening_.cbegin(), opening_.cend(), [watched](const Opening &opening) {
+            return opening.window && opening.window->windowHandle() == watched;
+        });
+        if (shown != opening_.cend())
+            frameMayHaveChanged(shown->window);
         return false;
+    }
     default:
         return false; // every event of the program passes here: nothing else is looked at
     }
@@ -146,16 +146,10 @@ void WindowClearance::placeLater(QWidget *window)
 
 void WindowClearance::frameMayHaveChanged(QWidget *window)
 {
-    for (Opening &opening : opening_) {
-        if (opening.window != window)
-            continue;
-        const QSize frameSize = window->frameGeometry().size();
-        if (frameSize != opening.frameSize) {
-            opening.frameSize = frameSize;
-            placeLater(window);
-        }
-        return;
-    }
+    const auto opening = std::find_if(opening_.cbegin(), opening_.cend(),
+                                      [window](const Opening &candidate) { return candidate.window == window; });
+    if (opening != opening_.cend() && opening->frameSize != window->frameGeometry().size())
+        placeLater(window);
 }
 
 void WindowClearance::place(QWidget *window)
