@@ -2,17 +2,22 @@
 
 #include "settings/settings_storage.h"
 
-#include <QFile>
 #include <QList>
 #include <QStringList>
+#include <QStringDecoder>
 #include <algorithm>
+#include <cstdio>
 #include <optional>
+#include <set>
 
 namespace kingyo {
 namespace {
 
 constexpr char kHeader[] = "kingyo-server-trust 1";
+constexpr char kHeaderName[] = "kingyo-server-trust ";
 constexpr qsizetype kSha256HexLength = 64;
+constexpr std::size_t kSkippedLinesSaid = 5;
+constexpr qsizetype kExcerptLength = 40;
 
 bool isFingerprint(QByteArrayView text)
 {
@@ -22,57 +27,155 @@ bool isFingerprint(QByteArrayView text)
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// One line a server: key TAB fingerprint-or-"-" TAB "stls" or "-". Any line out of
-// shape makes the whole file count as broken.
-std::optional<std::map<QString, ServerTrust::Entry>> parse(const QByteArray &bytes)
+bool isKeptAsIs(QByteArrayView text)
 {
-    QList<QByteArray> lines = bytes.split('\n');
-    if (lines.isEmpty() || lines.takeFirst() != kHeader)
-        return std::nullopt;
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    std::map<QString, ServerTrust::Entry> entries;
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() != 3 || fields[0].isEmpty())
-            return std::nullopt;
-        ServerTrust::Entry entry;
-        if (fields[1] != "-") {
-            if (!isFingerprint(fields[1]))
-                return std::nullopt;
-            entry.fingerprint = fields[1];
-        }
-        if (fields[2] != "stls" && fields[2] != "-")
-            return std::nullopt;
-        entry.offeredStls = fields[2] == "stls";
-        entries[QString::fromUtf8(fields[0])] = entry;
-    }
-    return entries;
+    const QByteArrayView trimmed = text.trimmed();
+    return trimmed.isEmpty() || trimmed.startsWith('#');
 }
 
-QByteArray format(const std::map<QString, ServerTrust::Entry> &entries)
+// A server's line: key TAB fingerprint-or-"-" TAB "stls" or "-".
+std::optional<std::pair<QString, ServerTrustEntry>> parseEntry(QByteArrayView text)
 {
-    QByteArray text = QByteArray(kHeader) + '\n';
-    for (const auto &[key, entry] : entries) {
-        text += key.toUtf8() + '\t' + (entry.fingerprint.isEmpty() ? QByteArray("-") : entry.fingerprint) + '\t' +
-                (entry.offeredStls ? "stls" : "-") + '\n';
+    if (isKeptAsIs(text))
+        return std::nullopt;
+    const QList<QByteArray> fields = text.toByteArray().split('\t');
+    if (fields.size() != 3 || fields[0].isEmpty() || (fields[2] != "stls" && fields[2] != "-"))
+        return std::nullopt;
+    ServerTrustEntry entry;
+    if (fields[1] != "-") {
+        if (!isFingerprint(fields[1]))
+            return std::nullopt;
+        entry.fingerprint = fields[1];
     }
-    return text;
+    entry.offeredStls = fields[2] == "stls";
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString key = utf8(fields[0]);
+    if (utf8.hasError())
+        return std::nullopt; // it would not be written back as it stands
+    return std::pair{key, entry};
 }
+
+QByteArray entryLine(const QString &key, const ServerTrustEntry &entry)
+{
+    return key.toUtf8() + '\t' + (entry.fingerprint.isEmpty() ? QByteArray("-") : entry.fingerprint) + '\t'
+        + (entry.offeredStls ? "stls" : "-");
+}
+
+std::vector<TrustFileText::Line> splitLines(QByteArrayView bytes)
+{
+    std::vector<TrustFileText::Line> lines;
+    for (qsizetype start = 0; start < bytes.size();) {
+        const qsizetype newline = bytes.indexOf('\n', start);
+        const qsizetype end = newline < 0 ? bytes.size() : newline + 1;
+        qsizetype textEnd = newline < 0 ? end : newline;
+        if (newline > start && bytes[newline - 1] == '\r')
+            --textEnd;
+        lines.push_back({bytes.sliced(start, textEnd - start).toByteArray(), bytes.sliced(textEnd, end - textEnd).toByteArray(), {}});
+        start = end;
+    }
+    return lines;
+}
+
+// Printable and short, whatever the line holds.
+QString excerpt(const QByteArray &text)
+{
+    QString shown = QString::fromUtf8(text.left(kExcerptLength * 4)).left(kExcerptLength);
+    for (QChar &c : shown)
+        if (!c.isPrint())
+            c = u'?';
+    return text.size() > shown.toUtf8().size() ? shown + u'…' : shown;
+}
+
+void say(const QString &line) { std::fprintf(stderr, "kingyo: %s\n", qPrintable(line)); }
 
 } // namespace
 
+TrustFileText TrustFileText::parse(QByteArrayView bytes)
+{
+    TrustFileText file;
+    file.lines = splitLines(bytes);
+    if (!file.lines.empty() && !file.lines.front().end.isEmpty())
+        file.lineEnd = file.lines.front().end;
+    qsizetype number = 1;
+    if (!file.lines.empty()) {
+        const QByteArrayView first = withoutByteOrderMark(file.lines.front().text).trimmed();
+        if (first == kHeader) {
+            file.lines.erase(file.lines.begin());
+            ++number;
+        } else if (first.startsWith(kHeaderName)) {
+            return {Kind::OtherVersion, file.lineEnd, {}, {}, {}};
+        } else {
+            file.kind = Kind::NoHeader;
+        }
+    }
+    for (Line &line : file.lines) {
+        const auto entry = parseEntry(line.text);
+        if (entry && file.entries.emplace(*entry).second)
+            line.key = entry->first;
+        else if (!isKeptAsIs(line.text))
+            file.skipped.push_back({number, line.text}); // a second line for a server is kept too
+        ++number;
+    }
+    if (file.kind == Kind::NoHeader && file.entries.empty() && !file.skipped.empty())
+        return {Kind::Foreign, file.lineEnd, {}, {}, {}};
+    return file;
+}
+
+QByteArray TrustFileText::written() const
+{
+    QByteArray text = QByteArray(kHeader) + lineEnd;
+    std::set<QString> inFile;
+    for (const Line &line : lines) {
+        if (line.key.isEmpty()) {
+            text += line.text;
+        } else {
+            text += entryLine(line.key, entries.at(line.key));
+            inFile.insert(line.key);
+        }
+        text += line.end.isEmpty() ? lineEnd : line.end;
+    }
+    for (const auto &[key, entry] : entries)
+        if (!inFile.contains(key))
+            text += entryLine(key, entry) + lineEnd;
+    return text;
+}
+
+bool TrustFileText::isStorableKey(const QString &key)
+{
+    const auto read = parseEntry(entryLine(key, {}));
+    return !key.contains(u'\n') && read && read->first == key;
+}
+
 ServerTrust::ServerTrust(QString path) : path_(std::move(path))
 {
-    if (path_.isEmpty())
-        return;
-    const std::optional<QByteArray> bytes = readSettingsFile(path_);
+    if (!path_.isEmpty())
+        read();
+}
+
+void ServerTrust::read()
+{
+    QString whyNot;
+    const std::optional<QByteArray> bytes = readSettingsFile(path_, kSettingsFileLimit, &whyNot);
     if (!bytes) {
-        mayWrite_ = !QFile::exists(path_); // unreadable: leave it as it is
+        mayWrite_ = whyNot.isEmpty(); // missing: the first fact learned makes it
+        if (!mayWrite_)
+            say(whyNot + QStringLiteral("; no server is trusted from it, and it is left as it is"));
         return;
     }
-    if (auto entries = parse(*bytes))
-        entries_ = std::move(*entries);
+    file_ = TrustFileText::parse(*bytes);
+    mayWrite_ = file_.mayReplace();
+    if (!mayWrite_) {
+        say(QStringLiteral("%1 does not start with \"%2\"; it is not read and left as it is")
+                .arg(path_, QLatin1StringView(kHeader)));
+        return;
+    }
+    const std::size_t said = std::min(file_.skipped.size(), kSkippedLinesSaid);
+    for (std::size_t i = 0; i < said; ++i)
+        say(QStringLiteral("%1 line %2 skipped (not \"server TAB fingerprint-or-- TAB stls-or--\", or a server "
+                           "named twice) and kept as written: \"%3\"")
+                .arg(path_, QString::number(file_.skipped[i].number), excerpt(file_.skipped[i].text)));
+    if (file_.skipped.size() > said)
+        say(QStringLiteral("%1: %2 more lines skipped and kept").arg(path_, QString::number(file_.skipped.size() - said)));
 }
 
 QString ServerTrust::keyFor(const QString &host, quint16 port)
@@ -84,25 +187,25 @@ QString ServerTrust::keyFor(const QString &host, quint16 port)
 ServerTrust::Entry ServerTrust::entry(const QString &key) const
 {
     QMutexLocker lock(&mutex_);
-    const auto found = entries_.find(key);
-    return found == entries_.end() ? Entry{} : found->second;
+    const auto found = file_.entries.find(key);
+    return found == file_.entries.end() ? Entry{} : found->second;
 }
 
 bool ServerTrust::pinCertificate(const QString &key, const QByteArray &fingerprint)
 {
-    if (!isFingerprint(fingerprint) || key.contains(u'\t') || key.contains(u'\n'))
+    if (!isFingerprint(fingerprint) || !TrustFileText::isStorableKey(key))
         return false;
     QMutexLocker lock(&mutex_);
-    entries_[key].fingerprint = fingerprint;
+    file_.entries[key].fingerprint = fingerprint;
     return save();
 }
 
 bool ServerTrust::rememberStls(const QString &key)
 {
-    if (key.contains(u'\t') || key.contains(u'\n'))
+    if (!TrustFileText::isStorableKey(key))
         return false;
     QMutexLocker lock(&mutex_);
-    Entry &entry = entries_[key];
+    Entry &entry = file_.entries[key];
     if (entry.offeredStls)
         return true;
     entry.offeredStls = true;
@@ -111,7 +214,7 @@ bool ServerTrust::rememberStls(const QString &key)
 
 bool ServerTrust::save()
 {
-    return !path_.isEmpty() && mayWrite_ && replaceSettingsFile(path_, format(entries_), NewFileAccess::OwnerOnly);
+    return !path_.isEmpty() && mayWrite_ && replaceSettingsFile(path_, file_.written(), NewFileAccess::OwnerOnly);
 }
 
 QString colonHex(const QByteArray &hexFingerprint)

@@ -7,16 +7,43 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kingyo {
 
-std::optional<QByteArray> readSettingsFile(const QString &path)
+std::optional<QByteArray> readSettingsFile(const QString &path, qint64 limit, QString *whyNot)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const auto refuse = [whyNot](const QString &why) -> std::optional<QByteArray> {
+        if (whyNot)
+            *whyNot = why;
         return std::nullopt;
-    return file.readAll();
+    };
+    const auto cannotRead = [&path](int error) {
+        return QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    };
+    // Non-blocking, so that a FIFO in the file's place cannot hold the open up.
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return errno == ENOENT ? std::nullopt : refuse(cannotRead(errno));
+    QFile file;
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return refuse(cannotRead(EIO));
+    }
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))
+        return refuse(QStringLiteral("%1 is not a regular file").arg(path));
+    if (info.st_size > limit)
+        return refuse(QStringLiteral("%1 is larger than %2 bytes").arg(path, QString::number(limit)));
+    // One byte more than fstat said tells a file that is being written to.
+    QByteArray contents = file.read(info.st_size + 1);
+    if (file.error() != QFileDevice::NoError)
+        return refuse(cannotRead(EIO));
+    if (contents.size() > info.st_size)
+        return refuse(QStringLiteral("%1 changed while it was read").arg(path));
+    return contents;
 }
 
 bool replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAccess access)

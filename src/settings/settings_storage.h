@@ -12,8 +12,15 @@ enum class NewFileAccess {
     OwnerOnly, // 0600: the file holds a password
 };
 
-// The whole file, or nothing when it is missing or cannot be read.
-std::optional<QByteArray> readSettingsFile(const QString &path);
+// Settings files are a few lines; anything bigger was not written by kingyo.
+inline constexpr qint64 kSettingsFileLimit = 1024 * 1024;
+
+// The whole file, or nothing when it is missing or cannot be read: not a regular file
+// (a FIFO or device there cannot hold the read up), larger than limit bytes, or not
+// readable. whyNot, when given, gets one line saying why a file that is there was not
+// read; it stays untouched for a missing file.
+std::optional<QByteArray> readSettingsFile(const QString &path, qint64 limit = kSettingsFileLimit,
+                                           QString *whyNot = nullptr);
 
 // Writes a temporary file beside path and renames it over the old one, so the old
 // file stays whole when anything fails. The folder is never created. False when

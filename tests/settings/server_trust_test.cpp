@@ -1,12 +1,14 @@
 #include "settings/server_trust.h"
+#include "settings/settings_storage.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace kingyo {
 namespace {
@@ -69,46 +71,159 @@ TEST_F(ServerTrustFileTest, SomethingThatIsNoFingerprintIsNeverPinned)
     for (const QByteArray &bad : {QByteArray(), QByteArray(63, 'a'), QByteArray(64, 'A'), QByteArray(64, 'g'),
                                   QByteArray(32, 'a') + '\t' + QByteArray(31, 'a')})
         EXPECT_FALSE(trust.pinCertificate(QStringLiteral("a:110"), bad)) << bad.toStdString();
-    EXPECT_FALSE(trust.pinCertificate(QStringLiteral("a\n:110"), kPrint));
+    for (const char *key : {"a\n:110", "a\t:110", "#a:110", " # a:110", ""})
+        EXPECT_FALSE(trust.pinCertificate(QString::fromLatin1(key), kPrint)) << key;
     EXPECT_EQ(trust.entry(QStringLiteral("a:110")), ServerTrust::Entry{});
     EXPECT_FALSE(QFile::exists(path()));
 }
 
-class BrokenTrustFile : public ServerTrustFileTest, public ::testing::WithParamInterface<const char *> {};
-
-TEST_P(BrokenTrustFile, ReadsAsEmptyAndStaysUntilSomethingIsLearned)
+int linesSaid(const std::string &stderrText)
 {
-    const QByteArray broken = QByteArray(GetParam()).replace("<print>", kPrint);
-    ASSERT_TRUE(writeFile(path(), broken));
-    ServerTrust trust(path());
-    EXPECT_EQ(trust.entry(QStringLiteral("a:110")), ServerTrust::Entry{});
-    EXPECT_EQ(contentsOf(path()), broken);
-    // What is learned next replaces it with a whole, readable file.
-    EXPECT_TRUE(trust.rememberStls(QStringLiteral("b:110")));
-    EXPECT_TRUE(ServerTrust(path()).entry(QStringLiteral("b:110")).offeredStls);
+    return static_cast<int>(std::count(stderrText.begin(), stderrText.end(), '\n'));
 }
 
-INSTANTIATE_TEST_SUITE_P(ServerTrust, BrokenTrustFile,
-                         ::testing::Values("", "\x89PNG\r\n\x1a\n\0\0", "kingyo-server-trust 2\na:110\t<print>\tstls\n",
-                                           "kingyo-server-trust 1\na:110\t<print>\n",
-                                           "kingyo-server-trust 1\na:110\t<print>\tstls\textra\n",
-                                           "kingyo-server-trust 1\na:110\tnot-a-fingerprint\tstls\n",
-                                           "kingyo-server-trust 1\na:110\t<print>\tyes\n",
-                                           "kingyo-server-trust 1\n\t<print>\tstls\n",
-                                           "kingyo-server-trust 1\na:110\t-\t-\n\na:110\t-\tstls\n"));
+// Hand-edited files: each line costs only itself, and a rewrite gives back every line
+// it did not read, byte for byte. "a:110" is pinned and "c:110" offered STLS in each.
+struct HandEditCase {
+    const char *name;
+    const char *before;
+    int linesSaid; // on stderr, at the start only
+    const char *afterPin; // once "d:110" is pinned
+};
 
-TEST_F(ServerTrustFileTest, AFileThatCannotBeReadIsNeverOverwritten)
+void PrintTo(const HandEditCase &c, std::ostream *out) { *out << c.name; }
+
+class HandEditedTrustFile : public ServerTrustFileTest, public ::testing::WithParamInterface<HandEditCase> {};
+
+QByteArray withPrints(const char *text)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads every file";
-    ASSERT_TRUE(writeFile(path(), "kingyo-server-trust 1\na:110\t-\tstls\n"));
-    ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::Permissions{}));
-    ServerTrust trust(path());
-    EXPECT_FALSE(trust.rememberStls(QStringLiteral("b:110")));
-    EXPECT_TRUE(trust.entry(QStringLiteral("b:110")).offeredStls) << "still known for this run";
-    QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    EXPECT_EQ(contentsOf(path()), "kingyo-server-trust 1\na:110\t-\tstls\n");
+    return QByteArray(text).replace("<print>", kPrint).replace("<other>", kOtherPrint);
 }
+
+TEST_P(HandEditedTrustFile, KeepsEveryOtherLineAndGivesBackWhatItSkipped)
+{
+    const HandEditCase &c = GetParam();
+    ASSERT_TRUE(writeFile(path(), withPrints(c.before)));
+    ::testing::internal::CaptureStderr();
+    {
+        ServerTrust trust(path());
+        for (int lookup = 0; lookup < 3; ++lookup) {
+            EXPECT_EQ(trust.entry(QStringLiteral("a:110")), (ServerTrust::Entry{kPrint, false}));
+            EXPECT_EQ(trust.entry(QStringLiteral("c:110")), (ServerTrust::Entry{{}, true}));
+        }
+        EXPECT_EQ(contentsOf(path()), withPrints(c.before)) << "reading alone never writes";
+        EXPECT_TRUE(trust.pinCertificate(QStringLiteral("d:110"), kOtherPrint));
+    }
+    EXPECT_EQ(linesSaid(::testing::internal::GetCapturedStderr()), c.linesSaid);
+    EXPECT_EQ(contentsOf(path()), withPrints(c.afterPin));
+    ServerTrust again(path());
+    EXPECT_EQ(again.entry(QStringLiteral("a:110")).fingerprint, kPrint);
+    EXPECT_TRUE(again.entry(QStringLiteral("c:110")).offeredStls);
+    EXPECT_EQ(again.entry(QStringLiteral("d:110")).fingerprint, kOtherPrint);
+}
+
+constexpr char kManyBadLines[] = "kingyo-server-trust 1\n1\n2\n3\n4\n5\n6\n7\na:110\t<print>\t-\nc:110\t-\tstls\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    ServerTrust, HandEditedTrustFile,
+    ::testing::Values(
+        HandEditCase{"crlf_comment_blank_and_a_typo",
+                     "kingyo-server-trust 1\r\n# my servers\r\na:110\t<print>\t-\r\n\r\nb:110 <other> stls\r\nc:110\t-\tstls\r\n",
+                     1,
+                     "kingyo-server-trust 1\r\n# my servers\r\na:110\t<print>\t-\r\n\r\nb:110 <other> stls\r\nc:110\t-\tstls\r\n"
+                     "d:110\t<other>\t-\r\n"},
+        HandEditCase{"lf_with_bad_lines_between",
+                     "kingyo-server-trust 1\na:110\t<print>\tyes\na:110\t<print>\t-\n\t<print>\tstls\nc:110\tnot-hex\tstls\n"
+                     "c:110\t-\tstls\n  # indented comment\n",
+                     3,
+                     "kingyo-server-trust 1\na:110\t<print>\tyes\na:110\t<print>\t-\n\t<print>\tstls\nc:110\tnot-hex\tstls\n"
+                     "c:110\t-\tstls\n  # indented comment\nd:110\t<other>\t-\n"},
+        HandEditCase{"a_server_named_twice_keeps_its_first_line",
+                     "kingyo-server-trust 1\na:110\t<print>\t-\nc:110\t-\tstls\na:110\t<other>\tstls\n", 1,
+                     "kingyo-server-trust 1\na:110\t<print>\t-\nc:110\t-\tstls\na:110\t<other>\tstls\nd:110\t<other>\t-\n"},
+        HandEditCase{"no_header_gets_one",
+                     "# typed by hand\na:110\t<print>\t-\nc:110\t-\tstls", 0,
+                     "kingyo-server-trust 1\n# typed by hand\na:110\t<print>\t-\nc:110\t-\tstls\nd:110\t<other>\t-\n"},
+        HandEditCase{"not_utf8_and_control_bytes",
+                     "kingyo-server-trust 1\n\xff:110\t-\tstls\n\x1b[2J\ta\tb\na:110\t<print>\t-\nc:110\t-\tstls\n", 2,
+                     "kingyo-server-trust 1\n\xff:110\t-\tstls\n\x1b[2J\ta\tb\na:110\t<print>\t-\nc:110\t-\tstls\n"
+                     "d:110\t<other>\t-\n"},
+        HandEditCase{"many_bad_lines_said_in_six", kManyBadLines, 6,
+                     "kingyo-server-trust 1\n1\n2\n3\n4\n5\n6\n7\na:110\t<print>\t-\nc:110\t-\tstls\nd:110\t<other>\t-\n"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(ServerTrustFileTest, ASkippedLineIsNamedByNumberAndCutShort)
+{
+    const QByteArray huge(200'000, 'x');
+    ASSERT_TRUE(writeFile(path(), "kingyo-server-trust 1\n# fine\n" + huge + "\n"));
+    ::testing::internal::CaptureStderr();
+    ServerTrust trust(path());
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("servers.txt line 3 "), std::string::npos) << said;
+    EXPECT_LT(said.size(), 400u);
+}
+
+// A file that cannot be read as a whole: nothing in it is used, it is never replaced,
+// what is learned holds for the run, and why is said once.
+struct UnreadCase {
+    const char *name;
+    std::function<bool(const QString &path)> plant;
+};
+
+void PrintTo(const UnreadCase &c, std::ostream *out) { *out << c.name; }
+
+class UnreadTrustFile : public ServerTrustFileTest, public ::testing::WithParamInterface<UnreadCase> {};
+
+// Opened only when it is a plain file: a FIFO would hold the test up.
+QByteArray snapshot(const QString &path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return "<missing>";
+    return S_ISREG(info.st_mode) ? contentsOf(path) : "<type " + QByteArray::number(info.st_mode & S_IFMT) + '>';
+}
+
+TEST_P(UnreadTrustFile, IsNeverReplacedAndWhatIsLearnedHoldsForTheRun)
+{
+    ASSERT_TRUE(GetParam().plant(path()));
+    const QByteArray before = snapshot(path());
+    ::testing::internal::CaptureStderr();
+    {
+        ServerTrust trust(path());
+        for (int lookup = 0; lookup < 3; ++lookup)
+            EXPECT_EQ(trust.entry(QStringLiteral("a:110")), ServerTrust::Entry{}) << "nothing in it is used";
+        EXPECT_FALSE(trust.pinCertificate(QStringLiteral("b:110"), kPrint));
+        EXPECT_FALSE(trust.rememberStls(QStringLiteral("b:110")));
+        EXPECT_EQ(trust.entry(QStringLiteral("b:110")), (ServerTrust::Entry{kPrint, true})) << "kept for this run";
+    }
+    EXPECT_EQ(linesSaid(::testing::internal::GetCapturedStderr()), 1);
+    EXPECT_EQ(snapshot(path()), before);
+}
+
+QByteArray entriesOfSize(qint64 size)
+{
+    QByteArray text = "kingyo-server-trust 1\n";
+    while (text.size() < size)
+        text += "a:110\t" + kPrint + "\tstls\n";
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ServerTrust, UnreadTrustFile,
+    ::testing::Values(
+        UnreadCase{"larger_than_the_bound",
+                   [](const QString &path) { return writeFile(path, entriesOfSize(kSettingsFileLimit + 1)); }},
+        UnreadCase{"a_folder_in_its_place", [](const QString &path) { return QDir().mkdir(path); }},
+        UnreadCase{"a_fifo_in_its_place",
+                   [](const QString &path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }},
+        UnreadCase{"a_later_format",
+                   [](const QString &path) {
+                       return writeFile(path, "kingyo-server-trust 2\na:110\t" + kPrint + "\tstls\textra\n");
+                   }},
+        UnreadCase{"someone_elses_file",
+                   [](const QString &path) { return writeFile(path, "#!/bin/sh\necho \"a:110\"\n"); }},
+        UnreadCase{"binary", [](const QString &path) { return writeFile(path, QByteArray("\x89PNG\r\n\x1a\n\0\0", 10)); }}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(ServerTrustFileTest, WithoutADataFolderItIsKnownForThisRunOnly)
 {
