@@ -19,7 +19,7 @@ SeenMessageStore::SeenMessageStore(const QString &folder, const QString &server,
 std::set<std::string> SeenMessageStore::load() const
 {
     std::set<std::string> ids;
-    const std::optional<QByteArray> contents = readSettingsFile(path_);
+    const std::optional<QByteArray> contents = readSettingsFile(path_, kFileLimit);
     if (!contents)
         return ids;
     for (const QByteArray &line : contents->split('\n')) {
@@ -35,6 +35,8 @@ bool SeenMessageStore::save(const std::vector<std::string> &ids) const
     QByteArray contents;
     for (const std::string &id : ids)
         contents += QByteArray::fromStdString(id) + '\n';
+    if (contents.size() > kFileLimit)
+        return false; // it could not be read back
     return replaceSettingsFile(path_, contents, NewFileAccess::OwnerOnly);
 }
 

@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace kingyo {
 namespace {
 
@@ -79,6 +81,62 @@ TEST(SeenMessageStore, AMissingFolderStoresNothingAndLeavesNoFile)
     EXPECT_FALSE(store.save({"a"}));
     EXPECT_TRUE(store.load().empty());
     EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("missing"))).exists());
+}
+
+// IDs of 70 bytes each, one a line, filling size bytes or a little more.
+QByteArray idLinesOfSize(qint64 size, std::set<std::string> *ids)
+{
+    QByteArray text;
+    for (int n = 0; text.size() < size; ++n) {
+        const std::string id = std::to_string(n) + std::string(69 - std::to_string(n).size(), 'x') + 'z';
+        ids->insert(id);
+        text += QByteArray::fromStdString(id) + '\n';
+    }
+    return text;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+TEST(SeenMessageStore, AFileOverTheBoundIsNotReadAndTheNextSaveReplacesIt)
+{
+    QTemporaryDir dir;
+    const SeenMessageStore store(dir.path(), QStringLiteral("s"), QStringLiteral("u"));
+    std::set<std::string> ids;
+    const QByteArray atBound = idLinesOfSize(SeenMessageStore::kFileLimit, &ids).left(SeenMessageStore::kFileLimit);
+    ASSERT_TRUE(writeBytes(store.path(), atBound));
+    EXPECT_EQ(store.load().size(), ids.size()) << "a file at the bound is read";
+
+    ASSERT_TRUE(writeBytes(store.path(), atBound + "one-more\n"));
+    EXPECT_TRUE(store.load().empty());
+    ASSERT_TRUE(store.save({"a"})) << "only a copy of the server's list: it is replaced";
+    EXPECT_EQ(store.load(), (std::set<std::string>{"a"}));
+}
+
+TEST(SeenMessageStore, MoreIdsThanTheBoundHoldsAreNotStored)
+{
+    QTemporaryDir dir;
+    const SeenMessageStore store(dir.path(), QStringLiteral("s"), QStringLiteral("u"));
+    ASSERT_TRUE(store.save({"a"}));
+    std::set<std::string> many;
+    idLinesOfSize(SeenMessageStore::kFileLimit + 1, &many);
+    EXPECT_FALSE(store.save(Ids(many.begin(), many.end())));
+    EXPECT_EQ(store.load(), (std::set<std::string>{"a"}));
+}
+
+TEST(SeenMessageStore, SomethingElseInTheFilesPlaceReadsAsNothingSeen)
+{
+    QTemporaryDir dir;
+    const SeenMessageStore store(dir.path(), QStringLiteral("s"), QStringLiteral("u"));
+    const QByteArray native = QFile::encodeName(store.path());
+    ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
+    EXPECT_TRUE(store.load().empty()) << "a FIFO does not hold the check up";
+    ASSERT_TRUE(QFile::remove(store.path()));
+    ASSERT_TRUE(QDir().mkdir(store.path()));
+    EXPECT_TRUE(store.load().empty());
 }
 
 Pop3Settings settingsFor(const test::FakePop3Server &server)
