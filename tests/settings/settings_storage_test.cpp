@@ -1,13 +1,17 @@
 #include "settings/account_file.h"
 #include "settings/app_paths.h"
+#include "settings/profile_file.h"
 #include "settings/settings_storage.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -125,6 +129,58 @@ TEST(SettingsText, DecodesWithoutDroppingBytes)
     };
     for (const auto &[bytes, expected] : cases)
         EXPECT_EQ(decodeSettingsText(bytes), expected) << bytes.toHex().constData();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Opened only when it is a plain file: a FIFO would hold the test up.
+QByteArray plainContents(const QString &path)
+{
+    return QFileInfo(path).isFile() ? contentsOf(path) : QByteArray("<not a plain file>");
+}
+
+// What is in a settings file's place: what reading it gives, and whether a profile
+// write would replace it. Nothing here may hang the reader or fill memory.
+TEST(SettingsStorage, ReadsOnlyAPlainFileWithinTheBound)
+{
+    struct Case {
+        const char *name;
+        std::function<bool(const QString &)> plant;
+        std::optional<QByteArray> read;
+    };
+    const QByteArray atBound(kSettingsFileLimit, 'x');
+    const Case cases[] = {
+        {"missing", [](const QString &) { return true; }, std::nullopt},
+        {"at_the_bound", [&](const QString &path) { return writeFile(path, atBound); }, atBound},
+        {"over_the_bound", [&](const QString &path) { return writeFile(path, atBound + 'x'); }, std::nullopt},
+        {"folder", [](const QString &path) { return QDir().mkdir(path); }, std::nullopt},
+        {"fifo", [](const QString &path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; },
+         std::nullopt},
+        {"link_to_a_device", [](const QString &path) { return QFile::link(QStringLiteral("/dev/zero"), path); },
+         std::nullopt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ini.ini"));
+        ASSERT_TRUE(c.plant(path));
+        const QByteArray before = plainContents(path);
+        QString whyNot;
+        const std::optional<QByteArray> read = readSettingsFile(path, kSettingsFileLimit, &whyNot);
+        EXPECT_EQ(read, c.read);
+        const bool there = QFileInfo(path).exists();
+        EXPECT_EQ(whyNot.isEmpty(), read || !there) << whyNot.toStdString();
+        EXPECT_EQ(writeProfileString(path, QStringLiteral("SET"), QStringLiteral("KEY"), QStringLiteral("1")),
+                  read || !there)
+            << "only a file that was read is replaced";
+        if (!read && there) {
+            EXPECT_EQ(plainContents(path), before);
+        }
+    }
 }
 
 } // namespace
