@@ -48,7 +48,9 @@ std::optional<std::pair<QString, ServerTrustEntry>> parseEntry(QByteArrayView te
         entry.fingerprint = fields[1];
     }
     entry.offeredStls = fields[2] == "stls";
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    // A byte-order mark at the start is part of the key, so it is written back as read.
+    QStringDecoder utf8(QStringConverter::Utf8,
+                        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     const QString key = utf8(fields[0]);
     if (utf8.hasError())
         return std::nullopt; // it would not be written back as it stands
@@ -68,7 +70,7 @@ std::vector<TrustFileText::Line> splitLines(QByteArrayView bytes)
         const qsizetype newline = bytes.indexOf('\n', start);
         const qsizetype end = newline < 0 ? bytes.size() : newline + 1;
         qsizetype textEnd = newline < 0 ? end : newline;
-        if (newline > start && bytes[newline - 1] == '\r')
+        if (textEnd > start && bytes[textEnd - 1] == '\r')
             --textEnd;
         lines.push_back({bytes.sliced(start, textEnd - start).toByteArray(), bytes.sliced(textEnd, end - textEnd).toByteArray(), {}});
         start = end;
@@ -94,7 +96,7 @@ TrustFileText TrustFileText::parse(QByteArrayView bytes)
 {
     TrustFileText file;
     file.lines = splitLines(bytes);
-    if (!file.lines.empty() && !file.lines.front().end.isEmpty())
+    if (!file.lines.empty() && file.lines.front().end.endsWith('\n'))
         file.lineEnd = file.lines.front().end;
     qsizetype number = 1;
     if (!file.lines.empty()) {
@@ -132,7 +134,11 @@ QByteArray TrustFileText::written() const
             text += entryLine(line.key, entries.at(line.key));
             inFile.insert(line.key);
         }
-        text += line.end.isEmpty() ? lineEnd : line.end;
+        // A last line without a line end gets one; a CR it ended with stays before it.
+        if (line.end.isEmpty())
+            text += lineEnd;
+        else
+            text += line.end.endsWith('\n') ? line.end : line.end + '\n';
     }
     for (const auto &[key, entry] : entries)
         if (!inFile.contains(key))

@@ -26,7 +26,7 @@ struct TrustFileText {
     };
     struct Line {
         QByteArray text; // as written, without its line end
-        QByteArray end;  // "\n", "\r\n", or empty for a last line without one
+        QByteArray end;  // "\n" or "\r\n"; for a last line without one, "\r" or empty
         QString key;     // the server of a line that was read; empty for a kept line
     };
     struct Skipped {

@@ -1,7 +1,8 @@
-// Feeds arbitrary bytes to the readers of the server file and of the profile files,
-// and checks that what the writers make of the result reads back unchanged.
+// Feeds arbitrary bytes to the readers of the server file, the profile files and the
+// trust file, and checks that what the writers make of the result reads back unchanged.
 #include "settings/profile_file.h"
 #include "settings/server_file.h"
+#include "settings/server_trust.h"
 #include "settings/shared_state.h"
 
 #include <cstdint>
@@ -36,6 +37,28 @@ void checkProfile(QByteArrayView input)
         std::abort();
 }
 
+std::vector<QByteArray> keptLines(const kingyo::TrustFileText &file)
+{
+    std::vector<QByteArray> kept;
+    for (const auto &line : file.lines)
+        if (line.key.isEmpty())
+            kept.push_back(line.text);
+    return kept;
+}
+
+// Every line that was not read comes back as written, and every server as read.
+void checkTrustFile(QByteArrayView input)
+{
+    const kingyo::TrustFileText read = kingyo::TrustFileText::parse(input);
+    if (!read.mayReplace())
+        return;
+    const QByteArray written = read.written();
+    const kingyo::TrustFileText readBack = kingyo::TrustFileText::parse(written);
+    if (readBack.kind != kingyo::TrustFileText::Kind::Ours || readBack.entries != read.entries
+        || keptLines(readBack) != keptLines(read) || readBack.written() != written)
+        std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -43,5 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArrayView input(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
     checkServerFile(input);
     checkProfile(input);
+    checkTrustFile(input);
     return 0;
 }

@@ -148,6 +148,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "kingyo-server-trust 1\n\xff:110\t-\tstls\n\x1b[2J\ta\tb\na:110\t<print>\t-\nc:110\t-\tstls\n", 2,
                      "kingyo-server-trust 1\n\xff:110\t-\tstls\n\x1b[2J\ta\tb\na:110\t<print>\t-\nc:110\t-\tstls\n"
                      "d:110\t<other>\t-\n"},
+        HandEditCase{"a_mark_in_a_key_and_a_cr_at_the_end",
+                     "kingyo-server-trust 1\na:110\t<print>\t-\nc:110\t-\tstls\n\xef\xbb\xbfz:1\t-\t-\nb\t-\tstls\r\r", 1,
+                     "kingyo-server-trust 1\na:110\t<print>\t-\nc:110\t-\tstls\n\xef\xbb\xbfz:1\t-\t-\nb\t-\tstls\r\r\n"
+                     "d:110\t<other>\t-\n"},
         HandEditCase{"many_bad_lines_said_in_six", kManyBadLines, 6,
                      "kingyo-server-trust 1\n1\n2\n3\n4\n5\n6\n7\na:110\t<print>\t-\nc:110\t-\tstls\nd:110\t<other>\t-\n"}),
     [](const auto &info) { return std::string(info.param.name); });
