@@ -72,7 +72,8 @@ std::vector<TrustFileText::Line> splitLines(QByteArrayView bytes)
         qsizetype textEnd = newline < 0 ? end : newline;
         if (textEnd > start && bytes[textEnd - 1] == '\r')
             --textEnd;
-        lines.push_back({bytes.sliced(start, textEnd - start).toByteArray(), bytes.sliced(textEnd, end - textEnd).toByteArray(), {}});
+        lines.push_back({bytes.sliced(start, textEnd - start).toByteArray(),
+                         bytes.sliced(textEnd, end - textEnd).toByteArray(), {}});
         start = end;
     }
     return lines;
@@ -81,11 +82,12 @@ std::vector<TrustFileText::Line> splitLines(QByteArrayView bytes)
 // Printable and short, whatever the line holds.
 QString excerpt(const QByteArray &text)
 {
-    QString shown = QString::fromUtf8(text.left(kExcerptLength * 4)).left(kExcerptLength);
+    const QString start = QString::fromUtf8(text.left(kExcerptLength * 4));
+    QString shown = start.left(kExcerptLength);
     for (QChar &c : shown)
         if (!c.isPrint())
             c = u'?';
-    return text.size() > shown.toUtf8().size() ? shown + u'…' : shown;
+    return start.size() > kExcerptLength || text.size() > kExcerptLength * 4 ? shown + u'…' : shown;
 }
 
 void say(const QString &line) { std::fprintf(stderr, "kingyo: %s\n", qPrintable(line)); }
@@ -165,13 +167,15 @@ void ServerTrust::read()
     if (!bytes) {
         mayWrite_ = whyNot.isEmpty(); // missing: the first fact learned makes it
         if (!mayWrite_)
-            say(whyNot + QStringLiteral("; no server is trusted from it, and it is left as it is"));
+            say(whyNot + QStringLiteral("; nothing in it is used, it is left as it is, and what is learned is kept "
+                                        "for this run only"));
         return;
     }
     file_ = TrustFileText::parse(*bytes);
     mayWrite_ = file_.mayReplace();
     if (!mayWrite_) {
-        say(QStringLiteral("%1 does not start with \"%2\"; it is not read and left as it is")
+        say(QStringLiteral("%1 does not start with \"%2\"; it is not read, it is left as it is, and what is learned "
+                           "is kept for this run only")
                 .arg(path_, QLatin1StringView(kHeader)));
         return;
     }
@@ -181,7 +185,8 @@ void ServerTrust::read()
                            "named twice) and kept as written: \"%3\"")
                 .arg(path_, QString::number(file_.skipped[i].number), excerpt(file_.skipped[i].text)));
     if (file_.skipped.size() > said)
-        say(QStringLiteral("%1: %2 more lines skipped and kept").arg(path_, QString::number(file_.skipped.size() - said)));
+        say(QStringLiteral("%1: %2 more lines skipped and kept")
+                .arg(path_, QString::number(file_.skipped.size() - said)));
 }
 
 QString ServerTrust::keyFor(const QString &host, quint16 port)

@@ -122,8 +122,6 @@ TEST_P(HandEditedTrustFile, KeepsEveryOtherLineAndGivesBackWhatItSkipped)
     EXPECT_EQ(again.entry(QStringLiteral("d:110")).fingerprint, kOtherPrint);
 }
 
-constexpr char kManyBadLines[] = "kingyo-server-trust 1\n1\n2\n3\n4\n5\n6\n7\na:110\t<print>\t-\nc:110\t-\tstls\n";
-
 INSTANTIATE_TEST_SUITE_P(
     ServerTrust, HandEditedTrustFile,
     ::testing::Values(
@@ -152,7 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "kingyo-server-trust 1\na:110\t<print>\t-\nc:110\t-\tstls\n\xef\xbb\xbfz:1\t-\t-\nb\t-\tstls\r\r", 1,
                      "kingyo-server-trust 1\na:110\t<print>\t-\nc:110\t-\tstls\n\xef\xbb\xbfz:1\t-\t-\nb\t-\tstls\r\r\n"
                      "d:110\t<other>\t-\n"},
-        HandEditCase{"many_bad_lines_said_in_six", kManyBadLines, 6,
+        HandEditCase{"many_bad_lines_said_in_six",
+                     "kingyo-server-trust 1\n1\n2\n3\n4\n5\n6\n7\na:110\t<print>\t-\nc:110\t-\tstls\n", 6,
                      "kingyo-server-trust 1\n1\n2\n3\n4\n5\n6\n7\na:110\t<print>\t-\nc:110\t-\tstls\nd:110\t<other>\t-\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
