@@ -6,6 +6,7 @@
 #include "panel/id_pass_form.h"
 #include "panel/option_form.h"
 #include "settings/autostart_entry.h"
+#include "settings/leftover_files.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -16,8 +17,10 @@ namespace kingyo {
 
 void loadSettingsAtStartup(Program &program)
 {
-    // A copy that moved since its box was ticked would not start at the next login.
     const AppPaths &paths = program.settings.paths();
+    for (const QString &folder : paths.privateFolders())
+        removeLeftoverTemporaries(folder, QDateTime::currentDateTimeUtc());
+    // A copy that moved since its box was ticked would not start at the next login.
     if (repairMovedAutostartEntry(paths.autostartEntry, autostartLaunchOf(paths, QDir::currentPath()))
         == AutostartRepair::Failed)
         std::fprintf(stderr, "kingyo: could not point %s at this copy\n", qPrintable(paths.autostartEntry));

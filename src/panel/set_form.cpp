@@ -223,8 +223,7 @@ void SetForm::storeAutostart(bool ticked)
 void SetForm::closeEvent(QCloseEvent *event)
 {
     // Stored on every close; ending the program deletes the window without closing it.
-    settings_.storeHangUpOption();
-    settings_.storeMailWatchOptions();
+    settings_.storeOptions();
     event->accept();
 }
 

@@ -8,11 +8,6 @@ namespace {
 
 const QString section = QStringLiteral("EXEINI");
 
-bool writeKey(const AppPaths &paths, const QString &key, const QString &value)
-{
-    return writeProfileString(paths.accountFile(), section, key, value, NewFileAccess::OwnerOnly);
-}
-
 } // namespace
 
 Account readAccount(const AppPaths &paths)
@@ -23,11 +18,12 @@ Account readAccount(const AppPaths &paths)
 
 bool writeAccount(const AppPaths &paths, const Account &account, bool save)
 {
-    if (!save)
-        return writeKey(paths, QStringLiteral("NAME3"), QStringLiteral("0"));
-    return writeKey(paths, QStringLiteral("NAME"), account.userId)
-        && writeKey(paths, QStringLiteral("NAME2"), account.password)
-        && writeKey(paths, QStringLiteral("NAME3"), QStringLiteral("1"));
+    QList<std::pair<QString, QString>> keys;
+    if (save)
+        keys = {{QStringLiteral("NAME"), account.userId}, {QStringLiteral("NAME2"), account.password}};
+    keys.append({QStringLiteral("NAME3"), save ? QStringLiteral("1") : QStringLiteral("0")});
+    // One write: a crash never leaves a new ID beside an old password.
+    return writeProfileStrings(paths.accountFile(), section, keys, NewFileAccess::OwnerOnly);
 }
 
 } // namespace kingyo

@@ -16,7 +16,8 @@ Account readAccount(const AppPaths &paths);
 
 // As the account dialog's OK stores it: with the save box ticked "NAME", "NAME2" and
 // "NAME3" = "1"; unticked only "NAME3" = "0", so an account stored earlier stays.
-// A new file is readable by its owner only. False when not everything was stored.
+// One write with every key, or nothing; the file is left readable by its owner only.
+// False when nothing was stored.
 bool writeAccount(const AppPaths &paths, const Account &account, bool save);
 
 } // namespace kingyo

@@ -23,6 +23,14 @@ QString userHome()
     return entry && entry->pw_dir ? QFile::decodeName(entry->pw_dir) : QString();
 }
 
+// Paths that no read or write can reach, and why.
+void leaveNothingReachable(PathsDecision &decision, const QString &problem)
+{
+    decision.paths.programDir.clear();
+    decision.paths.serverFile.clear();
+    decision.problem = problem;
+}
+
 } // namespace
 
 QString xdgBaseFolder(const QProcessEnvironment &environment, const QString &variable, const QString &home,
@@ -54,16 +62,33 @@ PathsDecision decideAppPaths(const PathsOrigin &origin)
     const QString data = xdgBaseFolder(origin.environment, QStringLiteral("XDG_DATA_HOME"), origin.home,
                                        QStringLiteral("/.local/share"));
     if (data.isEmpty()) {
-        // No folder to keep anything in: paths that no write can reach.
-        paths.programDir.clear();
-        paths.serverFile.clear();
-        decision.problem = QStringLiteral("no home folder and no XDG_DATA_HOME");
+        leaveNothingReachable(decision, QStringLiteral("no home folder and no XDG_DATA_HOME"));
         return decision;
     }
     paths.programDir = data + QStringLiteral("/kingyo");
     paths.serverFile = paths.programDir + QStringLiteral("/vbmail.ini");
     decision.problem = makePrivateFolder(paths.dataDir());
+    if (!decision.problem.isEmpty())
+        return decision; // the paths lead to the missing folder, where no write succeeds
+    // Files there could have been planted (a server that collects passwords, a trusted
+    // certificate) or could be read by others: neither read nor written.
+    for (const QString &folder : {paths.programDir, paths.dataDir()}) {
+        if (const QString problem = foreignFolderProblem(folder); !problem.isEmpty()) {
+            leaveNothingReachable(decision, problem);
+            break;
+        }
+    }
     return decision;
+}
+
+QStringList AppPaths::privateFolders() const
+{
+    if (programDir.isEmpty())
+        return {};
+    const QFileInfo server(serverFile);
+    if (server.isAbsolute())
+        return {dataDir(), server.path()};
+    return {dataDir()};
 }
 
 AppPaths AppPaths::forRunningProgram()

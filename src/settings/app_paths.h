@@ -1,6 +1,7 @@
 #pragma once
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 namespace kingyo {
 
@@ -23,6 +24,10 @@ struct AppPaths {
     // The certificates the user chose to trust and the servers seen with STLS.
     QString serverTrustFile() const { return dataDir() + QStringLiteral("/servers.txt"); }
 
+    // The folders kingyo alone writes in: "★MailData", and for an installed copy also
+    // the folder of the server file. Empty when there is nowhere to store anything.
+    QStringList privateFolders() const;
+
     // The paths of this process as decideAppPaths() finds them; when the per-user folder
     // cannot be made, prints why in one line on stderr (nothing will be stored).
     static AppPaths forRunningProgram();
@@ -38,15 +43,17 @@ struct PathsOrigin {
 struct PathsDecision {
     AppPaths paths;
     bool installed = false;
-    // Why the per-user folder or its "★MailData" could not be made; empty when all is
-    // well. The paths then point at the missing folder, so writes fail and nothing is stored.
+    // Why the per-user folder or its "★MailData" cannot be used; empty when all is well.
+    // The paths then point at the missing folder, or at nothing when the folder exists
+    // but is not this user's alone, so nothing is read from it or stored.
     QString problem;
 };
 
 // Portable when a "★MailData" folder lies beside the executable. Otherwise installed:
 // $XDG_DATA_HOME/kingyo (an empty or relative XDG_DATA_HOME counts as unset, giving
 // HOME/.local/share/kingyo) is made 0700 with missing parents, and "★MailData" in it;
-// folders that exist already are used as they are. The autostart entry lies in
+// folders that exist already keep their mode, and are used only when they belong to
+// this user and nobody else may write in them. The autostart entry lies in
 // $XDG_CONFIG_HOME/autostart (HOME/.config/autostart by default) in both modes.
 PathsDecision decideAppPaths(const PathsOrigin &origin);
 

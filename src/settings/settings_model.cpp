@@ -42,11 +42,10 @@ void SettingsModel::loadHangUpOption()
         hangUp_ = stored == 1;
 }
 
-bool SettingsModel::storeHangUpOption() const { return writeHangupOption(paths_, hangUp_); }
-
-bool SettingsModel::storeMailWatchOptions() const
+bool SettingsModel::storeOptions() const
 {
-    return readMailWatchOptions(paths_) == mailWatch_ || writeMailWatchOptions(paths_, mailWatch_);
+    const bool mailWatchChanged = readMailWatchOptions(paths_) != mailWatch_;
+    return writeOptionFile(paths_, hangUp_, mailWatchChanged ? std::optional(mailWatch_) : std::nullopt);
 }
 
 } // namespace kingyo

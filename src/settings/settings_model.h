@@ -41,15 +41,16 @@ public:
     void setHangUpAfterCheck(bool hangUp) { hangUp_ = hangUp; }
     // The stored option into the live one; values other than 0 and 1 leave it alone.
     void loadHangUpOption();
-    bool storeHangUpOption() const;
 
     // The mail watcher's options (count only new mail, checks by themselves, notification).
     const MailWatchOptions &mailWatch() const { return mailWatch_; }
     void setMailWatch(const MailWatchOptions &options) { mailWatch_ = options; }
     void loadMailWatchOptions() { mailWatch_ = readMailWatchOptions(paths_); }
-    // Writes the options only where they differ from the option file's, so a file whose
-    // user never changed them keeps its lines as they were; false when not stored.
-    bool storeMailWatchOptions() const;
+
+    // The settings window's close, in one write of the option file: the hang-up option,
+    // and the mail watcher's options only when they differ from the file's, so a file
+    // whose user never changed them keeps those lines as they were; false when not stored.
+    bool storeOptions() const;
 
 private:
     AppPaths paths_;

@@ -28,11 +28,6 @@ int readHangupOption(const AppPaths &paths)
     return readProfileInt(paths.optionFile(), section, key, 0);
 }
 
-bool writeHangupOption(const AppPaths &paths, bool hangUp)
-{
-    return writeProfileString(paths.optionFile(), section, key, switchText(hangUp));
-}
-
 MailWatchOptions readMailWatchOptions(const AppPaths &paths)
 {
     MailWatchOptions options;
@@ -44,12 +39,14 @@ MailWatchOptions readMailWatchOptions(const AppPaths &paths)
     return options;
 }
 
-bool writeMailWatchOptions(const AppPaths &paths, const MailWatchOptions &options)
+bool writeOptionFile(const AppPaths &paths, bool hangUp, const std::optional<MailWatchOptions> &mailWatch)
 {
-    return writeProfileStrings(paths.optionFile(), section,
-                               {{newOnlyKey, switchText(options.countNewOnly)},
-                                {intervalKey, QString::number(options.intervalMinutes)},
-                                {notifyKey, switchText(options.notify)}});
+    QList<std::pair<QString, QString>> keys{{key, switchText(hangUp)}};
+    if (mailWatch)
+        keys += {{newOnlyKey, switchText(mailWatch->countNewOnly)},
+                 {intervalKey, QString::number(mailWatch->intervalMinutes)},
+                 {notifyKey, switchText(mailWatch->notify)}};
+    return writeProfileStrings(paths.optionFile(), section, keys);
 }
 
 } // namespace kingyo

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 
 namespace kingyo {
 
@@ -7,9 +8,6 @@ struct AppPaths;
 // The hang-up option in the option file: key "NUMBER" of section "EXEINI", 0 when
 // missing. Only 0 and 1 mean something; callers leave the box alone for other values.
 int readHangupOption(const AppPaths &paths);
-
-// Stores "1" or "0"; false when nothing was stored (for example, no data folder).
-bool writeHangupOption(const AppPaths &paths, bool hangUp);
 
 // The mail watcher's options, kept beside "NUMBER" in section "EXEINI": "NEWONLY" (1:
 // count only new mail), "INTERVAL" (minutes between checks by themselves, 0 off) and
@@ -23,7 +21,10 @@ struct MailWatchOptions {
 };
 
 MailWatchOptions readMailWatchOptions(const AppPaths &paths);
-// Stores the three keys in one write, every other line as it was; false when none was stored.
-bool writeMailWatchOptions(const AppPaths &paths, const MailWatchOptions &options);
+
+// Stores "NUMBER" ("1" or "0") and, when given, the mail watcher's three keys, in one
+// write, every other line as it was; false when nothing was stored (for example, no
+// data folder).
+bool writeOptionFile(const AppPaths &paths, bool hangUp, const std::optional<MailWatchOptions> &mailWatch);
 
 } // namespace kingyo

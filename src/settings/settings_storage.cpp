@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -12,6 +13,43 @@
 #include <unistd.h>
 
 namespace kingyo {
+
+namespace {
+
+constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// QSaveFile gives its temporary the mode of the file it replaces, so that file is made
+// 0600 first (a missing one is made empty and 0600): the temporary is then never open to
+// others, not even empty, when someone could open it and read what arrives later.
+// True when the empty file was made here.
+bool narrowFileBeforeSecret(const QString &path)
+{
+    QFile file(path);
+    if (!file.exists()) // follows a link; a dangling link is not created through (O_EXCL)
+        return file.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly);
+    // Refused for another user's file or where the file system keeps no modes; the
+    // temporary is narrowed again below.
+    file.setPermissions(ownerOnly);
+    return false;
+}
+
+bool writeThroughTemporary(const QString &path, QByteArrayView contents, bool secret)
+{
+    QSaveFile file(path);
+    // Unbuffered, so that a short write shows in write()'s count: a buffered QSaveFile
+    // commits a file cut short when its final flush fails.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    // Before the contents arrive; a file system that keeps no modes refuses, and there
+    // the user chose where the file lives.
+    if (secret)
+        file.setPermissions(ownerOnly);
+    if (file.write(contents.data(), contents.size()) != contents.size())
+        file.cancelWriting();
+    return file.commit();
+}
+
+} // namespace
 
 std::optional<QByteArray> readSettingsFile(const QString &path, qint64 limit, QString *whyNot)
 {
@@ -24,7 +62,7 @@ std::optional<QByteArray> readSettingsFile(const QString &path, qint64 limit, QS
         return QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
     };
     // Non-blocking, so that a FIFO in the file's place cannot hold the open up.
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
         return errno == ENOENT ? std::nullopt : refuse(cannotRead(errno));
     QFile file;
@@ -48,22 +86,12 @@ std::optional<QByteArray> readSettingsFile(const QString &path, qint64 limit, QS
 
 bool replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAccess access)
 {
-    const bool isNew = !QFile::exists(path);
-    QSaveFile file(path);
-    // Unbuffered, so that a short write shows in write()'s count: a buffered QSaveFile
-    // commits a file cut short when its final flush fails.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    // Narrow the mode before the contents arrive, so a password is never readable by others.
-    if (isNew && access == NewFileAccess::OwnerOnly
-        && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        file.cancelWriting();
-        file.commit();
-        return false;
-    }
-    if (file.write(contents.data(), contents.size()) != contents.size())
-        file.cancelWriting();
-    return file.commit();
+    const bool secret = access == NewFileAccess::OwnerOnly;
+    const bool created = secret && narrowFileBeforeSecret(path);
+    const bool stored = writeThroughTemporary(path, contents, secret);
+    if (!stored && created)
+        QFile::remove(path); // the empty file made above: nothing was stored
+    return stored;
 }
 
 QString makePrivateFolder(const QString &path)
@@ -89,6 +117,18 @@ QString makePrivateFolder(const QString &path)
         return QStringLiteral("cannot create %1: %2")
             .arg(QFile::decodeName(folder), QString::fromLocal8Bit(std::strerror(error)));
     }
+    return {};
+}
+
+QString foreignFolderProblem(const QString &path)
+{
+    const QFileInfo folder(path);
+    if (!folder.isDir())
+        return QStringLiteral("%1 is not a folder").arg(path);
+    if (folder.ownerId() != ::geteuid())
+        return QStringLiteral("%1 belongs to another user").arg(path);
+    if (folder.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther))
+        return QStringLiteral("%1 may be written by other users").arg(path);
     return {};
 }
 

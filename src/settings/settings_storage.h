@@ -6,10 +6,10 @@
 
 namespace kingyo {
 
-// Who may read a settings file that a write creates; an existing file keeps its mode.
+// Who may read a settings file that a write stores.
 enum class NewFileAccess {
-    Usual,     // as the umask allows
-    OwnerOnly, // 0600: the file holds a password
+    Usual,     // a new file as the umask allows; an existing one keeps its mode
+    OwnerOnly, // the file holds a secret: always 0600, on the file a link leads to too
 };
 
 // Settings files are a few lines; anything bigger was not written by kingyo.
@@ -23,14 +23,19 @@ std::optional<QByteArray> readSettingsFile(const QString &path, qint64 limit = k
                                            QString *whyNot = nullptr);
 
 // Writes a temporary file beside path and renames it over the old one, so the old
-// file stays whole when anything fails. The folder is never created. False when
-// nothing was stored.
+// file stays whole when anything fails. A link is followed: the file it leads to is
+// replaced. The folder is never created. False when nothing was stored. A secret's
+// temporary is never open to others, except where the file system keeps no modes.
 bool replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAccess access = NewFileAccess::Usual);
 
 // Makes the folder and each missing parent, creating them 0700; folders that exist keep
 // their mode. Empty when the folder exists afterwards, else one line saying why not
 // (for example a file in the way, or a read-only parent).
 QString makePrivateFolder(const QString &path);
+
+// Empty when the folder belongs to this user and nobody else may write in it (a link
+// to such a folder counts as the folder); else one line saying why it is not used.
+QString foreignFolderProblem(const QString &path);
 
 // Settings files are UTF-8. Bytes that are not (a file carried over from a Japanese
 // Windows system) are read as Shift_JIS when they decode cleanly, else one character

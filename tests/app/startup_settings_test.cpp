@@ -6,6 +6,8 @@
 #include "app/settings_windows_fixture.h"
 
 #include <QCheckBox>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QLineEdit>
 
 namespace kingyo::test {
@@ -89,6 +91,26 @@ TEST_F(StartupSettings, TheHangUpOptionCountsOnlyForZeroOrOne)
         EXPECT_EQ(fresh.context.settings.hangUpAfterCheck(), hangUp) << optionFile.constData();
         EXPECT_FALSE(fresh.context.setForm.isLoaded()) << optionFile.constData();
     }
+}
+
+TEST_F(StartupSettings, RemovesTheTemporariesACrashLeftInTheDataFolders)
+{
+    const AppPaths &paths = context.settings.paths();
+    const QString left[] = {paths.dataDir() + QStringLiteral("/iniIdPass.ini.AbCdEf"),
+                            QFileInfo(paths.serverFile).path() + QStringLiteral("/vbmail.ini.GhIjKl")};
+    const QString beingWritten = paths.dataDir() + QStringLiteral("/servers.txt.MnOpQr");
+    for (const QString &path : left) {
+        put(path, "NAME2=secret\r\n");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-120), QFileDevice::FileModificationTime));
+    }
+    put(beingWritten, "x");
+
+    loadSettingsAtStartup(context);
+    for (const QString &path : left)
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(beingWritten));
 }
 
 TEST_F(StartupSettings, WorksWithoutAMailLibrary)

@@ -8,8 +8,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kingyo {
 namespace {
@@ -152,6 +154,62 @@ TEST(AppPaths, ExistingFoldersKeepTheirModeAndAreUsed)
     EXPECT_EQ(settings.state().pop3Server, QStringLiteral("kept"));
 }
 
+TEST(AppPaths, APerUserFolderThatOthersOwnOrMayWriteIsNeitherReadNorWritten)
+{
+    struct Case {
+        const char *name;
+        QString folder; // within the per-user folder; empty: the per-user folder itself
+        mode_t mode;
+        bool ownedByAnother;
+        bool reachedByLink; // the per-user folder is a link to the real one
+        bool used;
+    };
+    const QString data = QStringLiteral("★MailData");
+    const Case cases[] = {
+        {"per-user folder open to its group", {}, 0770, false, false, false},
+        {"per-user folder writable by others", {}, 0703, false, false, false},
+        {"data folder writable by its group", data, 0720, false, false, false},
+        {"per-user folder of another user", {}, 0700, true, false, false},
+        {"data folder of another user", data, 0700, true, false, false},
+        {"readable by all, written by the user alone", {}, 0755, false, false, true},
+        {"a link to a folder of the user alone", {}, 0700, false, true, true},
+        {"a link to a folder open to its group", {}, 0770, false, true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.ownedByAnother && ::geteuid() != 0) {
+            std::cout << "not root: skipped \"" << c.name << "\"\n";
+            continue;
+        }
+        PathsWorld world;
+        const QString kingyo = world.home + QStringLiteral("/.local/share/kingyo");
+        const QString real = c.reachedByLink ? world.root.filePath(QStringLiteral("dotfiles/kingyo")) : kingyo;
+        ASSERT_TRUE(QDir().mkpath(real + QLatin1Char('/') + data));
+        if (c.reachedByLink) {
+            ASSERT_TRUE(QDir().mkpath(QFileInfo(kingyo).path()));
+            ASSERT_TRUE(QFile::link(real, kingyo));
+        }
+        putFile(real + QStringLiteral("/vbmail.ini"), "POP3=planted\r\n");
+        const QByteArray folder = QFile::encodeName(real + QLatin1Char('/') + c.folder);
+        ASSERT_EQ(::chmod(folder.constData(), c.mode), 0);
+        if (c.ownedByAnother) {
+            ASSERT_EQ(::chown(folder.constData(), 65534, 65534), 0);
+        }
+        const QStringList before = treeOf(world.root.path());
+
+        const PathsDecision decision = world.decide({});
+        EXPECT_EQ(decision.problem.isEmpty(), c.used) << decision.problem.toStdString();
+        SettingsModel settings(decision.paths);
+        settings.loadServerFile();
+        EXPECT_EQ(settings.state().pop3Server == QStringLiteral("planted"), c.used);
+        EXPECT_EQ(settings.confirmAccount({QStringLiteral("me"), QStringLiteral("secret")}, true), c.used);
+        EXPECT_EQ(decision.paths.privateFolders().isEmpty(), !c.used);
+        if (!c.used) {
+            EXPECT_EQ(treeOf(world.root.path()), before) << "nothing was stored";
+        }
+    }
+}
+
 TEST(AppPaths, AFolderThatCannotBeMadeStoresNothing)
 {
     struct Case {
@@ -180,7 +238,7 @@ TEST(AppPaths, AFolderThatCannotBeMadeStoresNothing)
                                        true),
                   c.serverFileStored);
         EXPECT_FALSE(settings.confirmAccount({QStringLiteral("me"), QStringLiteral("secret")}, true));
-        EXPECT_FALSE(settings.storeHangUpOption());
+        EXPECT_FALSE(settings.storeOptions());
         EXPECT_TRUE(readAccount(decision.paths).userId.isEmpty());
         QStringList after = treeOf(world.root.path());
         after.removeAll(QStringLiteral("home/.local/share/kingyo/vbmail.ini"));

@@ -65,7 +65,7 @@ TEST(MailWatchWrite, AddsItsKeysAndKeepsEveryOtherLine)
     Folder folder;
     folder.put("; mine\r\n[EXEINI]\r\nNUMBER=1\r\n\r\n[OTHER]\r\nX = y \r\n");
     const MailWatchOptions options{true, 30, false};
-    ASSERT_TRUE(writeMailWatchOptions(folder.paths, options));
+    ASSERT_TRUE(writeOptionFile(folder.paths, true, options));
     EXPECT_EQ(folder.contents(),
               "; mine\r\n[EXEINI]\r\nNUMBER=1\r\nNEWONLY=1\r\nINTERVAL=30\r\nNOTIFY=0\r\n\r\n[OTHER]\r\nX = y \r\n");
     EXPECT_EQ(readMailWatchOptions(folder.paths), options);
@@ -77,7 +77,7 @@ TEST(MailWatchWrite, WithoutTheDataFolderStoresNothing)
     AppPaths paths;
     QTemporaryDir dir;
     paths.programDir = dir.filePath(QStringLiteral("missing"));
-    EXPECT_FALSE(writeMailWatchOptions(paths, MailWatchOptions{true, 5, true}));
+    EXPECT_FALSE(writeOptionFile(paths, false, MailWatchOptions{true, 5, true}));
 }
 
 } // namespace

@@ -78,19 +78,19 @@ TEST(SettingsStorage, RewriteKeepsTheFileMode)
     EXPECT_EQ(contentsOf(path), "b");
 }
 
-TEST(AccountFile, IsCreatedForItsOwnerOnlyAndKeepsItsModeOnRewrite)
+TEST(AccountFile, IsCreatedForItsOwnerOnlyAndAFailedFirstWriteLeavesNoFile)
 {
     QTemporaryDir dir;
     AppPaths paths;
     paths.programDir = dir.path();
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("★MailData")));
+    {
+        FileSizeLimit limit(8);
+        EXPECT_FALSE(writeAccount(paths, Account{QStringLiteral("me"), QStringLiteral("secret")}, true));
+    }
+    EXPECT_EQ(QDir(paths.dataDir()).entryList(QDir::Files | QDir::Hidden), QStringList{});
     ASSERT_TRUE(writeAccount(paths, Account{QStringLiteral("me"), QStringLiteral("secret")}, true));
     EXPECT_EQ(modeOf(paths.accountFile()), 0600u);
-
-    ASSERT_TRUE(QFile::setPermissions(paths.accountFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                               | QFileDevice::ReadGroup));
-    ASSERT_TRUE(writeAccount(paths, Account{QStringLiteral("you"), QStringLiteral("other")}, true));
-    EXPECT_EQ(modeOf(paths.accountFile()), 0640u);
 }
 
 TEST(AccountFile, UntickedSaveBoxWritesOnlyTheFlag)
