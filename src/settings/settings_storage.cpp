@@ -62,7 +62,7 @@ std::optional<QByteArray> readSettingsFile(const QString &path, qint64 limit, QS
         return QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
     };
     // Non-blocking, so that a FIFO in the file's place cannot hold the open up.
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0)
         return errno == ENOENT ? std::nullopt : refuse(cannotRead(errno));
     QFile file;
