@@ -1,6 +1,5 @@
 #include "fish/bowl_window.h"
 #include "fish/pixel_region.h"
-#include "fish/water_box.h"
 #include "support/fakes.h"
 
 #include <QApplication>
@@ -14,8 +13,6 @@
 #include <QTimer>
 #include <QWindow>
 #include <gtest/gtest.h>
-
-#include <string_view>
 
 namespace kingyo {
 namespace {
@@ -261,44 +258,6 @@ TEST_F(BowlWindowTest, DoubleClicksOnTheBowlItsPicturesAndTheSmallFishAskForTheP
     doubleClick(&water.box, {40, 30});
     doubleClick(bowl.get());
     EXPECT_EQ(requests.count(), 4);
-}
-
-// The real water box: the letter and the bubble take presses as the box does, the small
-// fish only the double-click, each where it is the frontmost picture.
-TEST_F(BowlWindowTest, InTheWaterBoxOnlyTheFishKeepsPressesFromTheBowl)
-{
-    const struct {
-        const char *picture;
-        bool handledAsTheBox;
-    } cases[] = {{"Image1", false}, {"Image4", true}, {"Image7", true}};
-    for (const auto &c : cases) {
-        startBowl();
-        bowl->show();
-        LivingBowl &living = bowl->living();
-        living.setMailWaiting(true);
-        living.Timer2_Timer();
-        clock.second = 3;
-        living.Timer3_Timer();
-        living.Timer4_Timer();
-        WaterBox *box = living.waterBox();
-        const auto place = [&](const char *name) { return box->findChild<BoxPicture *>(QLatin1String(name))->geometry(); };
-        // Where the picture is in front of the others: the fish lies in front of the letter.
-        QRegion frontmost = QRegion(place(c.picture)) & box->rect();
-        if (c.picture != std::string_view("Image4")) frontmost -= place("Image4");
-        if (c.picture == std::string_view("Image7")) frontmost -= place("Image1");
-        ASSERT_FALSE(frontmost.isEmpty()) << c.picture;
-        const QPoint at = frontmost.begin()->topLeft();
-        QSignalSpy ends(bowl.get(), &BowlWindow::endRequested);
-        QSignalSpy panelRequests(bowl.get(), &BowlWindow::panelRequested);
-
-        const QPoint start = bowl->pos();
-        drag(box, at, {10, 5});
-        EXPECT_EQ(bowl->pos() != start, c.handledAsTheBox) << c.picture << " drags the bowl";
-        doubleClick(box, at);
-        EXPECT_EQ(panelRequests.count(), 1) << c.picture;
-        press(box, Qt::RightButton, at);
-        EXPECT_EQ(ends.count(), c.handledAsTheBox ? 1 : 0) << c.picture << " ends the program";
-    }
 }
 
 TEST_F(BowlWindowTest, ClosingFromOutsideAsksToUnload)

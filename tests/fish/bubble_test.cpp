@@ -108,7 +108,6 @@ TEST(Bubble, MayShowInTheBoxFromItsReleaseUntilItHasRisenOutOfSight)
         int rises;
         bool mayShow;
     } cases[] = {
-        {"let go in the box", {200, 0, kFish.width, kFish.height}, 0, 0, true},
         {"its lowest row still in the box", {200, 0, kFish.width, kFish.height}, 0, 4, true},
         {"risen above the box", {200, 0, kFish.width, kFish.height}, 0, 5, false},
         {"let go wholly left of the box", {-20, 160, kFish.width, kFish.height}, 0, 0, false},
