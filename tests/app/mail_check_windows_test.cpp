@@ -232,29 +232,5 @@ TEST_F(MailCheckWindowsTest, ATimedCheckNeverAsksAboutACertificateAndTheNextClic
     EXPECT_TRUE(trust.entry(QStringLiteral("127.0.0.1:995")).fingerprint.isEmpty());
 }
 
-// The notice of a check nobody asked for appears without taking the keyboard; one the
-// user asked for (a click, the desktop notification) is activated as before.
-TEST_F(MailCheckWindowsTest, OnlyATimedChecksNoticeIsShownWithoutActivation)
-{
-    mail.authenticateResult = 2;
-    const struct {
-        std::function<void()> show;
-        bool withoutActivation;
-    } notices[] = {
-        {[this] { ASSERT_TRUE(runCheck(runPeriodicMailCheck)); }, true},
-        {[this] { ASSERT_TRUE(runCheck(runMailCheck)); }, false},
-        {[this] { ASSERT_TRUE(runCheck(runPeriodicMailCheck)); }, true},
-        {[this] { reopenNotice(context, 2); }, false},
-    };
-    for (const auto &shown : notices) {
-        if (notice())
-            notice()->close(); // each shown afresh, when the attribute counts
-        shown.show();
-        ASSERT_NE(notice(), nullptr);
-        EXPECT_TRUE(notice()->isVisible());
-        EXPECT_EQ(notice()->testAttribute(Qt::WA_ShowWithoutActivating), shown.withoutActivation);
-    }
-}
-
 } // namespace
 } // namespace kingyo
