@@ -4,14 +4,18 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
 #include <csignal>
+#include <functional>
 #include <limits>
+#include <utility>
 #include <sys/types.h>
 
 using NmSettings = QMap<QString, QVariantMap>; // a{sa{sv}}
@@ -23,18 +27,7 @@ const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
 const QString kActiveInterface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
 const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-
-// Calls one method and waits no longer than what is left of the budget.
-QDBusMessage callWithin(QDBusConnection &bus, const QDeadlineTimer &deadline, const QString &path,
-                        const QString &interface, const QString &method, const QVariantList &arguments = {})
-{
-    const qint64 remaining = deadline.remainingTime();
-    if (remaining <= 0)
-        return QDBusMessage::createError(QDBusError::Timeout, QString());
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, path, interface, method);
-    call.setArguments(arguments);
-    return bus.call(call, QDBus::Block, int(remaining));
-}
+const QString kSettingsInterface = QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
 
 QVariant firstReplyArgument(const QDBusMessage &reply)
 {
@@ -94,69 +87,13 @@ pid_t pidFromFile(const QString &path)
     return ok && pid > 1 && pid <= std::numeric_limits<pid_t>::max() ? pid_t(pid) : 0;
 }
 
-} // namespace
-
-DialupHangup::DialupHangup(QDBusConnection bus, QStringList runDirs, std::chrono::milliseconds budget)
-    : bus_(std::move(bus)), runDirs_(std::move(runDirs)), budget_(budget)
-{
-    qDBusRegisterMetaType<NmSettings>();
-}
-
-void DialupHangup::hangUpAll()
-{
-    if (bus_.isConnected())
-        hangUpNetworkManagerLinks(QDeadlineTimer(budget_));
-    hangUpPppDaemons();
-}
-
-void DialupHangup::hangUpNetworkManagerLinks(const QDeadlineTimer &deadline)
-{
-    const QDBusMessage reply = callWithin(bus_, deadline, kManagerPath, kPropertiesInterface, QStringLiteral("Get"),
-                                          {kService, QStringLiteral("ActiveConnections")});
-    for (const QString &active : objectPaths(unwrapVariant(firstReplyArgument(reply)))) {
-        if (isDialup(active, deadline))
-            deactivate(active, deadline);
-    }
-}
-
-bool DialupHangup::isDialup(const QString &activeConnection, const QDeadlineTimer &deadline)
-{
-    const auto active = demarshalled<QVariantMap>(
-        firstReplyArgument(callWithin(bus_, deadline, activeConnection, kPropertiesInterface, QStringLiteral("GetAll"),
-                                      {kActiveInterface})),
-        QLatin1String("a{sv}"));
-    const QString type = unwrapVariant(active.value(QStringLiteral("Type"))).toString();
-    static const QSet<QString> dialupTypes{QStringLiteral("gsm"), QStringLiteral("cdma"), QStringLiteral("pppoe"),
-                                           QStringLiteral("adsl")};
-    if (dialupTypes.contains(type))
-        return true;
-    if (type != QLatin1String("bluetooth"))
-        return false;
-    // A Bluetooth link is dial-up only when it uses the phone as a modem.
-    const QString settingsPath = objectPath(unwrapVariant(active.value(QStringLiteral("Connection"))));
-    if (settingsPath.isEmpty())
-        return false;
-    const auto settings = demarshalled<NmSettings>(
-        firstReplyArgument(callWithin(bus_, deadline, settingsPath,
-                                      QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
-                                      QStringLiteral("GetSettings"))),
-        QLatin1String("a{sa{sv}}"));
-    return unwrapVariant(settings.value(QStringLiteral("bluetooth")).value(QStringLiteral("type"))).toString()
-        == QLatin1String("dun");
-}
-
-void DialupHangup::deactivate(const QString &activeConnection, const QDeadlineTimer &deadline)
-{
-    // Refusals (no permission, already gone) are ignored: the others still go.
-    callWithin(bus_, deadline, kManagerPath, kService, QStringLiteral("DeactivateConnection"),
-               {QVariant::fromValue(QDBusObjectPath(activeConnection))});
-}
-
-void DialupHangup::hangUpPppDaemons()
+// Asks every pppd named by a pid file to end its link; says how many were asked.
+int hangUpPppDaemons(const QStringList &runDirs)
 {
     QSet<QString> seenDirs; // /var/run is usually /run under another name
     QSet<pid_t> signalled;
-    for (const QString &dir : runDirs_) {
+    int asked = 0;
+    for (const QString &dir : runDirs) {
         const QString canonical = QFileInfo(dir).canonicalFilePath();
         if (canonical.isEmpty() || seenDirs.contains(canonical))
             continue;
@@ -166,10 +103,136 @@ void DialupHangup::hangUpPppDaemons()
             const pid_t pid = pidFromFile(canonical + u'/' + name);
             if (pid == 0 || signalled.contains(pid) || !isPppDaemon(pid))
                 continue;
-            ::kill(pid, SIGTERM); // SIGHUP would only make a persistent link redial
+            if (::kill(pid, SIGTERM) == 0) // SIGHUP would only make a persistent link redial
+                ++asked;
             signalled.insert(pid);
         }
     }
+    return asked;
+}
+
+bool isDialupType(const QString &type)
+{
+    static const QSet<QString> dialupTypes{QStringLiteral("gsm"), QStringLiteral("cdma"), QStringLiteral("pppoe"),
+                                           QStringLiteral("adsl")};
+    return dialupTypes.contains(type);
+}
+
+// A Bluetooth link is dial-up only when it uses the phone as a modem.
+bool usesPhoneAsModem(const QDBusMessage &settingsReply)
+{
+    const auto settings = demarshalled<NmSettings>(firstReplyArgument(settingsReply), QLatin1String("a{sa{sv}}"));
+    return unwrapVariant(settings.value(QStringLiteral("bluetooth")).value(QStringLiteral("type"))).toString()
+        == QLatin1String("dun");
+}
+
+} // namespace
+
+// One hang-up: NetworkManager's answers awaited under one deadline, then the pppd
+// daemons. Each call may take only what is left of the budget, so the last answer
+// or its timeout comes by the deadline and ends the run; a late answer is dropped
+// by the bus library and never read.
+class DialupHangup::Run : public QObject {
+public:
+    explicit Run(DialupHangup &owner) : QObject(&owner), owner_(owner), deadline_(owner.budget_)
+    {
+        // An absent NetworkManager or bus answers this with an error: no links, then pppd.
+        call(kManagerPath, kPropertiesInterface, QStringLiteral("Get"), {kService, QStringLiteral("ActiveConnections")},
+             [this](const QDBusMessage &reply) { listed(reply); });
+    }
+
+private:
+    using ReplyHandler = std::function<void(const QDBusMessage &)>;
+
+    void call(const QString &path, const QString &interface, const QString &method, const QVariantList &arguments,
+              ReplyHandler onReply)
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(kService, path, interface, method);
+        message.setArguments(arguments);
+        const int timeout = int(qMax<qint64>(1, deadline_.remainingTime()));
+        // Without a bus Qt's call would never finish: answer it with the error at once.
+        const QDBusPendingCall pending = owner_.bus_.isConnected()
+            ? owner_.bus_.asyncCall(message, timeout)
+            : QDBusPendingCall::fromError(QDBusError(QDBusError::Disconnected, QString()));
+        auto *watcher = new QDBusPendingCallWatcher(pending, this);
+        ++pending_;
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, onReply = std::move(onReply)] {
+            watcher->deleteLater();
+            onReply(watcher->reply()); // may send more before this one counts as answered
+            if (--pending_ == 0)
+                end();
+        });
+    }
+
+    void listed(const QDBusMessage &reply)
+    {
+        for (const QString &active : objectPaths(unwrapVariant(firstReplyArgument(reply))))
+            call(active, kPropertiesInterface, QStringLiteral("GetAll"), {kActiveInterface},
+                 [this, active](const QDBusMessage &properties) { propertiesRead(active, properties); });
+    }
+
+    void propertiesRead(const QString &active, const QDBusMessage &reply)
+    {
+        const auto properties = demarshalled<QVariantMap>(firstReplyArgument(reply), QLatin1String("a{sv}"));
+        const QString type = unwrapVariant(properties.value(QStringLiteral("Type"))).toString();
+        if (isDialupType(type)) {
+            deactivate(active);
+            return;
+        }
+        const QString settingsPath = objectPath(unwrapVariant(properties.value(QStringLiteral("Connection"))));
+        if (type != QLatin1String("bluetooth") || settingsPath.isEmpty())
+            return;
+        call(settingsPath, kSettingsInterface, QStringLiteral("GetSettings"), {},
+             [this, active](const QDBusMessage &settings) {
+                 if (usesPhoneAsModem(settings))
+                     deactivate(active);
+             });
+    }
+
+    void deactivate(const QString &active)
+    {
+        ++linksAsked_;
+        // Refusals (no permission, already gone) are ignored: the others still go.
+        call(kManagerPath, kService, QStringLiteral("DeactivateConnection"),
+             {QVariant::fromValue(QDBusObjectPath(active))}, [](const QDBusMessage &) {});
+    }
+
+    void end()
+    {
+        linksAsked_ += hangUpPppDaemons(owner_.runDirs_);
+        owner_.runEnded(linksAsked_);
+    }
+
+    DialupHangup &owner_;
+    QDeadlineTimer deadline_;
+    int pending_ = 0;
+    int linksAsked_ = 0;
+};
+
+DialupHangup::DialupHangup(QDBusConnection bus, QStringList runDirs, std::chrono::milliseconds budget,
+                           QObject *parent)
+    : QObject(parent), bus_(std::move(bus)), runDirs_(std::move(runDirs)), budget_(budget)
+{
+    qDBusRegisterMetaType<NmSettings>();
+}
+
+void DialupHangup::hangUpAll()
+{
+    if (run_)
+        requestedAgain_ = true;
+    else
+        startRun();
+}
+
+void DialupHangup::startRun() { run_ = new Run(*this); }
+
+void DialupHangup::runEnded(int linksAsked)
+{
+    run_->deleteLater(); // its own answer handler may be on the stack
+    run_ = nullptr;
+    if (std::exchange(requestedAgain_, false))
+        startRun();
+    emit finished(linksAsked);
 }
 
 } // namespace kingyo

@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -53,11 +54,15 @@ protected:
         writePidFile(name, QByteArray::number(process->processId()) + "\n");
     }
 
-    void hangUp(QStringList dirs)
+    // Gives the links asked to hang up, -1 when the hang-up never ended.
+    static int hangUp(QStringList dirs)
     {
         const QDBusConnection noBus =
             QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("ppp-test"));
-        DialupHangup(noBus, std::move(dirs)).hangUpAll();
+        DialupHangup hangup(noBus, std::move(dirs));
+        QSignalSpy finished(&hangup, &DialupHangup::finished);
+        hangup.hangUpAll();
+        return finished.wait(10000) ? finished.constFirst().constFirst().toInt() : -1;
     }
 
     static bool endedBySignal(QProcess *process)
@@ -80,7 +85,7 @@ TEST_F(PppHangupTest, EveryPppdNamedByAPidFileIsTerminated)
     writePidFile(QStringLiteral("ppp0.pid"), unit0);
     writePidFile(QStringLiteral("ppp-provider.pid"), named);
 
-    hangUp({runDir.path()});
+    EXPECT_EQ(hangUp({runDir.path()}), 2);
 
     EXPECT_TRUE(endedBySignal(unit0));
     EXPECT_TRUE(endedBySignal(named));
@@ -91,7 +96,7 @@ TEST_F(PppHangupTest, APidFileNamingAnotherProgramIsLeftAlone)
     QProcess *other = startProcess(QStringLiteral("/bin/sleep"));
     writePidFile(QStringLiteral("ppp0.pid"), other);
 
-    hangUp({runDir.path()});
+    EXPECT_EQ(hangUp({runDir.path()}), 0);
 
     EXPECT_TRUE(stillRunning(other));
 }
@@ -102,7 +107,7 @@ TEST_F(PppHangupTest, OnlyPppPidFilesAreRead)
     writePidFile(QStringLiteral("pppd.conf"), pppd);
     writePidFile(QStringLiteral("dhclient.pid"), pppd);
 
-    hangUp({runDir.path()});
+    EXPECT_EQ(hangUp({runDir.path()}), 0);
 
     EXPECT_TRUE(stillRunning(pppd));
 }
@@ -116,11 +121,10 @@ TEST_F(PppHangupTest, BrokenPidFilesAndMissingFoldersAreSkipped)
     writePidFile(QStringLiteral("ppp4.pid"), QByteArray());
     writePidFile(QStringLiteral("ppp5.pid"), pppd);
 
-    hangUp({runDir.filePath(QStringLiteral("missing")), runDir.path()});
+    EXPECT_EQ(hangUp({runDir.filePath(QStringLiteral("missing")), runDir.path()}), 1);
 
     EXPECT_TRUE(endedBySignal(pppd));
 }
-
 
 } // namespace
 } // namespace kingyo
