@@ -17,8 +17,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 namespace kingyo {
 namespace {
 
@@ -125,18 +123,6 @@ TEST(SeenMessageStore, MoreIdsThanTheBoundHoldsAreNotStored)
     idLinesOfSize(SeenMessageStore::kFileLimit + 1, &many);
     EXPECT_FALSE(store.save(Ids(many.begin(), many.end())));
     EXPECT_EQ(store.load(), (std::set<std::string>{"a"}));
-}
-
-TEST(SeenMessageStore, SomethingElseInTheFilesPlaceReadsAsNothingSeen)
-{
-    QTemporaryDir dir;
-    const SeenMessageStore store(dir.path(), QStringLiteral("s"), QStringLiteral("u"));
-    const QByteArray native = QFile::encodeName(store.path());
-    ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
-    EXPECT_TRUE(store.load().empty()) << "a FIFO does not hold the check up";
-    ASSERT_TRUE(QFile::remove(store.path()));
-    ASSERT_TRUE(QDir().mkdir(store.path()));
-    EXPECT_TRUE(store.load().empty());
 }
 
 Pop3Settings settingsFor(const test::FakePop3Server &server)
