@@ -195,7 +195,6 @@ TEST(AutostartEntry, OnlyAnEntryOfOursWhoseCopyMovedIsRewrittenAtStart)
         {"folder_gone", "[Desktop Entry]\nExec=%1\nPath=/gone\n" + ours, AutostartRepair::Rewritten},
         {"right", "[Desktop Entry]\nExec=%1\nPath=%2\n" + ours, AutostartRepair::Untouched},
         {"right_with_arguments", "[Desktop Entry]\nExec=%1 --x\n" + ours, AutostartRepair::Untouched},
-        {"foreign", "[Desktop Entry]\nExec=/gone/kingyo\nX-Kingyo-Autostart=false\n", AutostartRepair::Untouched},
         {"foreign_unmarked", "[Desktop Entry]\nExec=/gone/kingyo\n", AutostartRepair::Untouched},
         {"switched_off", "[Desktop Entry]\nExec=/gone/kingyo\nHidden=true\n" + ours, AutostartRepair::Untouched},
     };

@@ -64,10 +64,8 @@ TEST(LeftoverTemporaries, OnlyOldTemporariesOfOurOwnFilesAreRemoved)
         {seen + QStringLiteral(".MnOpQr"), Kind::File, true, true},
         {QStringLiteral("iniIdPass.ini.GhIjKl"), Kind::File, false, false}, // a write in progress
         {QStringLiteral("iniIdPass.ini"), Kind::File, true, false},
-        {seen, Kind::File, true, false},
         {QStringLiteral("iniIdPass.ini.Ab1dEf"), Kind::File, true, false},
         {QStringLiteral("iniIdPass.ini.AbCdEfG"), Kind::File, true, false},
-        {QStringLiteral("notes.txt.AbCdEf"), Kind::File, true, false},
         {QStringLiteral("seen-xyz.uidl.AbCdEf"), Kind::File, true, false},
         {QStringLiteral("INI.INI.AbCdEf"), Kind::File, true, false},
         {QStringLiteral("servers.txt.LiNkEd"), Kind::Link, true, false},

@@ -3,10 +3,8 @@
 #include "mail/seen_messages.h"
 #include "settings/account_file.h"
 #include "settings/app_paths.h"
-#include "settings/server_file.h"
 #include "settings/server_trust.h"
 #include "settings/settings_option.h"
-#include "settings/shared_state.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,13 +61,6 @@ const Writer kWriters[] = {
      "uid-1", true},
     {"option file", [](const AppPaths &paths) { return paths.optionFile(); },
      [](const AppPaths &paths) { return writeOptionFile(paths, true, std::nullopt); }, "NUMBER=1", false},
-    {"server file", [](const AppPaths &paths) { return paths.dataDir() + QStringLiteral("/vbmail.ini"); },
-     [](const AppPaths &paths) {
-         SharedState state;
-         state.pop3Server = QStringLiteral("pop.example.jp");
-         return writeServerFile(paths.dataDir() + QStringLiteral("/vbmail.ini"), state);
-     },
-     "POP3=pop.example.jp", false},
 };
 
 TEST(SecretFiles, EndForTheOwnerOnlyEvenThroughALinkWhileOtherFilesKeepTheirMode)
