@@ -4,6 +4,7 @@
 #include "mail/qt_printers.h"
 
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -14,6 +15,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -127,7 +131,7 @@ protected:
 
     // Starts a hang-up and waits for its end; checks that the start itself neither
     // waited for an answer nor ran the event loop. Gives the links asked to hang up.
-    static int hangUpAndWait(DialupHangup &hangup)
+    static int hangUpAndWait(DialupHangup &hangup, const std::function<void()> &rightAfterStart = {})
     {
         QSignalSpy finished(&hangup, &DialupHangup::finished);
         bool eventLoopRan = false;
@@ -135,16 +139,19 @@ protected:
         hangup.hangUpAll();
         EXPECT_FALSE(eventLoopRan) << "events were pumped inside hangUpAll()";
         EXPECT_TRUE(finished.isEmpty()) << "hangUpAll() waited for the answers";
+        if (rightAfterStart)
+            rightAfterStart();
         // Far below the bus library's 25 s default: only the budget can end the wait.
         if (!finished.wait(10000))
             return -1;
         return finished.constFirst().constFirst().toInt();
     }
 
-    int hangUpAndWait(std::chrono::milliseconds budget = DialupHangup::kDefaultBudget)
+    int hangUpAndWait(std::chrono::milliseconds budget = DialupHangup::kDefaultBudget,
+                      const std::function<void()> &rightAfterStart = {})
     {
         DialupHangup hangup(bus.connection(), QStringList{}, budget); // no pppd in most of these tests
-        return hangUpAndWait(hangup);
+        return hangUpAndWait(hangup, rightAfterStart);
     }
 
     test::PrivateBus bus;
@@ -166,8 +173,14 @@ TEST_F(DialupHangupDbusTest, DialupLinksAreDeactivatedAndTheOthersStay)
     startNetworkManagerWithLinks();
     ASSERT_EQ(activeLinks().size(), int(std::size(kLinks)));
 
-    EXPECT_EQ(hangUpAndWait(), namesWhere(true).size());
+    // Paused, NetworkManager can answer only once hangUpAll() has returned.
+    const QDBusReply<uint> networkManager = bus.connection().interface()->servicePid(kService);
+    ASSERT_TRUE(networkManager.isValid());
+    ASSERT_EQ(::kill(pid_t(networkManager.value()), SIGSTOP), 0);
+    const int asked = hangUpAndWait(DialupHangup::kDefaultBudget,
+                                    [&networkManager] { ::kill(pid_t(networkManager.value()), SIGCONT); });
 
+    EXPECT_EQ(asked, namesWhere(true).size());
     EXPECT_EQ(activeLinks(), namesWhere(false)) << bus.mockLog().toStdString();
 }
 
