@@ -1,5 +1,7 @@
 #include "fish/x11_window_state.h"
 
+#include "fish/x11_connection.h"
+
 #include <QGuiApplication>
 #include <QWindow>
 
@@ -16,9 +18,6 @@ namespace kingyo {
 
 #if QT_CONFIG(xcb)
 namespace {
-
-template <class T>
-using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
 
 xcb_atom_t internAtom(xcb_connection_t *connection, const QByteArray &name)
 {
@@ -42,15 +41,18 @@ std::vector<xcb_atom_t> atomListProperty(xcb_connection_t *connection, xcb_windo
     return {atoms, atoms + xcb_get_property_value_length(reply.get()) / sizeof(xcb_atom_t)};
 }
 
-xcb_connection_t *x11Connection()
-{
-    // Other platforms (offscreen among them) may offer the interface without a connection.
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
 } // namespace
 #endif
+
+xcb_connection_t *x11Connection()
+{
+#if QT_CONFIG(xcb)
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+#else
+    return nullptr;
+#endif
+}
 
 void addNetWmStates(QWindow *window, const QByteArrayList &states)
 {

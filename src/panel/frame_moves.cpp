@@ -1,32 +1,15 @@
 #include "panel/frame_moves.h"
 
+#include "fish/x11_connection.h"
+
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QWidget>
 
 #if QT_CONFIG(xcb)
 #include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <memory>
 #endif
 
 namespace kingyo {
-
-#if QT_CONFIG(xcb)
-namespace {
-
-template <class T>
-using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
-
-xcb_connection_t *x11Connection()
-{
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-} // namespace
-#endif
 
 FrameMoves::FrameMoves(QWidget *window) : QObject(window), window_(window)
 {
