@@ -215,12 +215,6 @@ int readProfileInt(const QString &file, const QString &section, const QString &k
     return value ? profile::leadingInteger(*value) : defaultValue;
 }
 
-bool writeProfileString(const QString &file, const QString &section, const QString &key, const QString &value,
-                        NewFileAccess access)
-{
-    return writeProfileStrings(file, section, {{key, value}}, access);
-}
-
 bool writeProfileStrings(const QString &file, const QString &section,
                          const QList<std::pair<QString, QString>> &keyValues, NewFileAccess access)
 {

@@ -41,11 +41,9 @@ QString readProfileString(const QString &file, const QString &section, const QSt
 // or key is missing.
 int readProfileInt(const QString &file, const QString &section, const QString &key, int defaultValue);
 
-// Sets the key, creating the section or the file when missing (never the folder).
-// False when nothing was stored; the old file is then untouched.
-bool writeProfileString(const QString &file, const QString &section, const QString &key, const QString &value,
-                        NewFileAccess access = NewFileAccess::Usual);
-// Sets several keys of one section in one write: all of them are stored, or none.
+// Sets several keys of one section in one write, creating the section or the file
+// when missing (never the folder): all of them are stored, or none; when none, the old
+// file is untouched.
 bool writeProfileStrings(const QString &file, const QString &section,
                          const QList<std::pair<QString, QString>> &keyValues,
                          NewFileAccess access = NewFileAccess::Usual);

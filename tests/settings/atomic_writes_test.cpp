@@ -91,7 +91,7 @@ bool closeSettingsWindow(const AppPaths &paths, const MailWatchOptions &options)
 void writeKeys(const QString &file, const QList<std::pair<QString, QString>> &keys, NewFileAccess access)
 {
     for (const auto &[key, value] : keys)
-        ASSERT_TRUE(writeProfileString(file, QStringLiteral("EXEINI"), key, value, access));
+        ASSERT_TRUE(writeProfileStrings(file, QStringLiteral("EXEINI"), {{key, value}}, access));
 }
 
 const QByteArray kOddFile = "; kept\n[OTHER]\nNAME=x\n[exeini]\nname2 = old \nZ=1\n\n[LAST]\n";

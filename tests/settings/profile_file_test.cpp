@@ -126,13 +126,13 @@ TEST_F(ProfileFileTest, MissingFileGivesDefaults)
 TEST_F(ProfileFileTest, LongValueIsCutAt255BytesOnACharacterBoundary)
 {
     const QString ascii(300, u'p');
-    ASSERT_TRUE(writeProfileString(path("a.ini"), "EXEINI", "NAME2", ascii));
+    ASSERT_TRUE(writeProfileStrings(path("a.ini"), "EXEINI", {{"NAME2", ascii}}));
     EXPECT_EQ(readProfileString(path("a.ini"), "EXEINI", "NAME2"), ascii.left(255));
     EXPECT_EQ(contentsOf(path("a.ini")), "[EXEINI]\r\nNAME2=" + ascii.toUtf8() + "\r\n"); // stored whole
 
     // "a" then three-byte characters: byte 255 falls inside the 85th character.
     const QString japanese = QStringLiteral("a") + QString(100, u'魚');
-    ASSERT_TRUE(writeProfileString(path("a.ini"), "EXEINI", "NAME2", japanese));
+    ASSERT_TRUE(writeProfileStrings(path("a.ini"), "EXEINI", {{"NAME2", japanese}}));
     const QString read = readProfileString(path("a.ini"), "EXEINI", "NAME2");
     EXPECT_EQ(read, japanese.left(85));
     EXPECT_LE(read.toUtf8().size(), 255);
@@ -140,9 +140,9 @@ TEST_F(ProfileFileTest, LongValueIsCutAt255BytesOnACharacterBoundary)
 
 TEST_F(ProfileFileTest, WriteCreatesFileButNeverTheFolder)
 {
-    EXPECT_FALSE(writeProfileString(path("missing/ini.ini"), "EXEINI", "NUMBER", "1"));
+    EXPECT_FALSE(writeProfileStrings(path("missing/ini.ini"), "EXEINI", {{"NUMBER", "1"}}));
     EXPECT_FALSE(QDir(path("missing")).exists());
-    ASSERT_TRUE(writeProfileString(path("ini.ini"), "EXEINI", "NUMBER", "1"));
+    ASSERT_TRUE(writeProfileStrings(path("ini.ini"), "EXEINI", {{"NUMBER", "1"}}));
     EXPECT_EQ(readProfileInt(path("ini.ini"), "EXEINI", "NUMBER", 0), 1);
 }
 
@@ -150,14 +150,14 @@ TEST_F(ProfileFileTest, FolderThatCannotBeWrittenStoresNothingAndLosesNothing)
 {
     // A path under a regular file fails for every user, root included.
     put(path("blocker"), "x");
-    EXPECT_FALSE(writeProfileString(path("blocker/ini.ini"), "EXEINI", "NUMBER", "1"));
+    EXPECT_FALSE(writeProfileStrings(path("blocker/ini.ini"), "EXEINI", {{"NUMBER", "1"}}));
     EXPECT_EQ(contentsOf(path("blocker")), "x");
 }
 
 TEST_F(ProfileFileTest, FileThatCannotBeReadIsNeverReplaced)
 {
     QDir(dir_.path()).mkdir(QStringLiteral("ini.ini")); // a folder where the file should be
-    EXPECT_FALSE(writeProfileString(path("ini.ini"), "EXEINI", "NUMBER", "1"));
+    EXPECT_FALSE(writeProfileStrings(path("ini.ini"), "EXEINI", {{"NUMBER", "1"}}));
     EXPECT_TRUE(QDir(path("ini.ini")).exists());
 }
 
@@ -169,7 +169,7 @@ TEST_F(ProfileFileTest, BinaryJunkReadsWithoutHarmAndIsKeptOnWrite)
     put(path("junk.ini"), junk);
     EXPECT_EQ(readProfileInt(path("junk.ini"), "EXEINI", "NUMBER", 0), 0);
     EXPECT_EQ(readProfileString(path("junk.ini"), "EXEINI", "NAME"), QString());
-    ASSERT_TRUE(writeProfileString(path("junk.ini"), "EXEINI", "NUMBER", "1"));
+    ASSERT_TRUE(writeProfileStrings(path("junk.ini"), "EXEINI", {{"NUMBER", "1"}}));
     EXPECT_EQ(readProfileInt(path("junk.ini"), "EXEINI", "NUMBER", 0), 1);
     EXPECT_TRUE(contentsOf(path("junk.ini")).startsWith(junk));
 }

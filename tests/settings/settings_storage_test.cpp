@@ -174,7 +174,7 @@ TEST(SettingsStorage, ReadsOnlyAPlainFileWithinTheBound)
         EXPECT_EQ(read, c.read);
         const bool there = QFileInfo(path).exists();
         EXPECT_EQ(whyNot.isEmpty(), read || !there) << whyNot.toStdString();
-        EXPECT_EQ(writeProfileString(path, QStringLiteral("SET"), QStringLiteral("KEY"), QStringLiteral("1")),
+        EXPECT_EQ(writeProfileStrings(path, QStringLiteral("SET"), {{QStringLiteral("KEY"), QStringLiteral("1")}}),
                   read || !there)
             << "only a file that was read is replaced";
         if (!read && there) {
