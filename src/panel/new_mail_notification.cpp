@@ -45,6 +45,20 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, NotificationImage
     return argument;
 }
 
+// Services read a subset of HTML in the body, so the mail's own text is escaped.
+QString body(int count, const QList<MailSummary> &newest)
+{
+    QStringList lines;
+    for (const MailSummary &mail : newest) {
+        QStringList known{mail.from, mail.subject};
+        known.removeAll(QString());
+        lines << known.join(QStringLiteral(" — ")).toHtmlEscaped();
+    }
+    if (!newest.isEmpty() && count > newest.size())
+        lines << QStringLiteral("ほか %1 通").arg(count - newest.size());
+    return lines.join(u'\n');
+}
+
 } // namespace
 
 NewMailNotification::NewMailNotification(std::function<QDBusConnection()> bus, QImage icon, QObject *parent)
@@ -67,7 +81,7 @@ QDBusConnection &NewMailNotification::connectedBus()
 
 QString NewMailNotification::summary(int count) { return QStringLiteral("新着メール %1 通").arg(count); }
 
-void NewMailNotification::show(int count)
+void NewMailNotification::show(int count, const QList<MailSummary> &newest)
 {
     QDBusConnection &bus = connectedBus();
     if (!bus.isConnected())
@@ -78,7 +92,7 @@ void NewMailNotification::show(int count)
         hints.insert(QStringLiteral("image-data"), QVariant::fromValue(NotificationImage{icon_}));
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     const QString name = QStringLiteral("kingyo"); // the program's name and its icon's
-    call.setArguments({name, shownId_, name, summary(count), QString(),
+    call.setArguments({name, shownId_, name, summary(count), body(count, newest),
                        QStringList{kDefaultAction, QStringLiteral("表示")}, hints, -1});
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, int(kCallTimeout.count())), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, count] {

@@ -1,4 +1,6 @@
 #pragma once
+#include "mail/mail_headers.h"
+
 #include <QDBusConnection>
 #include <QImage>
 #include <QObject>
@@ -10,7 +12,8 @@
 namespace kingyo {
 
 // Tells the desktop that new mail came, through the freedesktop notification service on
-// the session bus: "新着メール N 通" with the program's icon; a newer one replaces the
+// the session bus: "新着メール N 通" with the program's icon, and in its body who sent the
+// newest messages and what about; a newer one replaces the
 // one still showing. Nothing here waits: each call to the service has its own short
 // timeout and runs in the background, so a missing or stuck service costs only the
 // message.
@@ -26,8 +29,10 @@ public:
 
     static QString summary(int count);
 
-    // Sends the notification for `count` (> 0) new messages.
-    void show(int count);
+    // Sends the notification for `count` (> 0) new messages. Its body has a
+    // "差出人 — 件名" line for each of `newest` (some of them, newest first), then
+    // "ほか N 通" for the rest.
+    void show(int count, const QList<MailSummary> &newest = {});
     // The id the service gave the notification showing now; 0 when none is.
     uint shownId() const { return shownId_; }
 

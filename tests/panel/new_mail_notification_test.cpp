@@ -34,10 +34,10 @@ protected:
     QList<test::NotifyCall> notifyCalls() { return service.notifyCalls(); }
 
     // Shows `count` and waits for the service's answer.
-    void showAndWait(int count)
+    void showAndWait(int count, const QList<MailSummary> &newest = {})
     {
         const int before = notifyCalls().size();
-        notification().show(count);
+        notification().show(count, newest);
         ASSERT_TRUE(QTest::qWaitFor([&] { return notification().shownId() != 0 && notifyCalls().size() > before; }));
     }
 
@@ -68,6 +68,23 @@ TEST_F(NewMailNotificationTest, SaysHowManyCameWithTheIconAndADefaultAction)
     EXPECT_EQ(std::tuple(width, height, stride, alpha, bits, channels), std::tuple(64, 64, 256, true, 8, 4));
     ASSERT_EQ(bytes.size(), 64 * 256);
     EXPECT_EQ(bytes.left(4), QByteArray("\xff\x00\x00\xff", 4)); // red, opaque, in RGBA order
+}
+
+TEST_F(NewMailNotificationTest, TheBodyNamesTheNewestAsPlainTextThenTheRest)
+{
+    startService();
+    const QList<MailSummary> newest{{QStringLiteral("Eve <i>"), QStringLiteral("<b>Win</b> & \"free\"")},
+                                    {QString(), QStringLiteral("件名だけ")},
+                                    {QStringLiteral("差出人だけ"), QString()}};
+    showAndWait(5, newest);
+    showAndWait(3, newest);
+
+    const QList<test::NotifyCall> calls = notifyCalls();
+    ASSERT_EQ(calls.size(), 2);
+    const QString lines = QStringLiteral("Eve &lt;i&gt; — &lt;b&gt;Win&lt;/b&gt; &amp; &quot;free&quot;\n件名だけ\n差出人だけ");
+    EXPECT_EQ(calls[0].body, lines + QStringLiteral("\nほか 2 通"));
+    EXPECT_EQ(calls[1].body, lines);
+    EXPECT_EQ(calls[1].summary, QStringLiteral("新着メール 3 通"));
 }
 
 TEST_F(NewMailNotificationTest, ANewerOneReplacesTheOneShowingUntilThatIsClosed)

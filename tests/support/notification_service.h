@@ -13,6 +13,7 @@ struct NotifyCall {
     QString appName;
     uint replacesId = 0;
     QString summary;
+    QString body;
     QStringList actions;
     QVariantMap hints;
 };
@@ -40,7 +41,8 @@ public:
             list >> timestamp >> arguments;
             list.endStructure();
             calls << NotifyCall{arguments.value(0).toString(), arguments.value(1).toUInt(),
-                                arguments.value(3).toString(), arguments.value(5).toStringList(),
+                                arguments.value(3).toString(), arguments.value(4).toString(),
+                                arguments.value(5).toStringList(),
                                 qdbus_cast<QVariantMap>(arguments.value(6))};
         }
         list.endArray();
