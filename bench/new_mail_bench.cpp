@@ -32,7 +32,7 @@ public:
         failed_ = true;
         std::fprintf(stderr, "check failed: %s\n", describe(failure).c_str());
     }
-    void showNotice(int) override {}
+    void showNotice(int, const QList<MailSummary> &) override {}
     bool hangUpAfterCheck() override { return false; }
     void hangUp() override {}
     bool failed() const { return failed_; }

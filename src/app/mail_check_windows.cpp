@@ -53,7 +53,7 @@ MailCheckWindows::TrustAnswer MailCheckWindows::trustCertificate(const MailFailu
     return pinned ? TrustAnswer::Trusted : TrustAnswer::Declined;
 }
 
-void MailCheckWindows::showNotice(int count)
+void MailCheckWindows::showNotice(int count, const QList<MailSummary> &newest)
 {
     if (!rules.showNotice(count))
         return; // a quiet check leaves the notice, and the letter, as they were
@@ -62,7 +62,7 @@ void MailCheckWindows::showNotice(int count)
     if (count >= 0)
         showMailWaiting(program_, count > 0);
     if (program_.notification && rules.notifyDesktop(count) && program_.settings.mailWatch().notify)
-        program_.notification->show(count);
+        program_.notification->show(count, newest);
 }
 
 bool MailCheckWindows::hangUpAfterCheck() { return program_.settings.hangUpAfterCheck(); }

@@ -20,7 +20,7 @@ public:
     void showAccountDialog() override;
     void showError(const MailFailure &failure) override;
     TrustAnswer trustCertificate(const MailFailure &failure) override;
-    void showNotice(int count) override;
+    void showNotice(int count, const QList<MailSummary> &newest) override;
     bool hangUpAfterCheck() override;
     void hangUp() override;
 

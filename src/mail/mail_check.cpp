@@ -1,15 +1,48 @@
 #include "mail/mail_check.h"
 
+#include "mail/mail_headers.h"
 #include "mail/mail_library.h"
 #include "mail/pop3_failure.h"
 #include "mail/seen_messages.h"
 #include "settings/shared_state.h"
+
+#include <functional>
 
 namespace kingyo {
 namespace {
 
 // Stops the fetch loop: after these the session is over and the user must hear why.
 bool endsTheCheck(std::int64_t result) { return result == pop3::kTooLong || result == pop3::kAbandoned; }
+
+// The numbers of the newest messages among 1..count that `picked` takes, the highest
+// first, as many as the notice names.
+std::vector<int> newestMessages(int count, const std::function<bool(int)> &picked)
+{
+    std::vector<int> numbers;
+    for (int message = count; message >= 1 && numbers.size() < std::size_t{MailCheck::kSummaries}; --message) {
+        if (picked(message))
+            numbers.push_back(message);
+    }
+    return numbers;
+}
+
+bool anyMessage(int) { return true; }
+
+// Who wrote these messages and what about. A message whose headers the server refuses
+// is left out; a failure that ends the session ends the asking, the count standing.
+QList<MailSummary> summarize(MailLibrary &mail, int handle, const std::vector<int> &messages)
+{
+    QList<MailSummary> summaries;
+    QByteArray headers;
+    for (const int message : messages) {
+        const int result = mail.messageHeaders(handle, message, &headers);
+        if (result == 0)
+            summaries << summarizeHeaders(headers);
+        else if (result != pop3::kServerError)
+            break;
+    }
+    return summaries;
+}
 
 } // namespace
 
@@ -22,13 +55,17 @@ MailCheck::Step MailCheck::countNew(MailLibrary &mail, int handle, int waiting, 
     std::vector<std::string> ids;
     const int listed = mail.messageIds(handle, &ids);
     if (listed == pop3::kServerError)
-        return Step{waiting, {}, {}};
+        return Step{waiting, {}, {}, summarize(mail, handle, newestMessages(waiting, anyMessage))};
     if (listed < 0)
-        return Step{listed, mail.lastFailure(), {}};
+        return Step{listed, mail.lastFailure(), {}, {}};
     const std::set<std::string> loaded = remembered ? std::set<std::string>{} : store.load();
     const std::set<std::string> &seen = remembered ? *remembered : loaded;
     const int fresh = countNewMessages(seen, ids);
-    Step step{fresh, {}, {}};
+    Step step{fresh, {}, {}, {}};
+    if (fresh > 0) // a message's number is its place in the list
+        step.newest = summarize(mail, handle, newestMessages(listed, [&](int message) {
+                                    return !seen.contains(ids[static_cast<std::size_t>(message) - 1]);
+                                }));
     // Nothing came and nothing went: the store says so already, and rewriting it would
     // cost a sync to disk on every check.
     if (fresh > 0 || seen.size() != ids.size())
@@ -62,7 +99,7 @@ bool MailCheck::start()
     worker_.run(
         [&mail = mail_, server = state_.pop3Server, deadline = deadline_] {
             const int handle = mail.connect(server, deadline);
-            return Step{handle, handle == -1 ? mail.lastFailure() : MailFailure{}, {}};
+            return Step{handle, handle == -1 ? mail.lastFailure() : MailFailure{}, {}, {}};
         },
         [this](const Step &connect) { connected(connect); });
     return true;
@@ -100,7 +137,7 @@ void MailCheck::connected(const Step &connect)
             const auto use = store ? MailLibrary::Use::ListIds : MailLibrary::Use::Fetch;
             const int count = mail.authenticate(handle, user, password, apop, use);
             if (count < 0)
-                return Step{count, mail.lastFailure(), {}};
+                return Step{count, mail.lastFailure(), {}, {}};
             if (store)
                 return countNew(mail, handle, count, *store, remembered);
             for (int message = 1; message <= count; ++message) {
@@ -110,9 +147,9 @@ void MailCheck::connected(const Step &connect)
                 if (result >= 0)
                     result = mail.fetchMail(handle, message);
                 if (endsTheCheck(result))
-                    return Step{static_cast<int>(result), mail.lastFailure(), {}};
+                    return Step{static_cast<int>(result), mail.lastFailure(), {}, {}};
             }
-            return Step{count, {}, {}};
+            return Step{count, {}, {}, summarize(mail, handle, newestMessages(count, anyMessage))};
         },
         [this, handle](Step fetch) { fetched(handle, std::move(fetch)); });
 }
@@ -126,6 +163,7 @@ void MailCheck::fetched(int handle, Step fetch)
     if (fetch.failure.problem != MailProblem::None && fetch.failure.problem != MailProblem::Abandoned)
         surroundings_.showError(fetch.failure);
     seenToStore_ = std::move(fetch.seen);
+    newest_ = std::move(fetch.newest);
     closeThenFinish(handle, fetch.result);
 }
 
@@ -147,7 +185,7 @@ void MailCheck::askToTrustCertificate(int handle, const Step &fetch)
         [&mail = mail_, handle, server = state_.pop3Server, deadline = deadline_] {
             mail.close(handle);
             const int again = mail.connect(server, deadline);
-            return Step{again, again == -1 ? mail.lastFailure() : MailFailure{}, {}};
+            return Step{again, again == -1 ? mail.lastFailure() : MailFailure{}, {}, {}};
         },
         [this](const Step &connect) { connected(connect); });
 }
@@ -167,7 +205,7 @@ void MailCheck::finish(int count)
     if (shutDown_)
         return;
     std::optional<SeenIds> seen = std::exchange(seenToStore_, std::nullopt);
-    surroundings_.showNotice(count);
+    surroundings_.showNotice(count, std::exchange(newest_, {}));
     if (surroundings_.hangUpAfterCheck())
         surroundings_.hangUp();
     // Only now, the mail announced: an end before this leaves the messages new.

@@ -1,5 +1,6 @@
 #pragma once
 #include "mail/mail_failure.h"
+#include "mail/mail_headers.h"
 #include "mail/mail_worker.h"
 #include "mail/seen_messages.h"
 #include "settings/account_file.h"
@@ -36,13 +37,15 @@ public:
     // and, on yes, pins it for the server. Modal.
     virtual TrustAnswer trustCertificate(const MailFailure &) { return TrustAnswer::Declined; }
     // Announces the run's result: a modeless notice, and whatever else tells the user.
-    virtual void showNotice(int count) = 0;
+    // `newest`: who wrote the newest of the new mail and what about, the newest first.
+    virtual void showNotice(int count, const QList<MailSummary> &newest) = 0;
     virtual bool hangUpAfterCheck() = 0;                   // the hang-up option
     virtual void hangUp() = 0;
 };
 
 // One mail check at a time: connects, logs in with the account, fetches every waiting
-// message, reports the count and hangs up when asked to. The library's calls run on a
+// message, reads the headers of the newest new ones, reports the count with them and
+// hangs up when asked to. The library's calls run on a
 // worker thread; the windows are reached between them, in order, on the thread that
 // started the check, whose events keep running meanwhile. A whole check has one time
 // budget, name lookup included; the login after the user trusted a certificate has a
@@ -51,6 +54,7 @@ class MailCheck : public QObject {
     Q_OBJECT
 public:
     static constexpr std::chrono::seconds kBudget{60};
+    static constexpr int kSummaries = 3; // new messages whose headers are read
 
     MailCheck(SharedState &state, MailLibrary &mail, MailCheckSurroundings &surroundings,
               std::chrono::milliseconds budget = kBudget, QObject *parent = nullptr);
@@ -90,6 +94,7 @@ private:
         int result = 0;
         MailFailure failure;
         std::optional<SeenIds> seen;
+        QList<MailSummary> newest;
     };
     using IdSet = std::shared_ptr<const std::set<std::string>>;
 
@@ -114,6 +119,7 @@ private:
     bool certificateAsked_ = false; // one question per check
     QString newOnlyFolder_;
     std::optional<SeenIds> seenToStore_; // until the check's count is announced
+    QList<MailSummary> newest_;          // to announce with the count
     std::map<QString, IdSet> unstoredSeen_; // by store path: what a store that could not be written would hold
     bool running_ = false;
     bool shutDown_ = false;

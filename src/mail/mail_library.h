@@ -1,6 +1,7 @@
 #pragma once
 #include "mail/mail_failure.h"
 
+#include <QByteArray>
 #include <QDeadlineTimer>
 #include <QString>
 #include <cstdint>
@@ -34,6 +35,10 @@ public:
     // Every message's unique ID (UIDL), in message order: their count, or a negative
     // failure code (kServerError when the server keeps none or lists them unreadably).
     virtual int messageIds(int handle, std::vector<std::string> *ids) = 0;
+    // A message's header block, never its body, the message left unread (POP3 TOP), at
+    // most kHeaderBlockLimit bytes of it: 0, or a negative failure code (kServerError when
+    // the server refuses, the session living on).
+    virtual int messageHeaders(int handle, int message, QByteArray *headers) = 0;
     virtual MailFailure lastFailure() const = 0;               // never holds the password
     virtual void close(int handle) = 0;
     virtual void end() = 0; // last call, at shutdown

@@ -1,5 +1,6 @@
 #include "mail/pop3_client.h"
 
+#include "mail/mail_headers.h"
 #include "mail/pop3_failure.h"
 #include "settings/server_trust.h"
 
@@ -97,6 +98,20 @@ class CountingSink : public StatusSink {
 public:
     void data(std::string_view chunk) override { bytes += static_cast<std::int64_t>(chunk.size()); }
     std::int64_t bytes = 0;
+};
+
+// Keeps the start of a block and lets the rest go.
+class CappedSink : public StatusSink {
+public:
+    explicit CappedSink(qsizetype limit) : limit_(limit) {}
+    void data(std::string_view chunk) override
+    {
+        kept.append(chunk.data(), std::min(limit_ - kept.size(), static_cast<qsizetype>(chunk.size())));
+    }
+    QByteArray kept;
+
+private:
+    qsizetype limit_;
 };
 
 // How far a message may run past the size LIST gave for it (dot-stuffing and line
@@ -634,6 +649,16 @@ int Pop3Client::readOneRetr()
     return 0;
 }
 
+int Pop3Client::readRetrievalsInFlight()
+{
+    // Answered in order, whatever each answer was.
+    while (!inFlight_.empty()) {
+        if (const int result = readOneRetr(); isFatal(result))
+            return result;
+    }
+    return 0;
+}
+
 int Pop3Client::retrieve(int message)
 {
     if (const int result = checkMessage(message); result < 0)
@@ -686,11 +711,8 @@ int Pop3Client::uniqueIds(std::vector<std::string> *ids)
         return deadFailure_;
     if (!loggedIn_)
         return fail(MailProblem::NotLoggedIn);
-    // Retrievals still in flight are answered first, in order.
-    while (!inFlight_.empty()) {
-        if (const int result = readOneRetr(); isFatal(result))
-            return result;
-    }
+    if (const int result = readRetrievalsInFlight(); result < 0)
+        return result;
     if (!send("UIDL\r\n"))
         return failTransport();
     const std::size_t count = messageCount_;
@@ -720,6 +742,26 @@ int Pop3Client::uniqueIds(std::vector<std::string> *ids)
         return fail(MailProblem::UidlUnreadable);
     }
     return static_cast<int>(count);
+}
+
+int Pop3Client::topHeaders(int message, QByteArray *headers)
+{
+    headers->clear();
+    if (const int result = checkMessage(message); result < 0)
+        return result;
+    if (const int result = readRetrievalsInFlight(); result < 0)
+        return result;
+    if (!send("TOP " + QByteArray::number(message) + " 0\r\n"))
+        return failTransport();
+    CappedSink block(kHeaderBlockLimit);
+    if (const int result = readReply(Shape::MultiLine, block); result < 0)
+        return result;
+    if (block.result == Status::Invalid)
+        return fail(MailProblem::NotPop3, {}, block.text);
+    if (block.result == Status::Err)
+        return fail(MailProblem::MessageRefused, {QString::number(message)}, block.text);
+    *headers = std::move(block.kept);
+    return 0;
 }
 
 } // namespace kingyo

@@ -3,6 +3,7 @@
 #include "mail/pop3_reply_parser.h"
 #include "mail/pop3_server_address.h"
 
+#include <QByteArray>
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QList>
@@ -96,6 +97,11 @@ public:
     // session lives on in both cases), else kNotConnected or the failure that ended the
     // session, as checkMessage().
     int uniqueIds(std::vector<std::string> *ids);
+    // Asks TOP for a message's header block alone (no body line; the message is not
+    // marked read) into headers, of which kHeaderBlockLimit bytes are kept and the rest
+    // read and dropped. 0, or kServerError with MessageRefused (the server refused, as
+    // one without TOP does; the session lives on), else as retrieve().
+    int topHeaders(int message, QByteArray *headers);
     // Says goodbye without waiting for messages still in flight.
     void quit();
 
@@ -146,6 +152,7 @@ private:
     int readStat();          // the message count, or a failure
     int readList(int count); // fills sizes_; the list must hold exactly count messages
     int readOneRetr();
+    int readRetrievalsInFlight(); // before another command's reply can be read
     void queueRetrievals(int message);
 
     Pop3Settings settings_;

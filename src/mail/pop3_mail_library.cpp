@@ -80,6 +80,13 @@ int Pop3MailLibrary::messageIds(int handle, std::vector<std::string> *ids)
     return session ? noted(*session, session->uniqueIds(ids)) : pop3::kNotConnected;
 }
 
+int Pop3MailLibrary::messageHeaders(int handle, int message, QByteArray *headers)
+{
+    headers->clear();
+    Pop3Client *session = client(handle);
+    return session ? noted(*session, session->topHeaders(message, headers)) : pop3::kNotConnected;
+}
+
 std::int64_t Pop3MailLibrary::lastBodySize(int handle) const
 {
     const auto found = clients_.find(handle);

@@ -29,6 +29,7 @@ public:
     std::int64_t mailSize(int handle, int message) override;
     int fetchMail(int handle, int message) override;
     int messageIds(int handle, std::vector<std::string> *ids) override;
+    int messageHeaders(int handle, int message, QByteArray *headers) override;
     MailFailure lastFailure() const override { return lastFailure_; }
     void close(int handle) override;
     void end() override;

@@ -28,6 +28,7 @@ public:
     std::int64_t mailSize(int, int) override { return -1; }
     int fetchMail(int, int) override { return -1; }
     int messageIds(int, std::vector<std::string> *) override { return -1; }
+    int messageHeaders(int, int, QByteArray *) override { return -1; }
     MailFailure lastFailure() const override { return {}; }
     void close(int) override {}
     void end() override { calls << QStringLiteral("end"); }

@@ -53,8 +53,8 @@ class Session:
         self.record.write(b"<TLS>")  # what follows went encrypted
 
     def serve(self, greeting=b"+OK fake server ready\r\n", capa=b"+OK\r\nUSER\r\n.\r\n", stat=b"+OK 1 1000\r\n",
-              listing=b"+OK\r\n1 1000\r\n.\r\n", retr=None, after_stls=None, uidl=None):
-        """A simple server; retr(number) answers RETR, after_stls() handles STLS."""
+              listing=b"+OK\r\n1 1000\r\n.\r\n", retr=None, after_stls=None, uidl=None, top=None):
+        """A simple server; retr(number) answers RETR, top(number) TOP, after_stls() handles STLS."""
         self.send(greeting)
         while True:
             line = self.line()
@@ -75,6 +75,9 @@ class Session:
                 uidl()
             elif command == b"RETR" and retr:
                 if retr(int(line.split(b" ")[1])) == "stop":
+                    return
+            elif command == b"TOP" and top:
+                if top(int(line.split(b" ")[1])) == "stop":
                     return
             elif command == b"QUIT":
                 self.send(b"+OK bye\r\n")
@@ -125,6 +128,22 @@ def huge_line(s):
         s.send(b"+OK\r\n" + b"y" * (1 << 20) + b"\r\n.\r\n")
     s.serve(greeting=b"+OK " + b"g" * (1 << 20) + b"\r\n", stat=b"+OK 1 1048578\r\n",
             listing=b"+OK\r\n1 1048578\r\n.\r\n", retr=retr)
+
+
+def huge_headers(s):
+    # A header block of 1 MB in answer to TOP; the message itself as usual.
+    def top(_):
+        s.send(b"+OK\r\nSubject: big\r\nX-Padding: " + b"p" * (1 << 20) + b"\r\n\r\n.\r\n")
+    def retr(_):
+        s.send(b"+OK\r\nSubject: big\r\n\r\nhi\r\n.\r\n")
+    s.serve(top=top, retr=retr)
+
+
+def cut_mid_headers(s):
+    def top(_):
+        s.send(b"+OK\r\nSubject: cut\r\nX-Padding: " + b"p" * 400)
+        return "stop"
+    s.serve(top=top)
 
 
 def garbage_sizes(s):
@@ -283,7 +302,7 @@ SCENARIOS = {f.__name__: f for f in [
     stall_after_greeting, stall_mid_message, cut_mid_message, endless_message, huge_line, garbage_sizes, negative_count,
     garbage_count, count_beyond_list, list_beyond_count, stls_refused, stls_then_garbage, stls_injected, stls_withdrawn,
     no_ok_greeting, err_greeting, bare_server, apop_plain_greeting, apop_rfc_example, hostile_error_text,
-    echoes_password, pipelined, dripping_message, huge_mailbox, three_without_uidl]}
+    echoes_password, pipelined, dripping_message, huge_mailbox, three_without_uidl, huge_headers, cut_mid_headers]}
 SCENARIOS.update({name: uidl_lines(lines) for name, lines in UIDL_SCENARIOS.items()})
 
 

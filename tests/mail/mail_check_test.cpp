@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
+#include <optional>
 #include <gtest/gtest.h>
 
 namespace kingyo {
@@ -26,6 +27,7 @@ public:
     TrustAnswer trustAnswer = TrustAnswer::Declined;
     std::function<void()> whileAsked; // the time the user takes to answer
     std::function<void()> onNotice;
+    QStringList subjectsShown; // of the latest notice
 
     Account readAccount() override
     {
@@ -49,9 +51,12 @@ public:
             whileAsked();
         return trustAnswer;
     }
-    void showNotice(int count) override
+    void showNotice(int count, const QList<MailSummary> &newest) override
     {
         log_ << QStringLiteral("notice %1").arg(count);
+        subjectsShown.clear();
+        for (const MailSummary &summary : newest)
+            subjectsShown << summary.subject;
         if (onNotice)
             onNotice();
     }
@@ -96,8 +101,9 @@ TEST_F(MailCheckTest, ThreeMessagesAreFetchedInOrderThenTheConnectionClosesAndTh
     for (int k = 1; k <= 3; ++k)
         expected << QStringLiteral("status 7 %1").arg(k) << QStringLiteral("size 7 %1").arg(k)
                  << QStringLiteral("fetch 7 %1").arg(k);
-    expected << "close 7" << "notice 3";
+    expected << "headers 7 3" << "headers 7 2" << "headers 7 1" << "close 7" << "notice 3";
     EXPECT_EQ(log, expected);
+    EXPECT_EQ(surroundings.subjectsShown, (QStringList{"message 3", "message 2", "message 1"}));
 }
 
 TEST_F(MailCheckTest, AnEmptyMailboxClosesTheConnectionWithoutPerMessageCalls)
@@ -194,6 +200,64 @@ TEST_F(MailCheckTest, AMessageWhoseSizeFailsIsSkippedAndTheLoopGoesOn)
     EXPECT_EQ(log.last(), "notice 3");
 }
 
+struct NewestCase {
+    const char *name;
+    int waiting;
+    std::optional<std::vector<std::string>> newOnlyIds; // none: a full check
+    std::vector<std::string> seen;
+    QMap<int, int> headerResults;
+    QStringList asked; // the messages whose headers were asked for, in order
+    QStringList subjects;
+};
+
+void PrintTo(const NewestCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class MailCheckNewestTest : public MailCheckTest, public ::testing::WithParamInterface<NewestCase> {};
+
+// The notice names the newest new messages; whatever their headers do, the count stands.
+TEST_P(MailCheckNewestTest, TheHeadersOfTheNewestNewMessagesGoWithTheCount)
+{
+    const NewestCase &c = GetParam();
+    QTemporaryDir dir;
+    MailCheck check(state, mail, surroundings);
+    if (c.newOnlyIds) {
+        SeenMessageStore(dir.path(), state.pop3Server, QStringLiteral("taro")).save(c.seen);
+        check.setNewOnlyFolder(dir.path());
+        mail.ids = c.newOnlyIds;
+    }
+    mail.authenticateResult = c.waiting;
+    mail.headerResults = c.headerResults;
+    const int expectedCount = c.newOnlyIds ? c.waiting - static_cast<int>(c.seen.size()) : c.waiting;
+    EXPECT_EQ(runOn(check), expectedCount);
+    QStringList asked = log.filter(QStringLiteral("headers "));
+    asked.replaceInStrings(QStringLiteral("headers 7 "), QString());
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(surroundings.subjectsShown, c.subjects);
+    EXPECT_TRUE(surroundings.errorsShown.isEmpty());
+    EXPECT_TRUE(log.mid(log.indexOf("close 7")).filter(QStringLiteral("headers")).isEmpty()) << "in the same session";
+}
+
+const std::vector<std::string> kFiveIds{"a", "b", "c", "d", "e"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, MailCheckNewestTest,
+    ::testing::Values(
+        NewestCase{"FullCheckHighestThree", 5, {}, {}, {}, {"5", "4", "3"}, {"message 5", "message 4", "message 3"}},
+        NewestCase{"FullCheckOfTwo", 2, {}, {}, {}, {"2", "1"}, {"message 2", "message 1"}},
+        NewestCase{"FullCheckOfNone", 0, {}, {}, {}, {}, {}},
+        NewestCase{"NewOnlyPicksNewNumbers", 5, kFiveIds, {"b", "d"}, {}, {"5", "3", "1"},
+                   {"message 5", "message 3", "message 1"}},
+        NewestCase{"NewOnlyAtMostThree", 5, kFiveIds, {"a"}, {}, {"5", "4", "3"},
+                   {"message 5", "message 4", "message 3"}},
+        NewestCase{"NewOnlyNothingNew", 5, kFiveIds, kFiveIds, {}, {}, {}},
+        NewestCase{"OneRefusedIsLeftOut", 5, {}, {}, {{4, pop3::kServerError}}, {"5", "4", "3"},
+                   {"message 5", "message 3"}},
+        NewestCase{"SessionOverStopsAsking", 5, kFiveIds, {}, {{4, pop3::kTooLong}}, {"5", "4"}, {"message 5"}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 struct HangUpCase {
     const char *name;
     QString server;
@@ -284,8 +348,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TrustCase{"Trusted",
                                 TrustAnswer::Trusted,
                                 {"trust", "close 7", "connect pop.example.test", "readAccount", "fillAccount taro secret",
-                                 "authenticate 7 taro secret user", "status 7 1", "size 7 1", "fetch 7 1", "close 7",
-                                 "notice 1"},
+                                 "authenticate 7 taro secret user", "status 7 1", "size 7 1", "fetch 7 1", "headers 7 1",
+                                 "close 7", "notice 1"},
                                 {}},
                       TrustCase{"Declined", TrustAnswer::Declined, {"trust", "close 7", kTlsNotice}, {}},
                       TrustCase{"Deferred",

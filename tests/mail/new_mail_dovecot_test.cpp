@@ -95,7 +95,14 @@ TEST_F(NewMailDovecotTest, CountsEachMessageOnceAcrossChecks)
     EXPECT_EQ(runCheck(), 1);
     EXPECT_EQ(runCheck(), 0);
     EXPECT_EQ(windows.notices, (QList<int>{3, 0, 1, 1, 0}));
-    // No message was fetched: Dovecot marks a retrieved message seen (",S" in its name).
+    QList<QStringList> named; // the subjects each notice was given, newest first
+    for (const QList<MailSummary> &newest : windows.newest) {
+        named.append(QStringList{});
+        for (const MailSummary &summary : newest)
+            named.last() << summary.subject;
+    }
+    EXPECT_EQ(named, (QList<QStringList>{{"message 3", "message 2", "message 1"}, {}, {"message 4"}, {"message 5"}, {}}));
+    // No message was fetched, nor marked by reading its headers: Dovecot marks a retrieved message seen (",S" in its name).
     const QDir cur(maildirOf(kUser) + QStringLiteral("/cur"));
     for (const QString &name : cur.entryList(QDir::Files))
         EXPECT_FALSE(name.contains(QStringLiteral(":2,S"))) << name.toStdString();

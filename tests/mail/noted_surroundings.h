@@ -16,12 +16,17 @@ public:
 
     QList<MailFailure> errors;
     QList<int> notices;
+    QList<QList<MailSummary>> newest; // one list per notice
 
     Account readAccount() override { return account_; }
     void fillAccountDialog(const Account &) override {}
     void showAccountDialog() override {}
     void showError(const MailFailure &failure) override { errors << failure; }
-    void showNotice(int count) override { notices << count; }
+    void showNotice(int count, const QList<MailSummary> &summaries) override
+    {
+        notices << count;
+        newest << summaries;
+    }
     bool hangUpAfterCheck() override { return false; }
     void hangUp() override {}
 

@@ -1,9 +1,12 @@
+#include "mail/mail_headers.h"
 #include "mail/pop3_mail_library.h"
 #include "mail/qt_printers.h"
 #include "pop3_login.h"
 #include "support/process_memory.h"
 #include "test_pop3_server.h"
 
+#include <QDir>
+#include <QFile>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -273,6 +276,52 @@ TEST_F(DovecotTest, MessagesCanBeFetchedOutOfOrderAndLeftInFlight)
     }
     client.quit(); // RETRs still in flight: goodbye without waiting for them
     EXPECT_EQ(client.retrieve(102), kNotConnected);
+}
+
+// The names of a user's stored messages whose text holds `part`.
+QStringList storedNamesHolding(const QString &user, const QByteArray &part)
+{
+    QStringList names;
+    const QString maildir = QStringLiteral(KINGYO_POP3_SERVER_DIR "/home/") + user + QStringLiteral("/Maildir/");
+    for (const char *sub : {"new", "cur"}) {
+        const QDir folder(maildir + QLatin1String(sub));
+        for (const QString &name : folder.entryList(QDir::Files)) {
+            QFile file(folder.filePath(name));
+            if (file.open(QIODevice::ReadOnly) && file.readAll().contains(part))
+                names << name;
+        }
+    }
+    return names;
+}
+
+// TOP gives the header block as stored, without the body, and leaves the message unread
+// (Dovecot marks a message it gave out whole with ",S" in its file name); retrievals
+// still in flight are answered first.
+TEST_F(DovecotTest, HeadersComeWithoutTheBodyAndLeaveTheMessageUnread)
+{
+    const QString user = QStringLiteral("carol");
+    server_.clearMailbox(user);
+    const QByteArray headers = "From: =?ISO-2022-JP?B?GyRCNmI1exsoQg==?= <kingyo@example.jp>\r\n"
+                               "Subject: =?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=\r\n";
+    server_.deliver(user, headers + "\r\nsecret body line\r\n");
+    server_.deliver(user, message(2, 3));
+    server_.deliver(user, message(3, 3));
+    {
+        Pop3Client client(server_.trustingSettings());
+        ASSERT_EQ(logIn(client, user), 3) << describe(client.failure());
+        ASSERT_EQ(client.retrieve(2), 0); // RETR 3 goes along, pipelined
+        QByteArray block;
+        ASSERT_EQ(client.topHeaders(1, &block), 0) << describe(client.failure());
+        EXPECT_THAT(block.toStdString(), HasSubstr(headers.toStdString()));
+        EXPECT_THAT(block.toStdString(), Not(HasSubstr("secret body")));
+        EXPECT_EQ(summarizeHeaders(block), (MailSummary{QStringLiteral("金魚"), QStringLiteral("こんにちは")}));
+    }
+    const QStringList retrieved = storedNamesHolding(user, "line 0 of message 2");
+    const QStringList topped = storedNamesHolding(user, "secret body line");
+    ASSERT_EQ(retrieved.size(), 1);
+    ASSERT_EQ(topped.size(), 1);
+    EXPECT_TRUE(retrieved.first().contains(QStringLiteral(":2,S"))) << "the retrieved one is marked";
+    EXPECT_FALSE(topped.first().contains(QStringLiteral(":2,S"))) << topped.first().toStdString();
 }
 
 } // namespace

@@ -1,10 +1,14 @@
 #include "fake_pop3_server.h"
+#include "mail/mail_check.h"
 #include "mail/pop3_mail_library.h"
 #include "mail/qt_printers.h"
+#include "noted_surroundings.h"
 #include "pop3_login.h"
+#include "settings/shared_state.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSignalSpy>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -122,6 +126,67 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedMessageCase{"cut_mid_message", kConnectionLost, MailProblem::ClosedByServer},
                       FailedMessageCase{"endless_message", kProtocolError, MailProblem::ReplyOverrun}),
     [](const auto &info) { return std::string(info.param.scenario); });
+
+struct HeadersCase {
+    const char *scenario;
+    int expected;
+    MailProblem problem;
+    qsizetype kept; // bytes of the header block handed over
+    int afterwards; // what retrieving the message then gives
+};
+
+void PrintTo(const HeadersCase &c, std::ostream *out)
+{
+    *out << c.scenario;
+}
+
+class Headers : public ::testing::TestWithParam<HeadersCase> {};
+
+// A header block is cut at its limit and the rest read through; a refusal leaves the
+// session as it was.
+TEST_P(Headers, AreCappedAndARefusalCostsOnlyThem)
+{
+    const HeadersCase &c = GetParam();
+    FakePop3Server server(QString::fromLatin1(c.scenario));
+    {
+        Pop3MailLibrary library(settingsFor(server, kShortTimeoutMs));
+        const int handle = library.connect(server.address());
+        ASSERT_GT(handle, 0);
+        ASSERT_GE(library.authenticate(handle, QStringLiteral("kingyo"), kPassword, false), 1);
+        QByteArray headers("stale");
+        EXPECT_EQ(library.messageHeaders(handle, 1, &headers), c.expected);
+        EXPECT_EQ(library.lastFailure().problem, c.problem) << describe(library.lastFailure());
+        EXPECT_EQ(headers.size(), c.kept);
+        EXPECT_EQ(library.fetchMail(handle, 1), c.afterwards);
+    }
+    EXPECT_TRUE(server.received().contains("TOP 1 0\r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3HostileServer, Headers,
+    ::testing::Values(HeadersCase{"huge_headers", 0, MailProblem::None, kHeaderBlockLimit, 0},
+                      HeadersCase{"three_without_uidl", kServerError, MailProblem::MessageRefused, 0, 0},
+                      HeadersCase{"cut_mid_headers", kConnectionLost, MailProblem::ClosedByServer, 0, kConnectionLost}),
+    [](const auto &info) { return std::string(info.param.scenario); });
+
+// A server without TOP: the count as ever, no names, no error box.
+TEST(Pop3HostileServer, ACheckOfAServerWithoutTopGivesTheCountAlone)
+{
+    FakePop3Server server(QStringLiteral("three_without_uidl"));
+    Pop3MailLibrary library(settingsFor(server));
+    SharedState state;
+    state.pop3Server = server.address();
+    test::NotedSurroundings windows{{QStringLiteral("kingyo"), kPassword}};
+    MailCheck check(state, library, windows);
+    QSignalSpy finished(&check, &MailCheck::finished);
+    ASSERT_TRUE(check.start());
+    ASSERT_TRUE(finished.wait(10000));
+    check.shutDown(true);
+    EXPECT_EQ(windows.notices, QList<int>{3});
+    EXPECT_EQ(windows.newest, QList<QList<MailSummary>>{{}});
+    EXPECT_TRUE(windows.errors.isEmpty());
+    EXPECT_TRUE(server.received().contains("TOP 3 0\r\nTOP 2 0\r\nTOP 1 0\r\nQUIT"));
+}
 
 TEST(Pop3HostileServer, MegabyteLinesAreReadThrough)
 {

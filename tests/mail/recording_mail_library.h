@@ -57,6 +57,13 @@ public:
         *out = ids.value_or(std::vector<std::string>{});
         return ids ? static_cast<int>(ids->size()) : -8;
     }
+    QMap<int, int> headerResults; // message -> result; missing ones give a header block
+    int messageHeaders(int handle, int message, QByteArray *headers) override
+    {
+        log_ << QStringLiteral("headers %1 %2").arg(handle).arg(message);
+        *headers = "From: someone@example.test\r\nSubject: message " + QByteArray::number(message) + "\r\n\r\n";
+        return headerResults.value(message, 0);
+    }
     MailFailure lastFailure() const override
     {
         log_ << QStringLiteral("lastFailure");
