@@ -1,14 +1,11 @@
 #include "fake_pop3_server.h"
-#include "mail/mail_check.h"
+#include "mail/mail_headers.h"
 #include "mail/pop3_mail_library.h"
 #include "mail/qt_printers.h"
-#include "noted_surroundings.h"
 #include "pop3_login.h"
-#include "settings/shared_state.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSignalSpy>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -168,25 +165,6 @@ INSTANTIATE_TEST_SUITE_P(
                       HeadersCase{"three_without_uidl", kServerError, MailProblem::MessageRefused, 0, 0},
                       HeadersCase{"cut_mid_headers", kConnectionLost, MailProblem::ClosedByServer, 0, kConnectionLost}),
     [](const auto &info) { return std::string(info.param.scenario); });
-
-// A server without TOP: the count as ever, no names, no error box.
-TEST(Pop3HostileServer, ACheckOfAServerWithoutTopGivesTheCountAlone)
-{
-    FakePop3Server server(QStringLiteral("three_without_uidl"));
-    Pop3MailLibrary library(settingsFor(server));
-    SharedState state;
-    state.pop3Server = server.address();
-    test::NotedSurroundings windows{{QStringLiteral("kingyo"), kPassword}};
-    MailCheck check(state, library, windows);
-    QSignalSpy finished(&check, &MailCheck::finished);
-    ASSERT_TRUE(check.start());
-    ASSERT_TRUE(finished.wait(10000));
-    check.shutDown(true);
-    EXPECT_EQ(windows.notices, QList<int>{3});
-    EXPECT_EQ(windows.newest, QList<QList<MailSummary>>{{}});
-    EXPECT_TRUE(windows.errors.isEmpty());
-    EXPECT_TRUE(server.received().contains("TOP 3 0\r\nTOP 2 0\r\nTOP 1 0\r\nQUIT"));
-}
 
 TEST(Pop3HostileServer, MegabyteLinesAreReadThrough)
 {
