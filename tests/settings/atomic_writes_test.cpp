@@ -5,6 +5,7 @@
 #include "settings/leftover_files.h"
 #include "settings/profile_file.h"
 #include "settings/settings_model.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,19 +24,6 @@
 
 namespace kingyo {
 namespace {
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void put(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(contents);
-}
 
 // Counts the renames onto each name in a folder, as the kernel reports them.
 class RenameCounter {
@@ -134,8 +122,9 @@ TEST(AtomicWrites, EachActionReplacesItsFileOnceWithTheBytesOfKeyByKeyWrites)
         const AppPaths referencePaths{.programDir = reference.path()};
         for (const AppPaths &p : {paths, referencePaths}) {
             ASSERT_TRUE(QDir(p.programDir).mkdir(QStringLiteral("★MailData")));
-            if (!action.before.isNull())
-                put(p.dataDir() + QLatin1Char('/') + action.file, action.before);
+            if (!action.before.isNull()) {
+                ASSERT_TRUE(writeFile(p.dataDir() + QLatin1Char('/') + action.file, action.before));
+            }
         }
         RenameCounter counter(paths.dataDir());
 

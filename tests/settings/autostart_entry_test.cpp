@@ -1,6 +1,7 @@
 #include "settings/autostart_entry.h"
 
 #include "settings/app_paths.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,19 +15,6 @@
 
 namespace kingyo {
 namespace {
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void putFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(contents);
-}
 
 mode_t modeOf(const QString &path)
 {
@@ -104,7 +92,7 @@ TEST(AutostartEntry, StateIsReadFromTheEntry)
     AutostartWorld world;
     QDir().mkpath(QFileInfo(world.entry).absolutePath());
     for (const auto &[contents, enabled] : cases) {
-        putFile(world.entry, contents);
+        ASSERT_TRUE(writeFile(world.entry, contents));
         EXPECT_EQ(isAutostartEnabled(world.entry), enabled) << contents.constData();
     }
     EXPECT_FALSE(isAutostartEnabled(QString()));
@@ -206,7 +194,7 @@ TEST(AutostartEntry, OnlyAnEntryOfOursWhoseCopyMovedIsRewrittenAtStart)
         QDir().mkpath(QFileInfo(world.entry).absolutePath());
         const QByteArray before =
             c.entry.arg(desktopExecArgument(elsewhere), QFileInfo(elsewhere).absolutePath()).toUtf8();
-        putFile(world.entry, before);
+        ASSERT_TRUE(writeFile(world.entry, before));
         const ino_t file = inodeOf(world.entry);
 
         EXPECT_EQ(repairMovedAutostartEntry(world.entry, running), c.repair);

@@ -5,6 +5,7 @@
 #include "settings/app_paths.h"
 #include "settings/server_trust.h"
 #include "settings/settings_option.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,12 +23,6 @@ mode_t modeOf(const QString &path)
 {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
-}
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // One of kingyo's writers, storing into the "★MailData" of programDir.

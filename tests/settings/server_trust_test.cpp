@@ -1,5 +1,6 @@
 #include "settings/server_trust.h"
 #include "settings/settings_storage.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,18 +16,6 @@ namespace {
 
 const QByteArray kPrint(64, 'a');
 const QByteArray kOtherPrint = QByteArray(63, 'b') + '7';
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 class ServerTrustFileTest : public ::testing::Test {
 protected:

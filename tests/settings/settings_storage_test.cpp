@@ -2,6 +2,7 @@
 #include "settings/app_paths.h"
 #include "settings/profile_file.h"
 #include "settings/settings_storage.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,12 +18,6 @@
 
 namespace kingyo {
 namespace {
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 mode_t modeOf(const QString &path)
 {
@@ -129,12 +124,6 @@ TEST(SettingsText, DecodesWithoutDroppingBytes)
     };
     for (const auto &[bytes, expected] : cases)
         EXPECT_EQ(decodeSettingsText(bytes), expected) << bytes.toHex().constData();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // Opened only when it is a plain file: a FIFO would hold the test up.
