@@ -1,12 +1,12 @@
 #include "mail/pop3_client.h"
 
+#include "mail/host_lookup.h"
 #include "mail/mail_headers.h"
 #include "mail/pop3_failure.h"
 #include "settings/server_trust.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QHostInfo>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
@@ -14,6 +14,7 @@
 #include <charconv>
 #include <functional>
 #include <limits>
+#include <optional>
 
 namespace kingyo {
 
@@ -331,18 +332,17 @@ int Pop3Client::lookUp(const Pop3ServerAddress &address, QList<QHostAddress> *fo
         *found = {literal};
         return 0;
     }
-    // Looked up beside this thread, so the wait can give up at the deadline.
-    std::optional<QHostInfo> answer;
-    QObject receiver;
-    const int lookup = QHostInfo::lookupHost(address.host, &receiver, [&answer](const QHostInfo &info) { answer = info; });
+    // Looked up beside this thread, so the wait can give up at the deadline; a lookup
+    // given up is dropped with its object and never holds the program's end.
+    std::optional<QList<QHostAddress>> answer;
+    const HostLookup lookup(address.host);
+    QObject::connect(&lookup, &HostLookup::finished, [&answer](const QList<QHostAddress> &addresses) { answer = addresses; });
     QStringList facts = placeFacts();
     facts << seconds(settings_.timeoutMs);
     if (const int waited = waitUntil([&answer] { return answer.has_value(); }, MailProblem::ConnectSilent, facts);
-        waited < 0) {
-        QHostInfo::abortHostLookup(lookup);
+        waited < 0)
         return waited;
-    }
-    *found = answer->addresses();
+    *found = *answer;
     return found->isEmpty() ? fail(MailProblem::HostNotFound, placeFacts()) : 0;
 }
 
