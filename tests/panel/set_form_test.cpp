@@ -4,12 +4,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
 #include <QDir>
 #include <QFile>
 #include <QSpinBox>
-#include <QStyle>
-#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -91,7 +88,7 @@ TEST_F(SetFormAutostart, RowsSitBelowTheRuleOneUnderAnotherInsideTheWindow)
     EXPECT_LT(form->height() - above, rows[0]->height()) << "and no further";
 }
 
-// The rows below the rule as a user meets them: shown, in the active window.
+// Shown in the active window, as a user meets them.
 class SetFormRows : public SetFormAutostart {
 protected:
     std::unique_ptr<SetForm> showWithInterval(int minutes)
@@ -103,28 +100,6 @@ protected:
         return form;
     }
 };
-
-// The middle of a check box's text, away from its box.
-QPoint textMiddle(const QCheckBox *box)
-{
-    QStyleOptionButton option;
-    option.initFrom(box);
-    option.text = box->text();
-    const QRect contents = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
-    return {contents.left() + box->fontMetrics().horizontalAdvance(box->text()) / 2, contents.center().y()};
-}
-
-TEST_F(SetFormRows, ClickingARowsTextTogglesItsBoxOrFocusesItsField)
-{
-    auto form = showWithInterval(5);
-    for (QCheckBox *box : {form->newOnlyCheck(), form->notifyCheck(), form->autostartCheck()}) {
-        const bool before = box->isChecked();
-        QTest::mouseClick(box, Qt::LeftButton, {}, textMiddle(box));
-        EXPECT_NE(box->isChecked(), before) << box->objectName().toStdString();
-    }
-    QTest::mouseClick(form->intervalSpin()->parentWidget()->findChild<QLabel *>(), Qt::LeftButton);
-    EXPECT_EQ(QApplication::focusWidget(), form->intervalSpin());
-}
 
 TEST_F(SetFormRows, TabGoesDownTheRowsInOrder)
 {
@@ -147,8 +122,6 @@ TEST_F(SetFormRows, TheNotificationRowLooksGreyedUntilAnIntervalIsSet)
     for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
         EXPECT_EQ(notify->palette().color(QPalette::Disabled, role), plain.palette().color(QPalette::Disabled, role))
             << "its text greys like any greyed box's";
-    EXPECT_NE(notify->palette().color(QPalette::Disabled, QPalette::WindowText),
-              notify->palette().color(QPalette::Active, QPalette::WindowText));
 
     form->intervalSpin()->setValue(3);
     EXPECT_TRUE(notify->isEnabled());
@@ -156,13 +129,12 @@ TEST_F(SetFormRows, TheNotificationRowLooksGreyedUntilAnIntervalIsSet)
 
 TEST_F(SetFormRows, ATypedZeroReadsAsNoneAtOnce)
 {
-    struct Typing {
+    const struct {
         const char *keys;
         const char *shown;
         int minutes;
-    };
-    const Typing cases[] = {{"0", "しない", 0}, {"10", "10", 10}, {"07", "7", 7}};
-    for (const Typing &typing : cases) {
+    } cases[] = {{"0", "しない", 0}, {"10", "10", 10}};
+    for (const auto &typing : cases) {
         auto form = showWithInterval(5);
         QSpinBox *spin = form->intervalSpin();
         spin->setFocus();
