@@ -12,8 +12,8 @@ int main(int argc, char **argv)
     if (argc != 2)
         return 2;
     const kingyo::AppPaths paths{.programDir = QString::fromLocal8Bit(argv[1])};
-    const kingyo::Account accounts[] = {{QStringLiteral("alice"), QStringLiteral("apple-pie")},
-                                        {QStringLiteral("bob"), QStringLiteral("banana-split")}};
+    const kingyo::Account accounts[] = {{QStringLiteral("alice"), QStringLiteral("pie")},
+                                        {QStringLiteral("bob"), QStringLiteral("pie")}};
     std::puts("writing");
     std::fflush(stdout);
     for (unsigned turn = 0;; ++turn)
