@@ -6,7 +6,6 @@
 
 #include "mail/seen_messages.h"
 
-#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
