@@ -1,6 +1,6 @@
 #include "mail/pop3_client.h"
 
-#include "mail/host_lookup.h"
+#include "mail/connection/host_lookup.h"
 #include "mail/mail_headers.h"
 #include "mail/pop3_failure.h"
 #include "settings/server_trust.h"

@@ -1,7 +1,7 @@
 #pragma once
 #include "mail/mail_failure.h"
-#include "mail/pop3_reply_parser.h"
-#include "mail/pop3_server_address.h"
+#include "mail/pop3/pop3_reply_parser.h"
+#include "mail/pop3/pop3_server_address.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

@@ -2,7 +2,7 @@
 // chunks of varying size, reply after reply, single-line or multi-line as the
 // leading bytes choose. The parser must never read past its input, must never
 // hand out more data than it was given, and must always move forward.
-#include "mail/pop3_reply_parser.h"
+#include "mail/pop3/pop3_reply_parser.h"
 
 #include <cstdint>
 #include <cstdlib>

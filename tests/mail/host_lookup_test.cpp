@@ -1,4 +1,4 @@
-#include "mail/host_lookup.h"
+#include "mail/connection/host_lookup.h"
 
 #include <QCoreApplication>
 #include <QTest>

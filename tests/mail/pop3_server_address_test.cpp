@@ -1,4 +1,4 @@
-#include "mail/pop3_server_address.h"
+#include "mail/pop3/pop3_server_address.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mail/pop3_reply_parser.h"
+#include "mail/pop3/pop3_reply_parser.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,4 +1,4 @@
-#include "mail/host_lookup.h"
+#include "mail/connection/host_lookup.h"
 
 #include <QUrl>
 #include <mutex>

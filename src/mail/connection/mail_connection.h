@@ -1,0 +1,108 @@
+#pragma once
+#include "mail/connection/host_lookup.h"
+#include "mail/mail_failure.h"
+
+#include <QDeadlineTimer>
+#include <QList>
+#include <QObject>
+#include <QSslCertificate>
+#include <QString>
+#include <QTimer>
+#include <memory>
+
+class QSslError;
+class QSslSocket;
+
+namespace kingyo {
+
+class ServerTrust;
+
+struct ConnectionSettings {
+    int timeoutMs = 20000; // the name lookup, the connect, each handshake and each reply awaited
+    QList<QSslCertificate> extraCaCertificates; // trusted besides the system store
+    // The certificates the user chose to trust and the servers once seen with STLS;
+    // none: the system store alone decides.
+    ServerTrust *trust = nullptr;
+    // The whole conversation, name lookup included: a server that drips one byte at a
+    // time ends here (TooLong).
+    QDeadlineTimer deadline{QDeadlineTimer::Forever};
+    HostLookup::Resolver resolver = &HostLookup::resolve;
+};
+
+// One connection to a mail server, for any protocol, driven by events: it looks the
+// name up (a lookup that can be dropped), connects to the addresses in turn (IPv4 and
+// IPv6), shakes hands for implicit TLS or later on request (STARTTLS, STLS), checks the
+// certificate against the system store and the user's pins, and keeps the time: the
+// step's silence and the whole conversation's deadline. Nothing here blocks or waits.
+// After failed() or abandon() the connection is closed and says nothing more.
+class MailConnection : public QObject {
+    Q_OBJECT
+public:
+    explicit MailConnection(ConnectionSettings settings, QObject *parent = nullptr);
+    ~MailConnection() override; // closes at once
+
+    // opened() once connected (and, with implicitTls, encrypted); else failed() with
+    // HostNotFound, ConnectionRefused, NetworkUnreachable, CouldNotConnect, ConnectSilent,
+    // TlsFailed, CertificateUnknown, CertificateChanged or TooLong.
+    void open(const QString &host, quint16 port, bool implicitTls);
+    // Queues bytes for the server.
+    void send(const QByteArray &bytes);
+    // Upgrades the open connection to TLS; plaintext the server sent before is dropped,
+    // as nothing said in the clear can be trusted. encrypted(), or failed() with
+    // TlsFailed, CertificateUnknown, CertificateChanged, Silent or TooLong.
+    void startTls();
+    // Whether the server owes us something: the step's silence is timed only then.
+    void setAwaitingReply(bool awaiting);
+    // What arrived since the last read (decrypted), at most max bytes; 0 when nothing.
+    qint64 read(char *data, qint64 max);
+    // Closes once what was sent is out; says nothing more.
+    void disconnect();
+    // Closes at once; says nothing more. Safe at any moment, from any step.
+    void abandon();
+
+    bool isEncrypted() const;
+    // The downgrade memory of the trust store, for this server.
+    bool stlsSeenBefore() const;
+    void rememberStls();
+    QStringList placeFacts() const; // host, port
+
+signals:
+    void opened();
+    void encrypted();
+    void readyRead();
+    // Once; the connection is closed already. Silent (facts: seconds), TooLong (facts:
+    // seconds), ClosedByServer, ConnectionLost (facts: the transport's words), or one of
+    // open()'s and startTls()'s failures.
+    void failed(const MailFailure &failure);
+
+private:
+    enum class Phase { Idle, LookingUp, Connecting, Handshake, Open, Closed };
+
+    void setPhase(Phase phase);
+    void lookedUp(const QList<QHostAddress> &addresses);
+    void connectNext();
+    void socketConnected();
+    void socketError();
+    void handshakeDone();
+    void judgeCertificate(const QList<QSslError> &errors);
+    void fail(MailFailure failure);
+    void armSilence();
+    void silent();
+    void closeSocket();
+
+    ConnectionSettings settings_;
+    Phase phase_ = Phase::Idle;
+    QString host_;
+    quint16 port_ = 0;
+    QString trustKey_;
+    bool implicitTls_ = false;
+    bool awaiting_ = false;
+    std::unique_ptr<HostLookup> lookup_;
+    QList<QHostAddress> addresses_;
+    std::unique_ptr<QSslSocket> socket_;
+    MailFailure certificateProblem_;
+    QTimer silence_;
+    QTimer deadline_;
+};
+
+} // namespace kingyo

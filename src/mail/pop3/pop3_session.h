@@ -1,0 +1,166 @@
+#pragma once
+#include "mail/mail_failure.h"
+#include "mail/pop3/pop3_reply_parser.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kingyo {
+
+// How many RETRs a session keeps in flight when the server pipelines.
+struct Pop3Pipeline {
+    int window = 64; // at least
+    // Small messages get a wider window, enough RETRs for about this many bytes of
+    // replies, so the server never idles between refills (0: the window stays as set).
+    std::int64_t bytes = 8 << 20;
+};
+
+// The RETRs to keep in flight for a mailbox of these sizes (-1: unknown): enough for
+// pipeline.bytes of replies at the average size, never fewer than pipeline.window nor
+// more than kMaxPipelineWindow.
+inline constexpr int kMaxPipelineWindow = 1000;
+int pipelineWindowFor(const std::vector<std::int64_t> &sizes, const Pop3Pipeline &pipeline);
+
+struct Pop3Login {
+    QString user;
+    QString password;
+    bool apop = false;
+    bool listSizes = true; // LIST after STAT; without it no message can be sized or retrieved
+    bool encrypted = false; // the connection speaks TLS from the start (pop3s)
+    // The server was once seen offering STLS: a plain dialogue without it now is refused
+    // before the password goes out (someone between us may have struck it).
+    bool stlsSeenBefore = false;
+};
+
+// What the session has to say, in the order it happened. Every request (logIn,
+// retrieve, listIds, readHeaders) is answered by exactly one event of its kind, with
+// the result its blocking counterpart would return: >= 0 on success, else a code from
+// pop3_failure.h with the failure beside it.
+struct Pop3Event {
+    enum class Kind {
+        StartTls,   // the server agreed to STLS: hand the connection to TLS now, then tlsStarted()
+        LoggedIn,   // result: the message count, or kLoginRejected, kTlsFailure, ...
+        Retrieved,  // message; result 0 with bodySize, or kServerError (refused), ...
+        IdsListed,  // result: the count with ids, or kServerError (UidlRefused, UidlUnreadable), ...
+        HeadersRead, // message; result 0 with headers (at most kHeaderBlockLimit bytes), or kServerError, ...
+        Closed,     // QUIT answered, or nothing more can come: the connection may close
+    };
+    Kind kind;
+    int message = 0;
+    std::int64_t result = 0;
+    std::int64_t bodySize = 0;
+    QByteArray headers;
+    std::vector<std::string> ids;
+    MailFailure failure;
+};
+
+// One POP3 dialogue without I/O: bytes from the server go in through feed(), the bytes
+// to send come out of takeOutgoing() and what happened out of takeEvents(). Requests
+// may be made at any time after logIn(); they are answered in order. Once a failure
+// ends the session (a reply that makes no sense, too long a reply, or fail() from the
+// connection) every open request is answered with it, and so is every later one.
+class Pop3Session {
+public:
+    static constexpr std::int64_t kReplyByteBudget = 64 << 20; // status lines, CAPA, LIST, UIDL, TOP
+
+    enum class State {
+        Greeting,     // waiting for the server's first line
+        Capabilities, // CAPA asked
+        Stls,         // STLS asked
+        Handshake,    // the connection shakes hands; input is dropped
+        User,         // USER sent
+        Password,     // PASS or APOP sent
+        Stat,         // STAT (and LIST) sent
+        Ready,        // logged in; requests flow
+        Quitting,     // QUIT sent
+        Closed,       // nothing more to say or hear
+        Failed,       // ended by failure()
+    };
+
+    explicit Pop3Session(Pop3Pipeline pipeline = {});
+    ~Pop3Session();
+    Pop3Session(const Pop3Session &) = delete;
+    Pop3Session &operator=(const Pop3Session &) = delete;
+
+    // Begins the dialogue: waits for the greeting, asks CAPA, upgrades with STLS when
+    // offered (StartTls event), logs in and asks STAT (and LIST). One per session; a
+    // second is answered with kNotConnected (NoLoginPossible). A user ID or password
+    // holding a line break or NUL is answered with kUnsafeCredentials, nothing sent.
+    void logIn(const Pop3Login &login);
+    // The TLS handshake after StartTls succeeded: CAPA is asked again, as the answer in
+    // the clear proves nothing.
+    void tlsStarted();
+    // Retrieves a message, counting its body and dropping it; with PIPELINING the next
+    // messages are asked for ahead and answered by Retrieved events of their own.
+    // kNoSuchMessage / kNotConnected at once for a number outside 1..count or before
+    // the login.
+    void retrieve(int message);
+    void listIds();             // UIDL
+    void readHeaders(int message); // TOP message 0
+    // Says goodbye: Closed once the server answered QUIT, at once when replies to
+    // RETRs asked ahead are still to come (they are not waited for).
+    void quit();
+    // The connection failed (or the program ends): the session is over.
+    void fail(const MailFailure &failure);
+
+    void feed(std::string_view bytes);
+    QByteArray takeOutgoing();
+    std::vector<Pop3Event> takeEvents();
+
+    State state() const { return state_; }
+    // Whether the server owes a reply: a connection's silence timer runs only then.
+    bool awaitsReply() const;
+    // From the LIST read at login: 0 for a message of 1..count, or the failure as a
+    // code and in *why (kNoSuchMessage, kNotConnected, or the failure that ended it).
+    int checkMessage(int message, MailFailure *why) const;
+    // The size LIST gave (>= 0), or kServerError (SizeUnreadable) or as checkMessage().
+    std::int64_t messageSize(int message, MailFailure *why) const;
+
+private:
+    struct Expected;
+    class Sinks;
+
+    void setState(State state);
+    void expect(Expected expected, const QByteArray &command);
+    void consume(std::string_view &input);
+    void replyDone(Expected &expected);
+    int failWith(MailProblem problem, QStringList facts = {}, std::string_view serverText = {});
+    QString sanitizedServerText(std::string_view text) const;
+    void answer(Pop3Event event);
+    void answerFailed(Pop3Event::Kind kind, int message, const MailFailure &failure);
+
+    // The login's steps, each started by the reply before it.
+    void greeted(std::string_view text);
+    void capabilitiesRead();
+    void stlsAnswered();
+    void authenticate();
+    void loggedIn();
+    void queueRetrievals(int message);
+
+    Pop3Pipeline pipeline_;
+    State state_ = State::Greeting;
+    Pop3Login login_;
+    std::unique_ptr<Sinks> sinks_;
+    std::deque<Expected> expected_; // replies owed, in the order the commands went out
+    Pop3ReplyParser parser_;
+    std::string pending_;           // input no reply is expected for yet
+    QByteArray outgoing_;
+    std::vector<Pop3Event> events_;
+    std::string apopTimestamp_;
+    bool stls_ = false;
+    bool pipelining_ = false;
+    bool loginAsked_ = false;
+    std::size_t messageCount_ = 0;
+    std::vector<std::int64_t> sizes_; // -1 where the server's LIST line was unreadable
+    std::size_t pipelineWindow_ = 1;
+    int lastAskedAhead_ = 0;          // the highest message a RETR went out for
+    MailFailure deadFailure_;         // what ended the session, once it is over
+};
+
+} // namespace kingyo
