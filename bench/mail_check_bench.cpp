@@ -8,7 +8,7 @@
 #include "app/program.h"
 #include "base/clock.h"
 #include "mail/mail_check.h"
-#include "mail/pop3_mail_library.h"
+#include "mail/pop3/pop3_mail_library.h"
 #include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
 #include "panel/msg_form.h"

@@ -7,7 +7,7 @@
 // Output: "<count> counted, <seconds> s" (the timed check from start() to its end),
 // exit 1 when a check failed.
 #include "mail/mail_check.h"
-#include "mail/pop3_mail_library.h"
+#include "mail/pop3/pop3_mail_library.h"
 #include "mail/qt_printers.h"
 #include "settings/shared_state.h"
 

@@ -2,7 +2,7 @@
 // status, size and fetch of every message, close) and prints what it took:
 //   pop3_bench SERVER USER PASSWORD [CA_FILE]
 // Output: "<messages> messages, <bytes> bytes, <seconds> s, peak RSS growth <kB> kB".
-#include "mail/pop3_mail_library.h"
+#include "mail/blocking_pop3.h"
 #include "mail/qt_printers.h"
 #include "support/process_memory.h"
 
@@ -22,7 +22,7 @@ int main(int argc, char **argv)
     kingyo::Pop3Settings settings;
     if (argc > 4)
         settings.extraCaCertificates = QSslCertificate::fromPath(QString::fromLocal8Bit(argv[4]));
-    kingyo::Pop3MailLibrary library(settings);
+    kingyo::test::BlockingMailLibrary library(settings);
     library.initialize();
     library.setOption(1, 8192);
 

@@ -11,7 +11,7 @@
 #include "base/random_source.h"
 #include "fish/bowl_window.h"
 #include "mail/dialup_hangup.h"
-#include "mail/pop3_mail_library.h"
+#include "mail/pop3/pop3_mail_library.h"
 #include "panel/control_panel.h"
 #include "panel/form_layout.h"
 #include "panel/id_pass_form.h"

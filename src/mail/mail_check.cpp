@@ -28,50 +28,7 @@ std::vector<int> newestMessages(int count, const std::function<bool(int)> &picke
 
 bool anyMessage(int) { return true; }
 
-// Who wrote these messages and what about. A message whose headers the server refuses
-// is left out; a failure that ends the session ends the asking, the count standing.
-QList<MailSummary> summarize(MailLibrary &mail, int handle, const std::vector<int> &messages)
-{
-    QList<MailSummary> summaries;
-    QByteArray headers;
-    for (const int message : messages) {
-        const int result = mail.messageHeaders(handle, message, &headers);
-        if (result == 0)
-            summaries << summarizeHeaders(headers);
-        else if (result != pop3::kServerError)
-            break;
-    }
-    return summaries;
-}
-
 } // namespace
-
-// The new messages among the waiting ones, learnt from their unique IDs, which are to
-// become the seen ones. What this run remembers for a store that could not be written
-// is newer than the store. A server that keeps no IDs gives the waiting count.
-MailCheck::Step MailCheck::countNew(MailLibrary &mail, int handle, int waiting, const SeenMessageStore &store,
-                                    const IdSet &remembered)
-{
-    std::vector<std::string> ids;
-    const int listed = mail.messageIds(handle, &ids);
-    if (listed == pop3::kServerError)
-        return Step{waiting, {}, {}, summarize(mail, handle, newestMessages(waiting, anyMessage))};
-    if (listed < 0)
-        return Step{listed, mail.lastFailure(), {}, {}};
-    const std::set<std::string> loaded = remembered ? std::set<std::string>{} : store.load();
-    const std::set<std::string> &seen = remembered ? *remembered : loaded;
-    const int fresh = countNewMessages(seen, ids);
-    Step step{fresh, {}, {}, {}};
-    if (fresh > 0) // a message's number is its place in the list
-        step.newest = summarize(mail, handle, newestMessages(listed, [&](int message) {
-                                    return !seen.contains(ids[static_cast<std::size_t>(message) - 1]);
-                                }));
-    // Nothing came and nothing went: the store says so already, and rewriting it would
-    // cost a sync to disk on every check.
-    if (fresh > 0 || seen.size() != ids.size())
-        step.seen = SeenIds{store, std::move(ids)};
-    return step;
-}
 
 MailCheck::MailCheck(SharedState &state, MailLibrary &mail, MailCheckSurroundings &surroundings,
                      std::chrono::milliseconds budget, QObject *parent)
@@ -85,125 +42,201 @@ MailCheck::~MailCheck()
         shutDown(false);
 }
 
+void MailCheck::setStep(Step step)
+{
+    const bool wasRunning = isRunning();
+    step_ = step;
+    if (wasRunning != isRunning())
+        emit runningChanged(isRunning());
+}
+
 bool MailCheck::start()
 {
-    if (running_ || shutDown_)
+    if (isRunning() || shutDown_)
         return false;
-    setRunning(true);
+    setStep(Step::Connecting);
     if (state_.pop3Server.isEmpty()) {
         QMetaObject::invokeMethod(this, [this] { finish(0); }, Qt::QueuedConnection); // as every check: after start()
         return true;
     }
     deadline_ = QDeadlineTimer(budget_);
     certificateAsked_ = false;
-    worker_.run(
-        [&mail = mail_, server = state_.pop3Server, deadline = deadline_] {
-            const int handle = mail.connect(server, deadline);
-            return Step{handle, handle == -1 ? mail.lastFailure() : MailFailure{}, {}, {}};
-        },
-        [this](const Step &connect) { connected(connect); });
+    connect();
     return true;
 }
 
-void MailCheck::connected(const Step &connect)
+void MailCheck::connect()
 {
-    if (connect.result == -1) {
+    setStep(Step::Connecting);
+    mail_.connect(state_.pop3Server, deadline_, [this](std::int64_t handle) { connected(int(handle)); });
+}
+
+void MailCheck::connected(int handle)
+{
+    if (handle == -1) {
         // A server that cannot be reached is not "no new mail": say why first.
-        if (connect.failure.problem != MailProblem::Abandoned)
-            surroundings_.showError(connect.failure);
+        if (const MailFailure failure = mail_.lastFailure(); failure.problem != MailProblem::Abandoned)
+            surroundings_.showError(failure);
         finish(0);
         return;
     }
-    const int handle = connect.result;
+    handle_ = handle;
     const Account account = surroundings_.readAccount();
     surroundings_.fillAccountDialog(account);
     state_.userId = account.userId;
     state_.userPass = account.password;
     if (state_.userId.isEmpty() || state_.userPass.isEmpty()) {
         surroundings_.showAccountDialog();
-        closeThenFinish(handle, 0);
+        closeThenFinish(0);
         return;
     }
-    std::optional<SeenMessageStore> store;
-    IdSet remembered;
-    if (!newOnlyFolder_.isEmpty()) {
-        store.emplace(newOnlyFolder_, state_.pop3Server, state_.userId);
-        if (const auto found = unstoredSeen_.find(store->path()); found != unstoredSeen_.end())
-            remembered = found->second;
-    }
-    worker_.run(
-        [&mail = mail_, handle, user = state_.userId, password = state_.userPass, apop = state_.apopFlag != 0,
-         store, remembered] {
-            const auto use = store ? MailLibrary::Use::ListIds : MailLibrary::Use::Fetch;
-            const int count = mail.authenticate(handle, user, password, apop, use);
-            if (count < 0)
-                return Step{count, mail.lastFailure(), {}, {}};
-            if (store)
-                return countNew(mail, handle, count, *store, remembered);
-            for (int message = 1; message <= count; ++message) {
-                mail.mailStatus(handle, message);
-                // A message whose size cannot be learned is not fetched; the rest still are.
-                std::int64_t result = mail.mailSize(handle, message);
-                if (result >= 0)
-                    result = mail.fetchMail(handle, message);
-                if (endsTheCheck(result))
-                    return Step{static_cast<int>(result), mail.lastFailure(), {}, {}};
-            }
-            return Step{count, {}, {}, summarize(mail, handle, newestMessages(count, anyMessage))};
-        },
-        [this, handle](Step fetch) { fetched(handle, std::move(fetch)); });
+    seenStore_.reset();
+    if (!newOnlyFolder_.isEmpty())
+        seenStore_.emplace(newOnlyFolder_, state_.pop3Server, state_.userId);
+    setStep(Step::LoggingIn);
+    const auto use = seenStore_ ? MailLibrary::Use::ListIds : MailLibrary::Use::Fetch;
+    mail_.authenticate(handle_, state_.userId, state_.userPass, state_.apopFlag != 0, use,
+                       [this](std::int64_t count) { loggedIn(int(count)); });
 }
 
-void MailCheck::fetched(int handle, Step fetch)
+void MailCheck::loggedIn(int count)
 {
-    if (fetch.failure.problem == MailProblem::CertificateUnknown && !certificateAsked_) {
-        askToTrustCertificate(handle, fetch);
+    if (count < 0) {
+        failed(count);
         return;
     }
-    if (fetch.failure.problem != MailProblem::None && fetch.failure.problem != MailProblem::Abandoned)
-        surroundings_.showError(fetch.failure);
-    seenToStore_ = std::move(fetch.seen);
-    newest_ = std::move(fetch.newest);
-    closeThenFinish(handle, fetch.result);
+    waiting_ = count;
+    if (seenStore_) {
+        setStep(Step::ListingIds);
+        mail_.messageIds(handle_, [this](int listed, const std::vector<std::string> &ids) { idsListed(listed, ids); });
+        return;
+    }
+    setStep(Step::Fetching);
+    fetchFrom(1);
 }
 
-void MailCheck::askToTrustCertificate(int handle, const Step &fetch)
+void MailCheck::fetchFrom(int message)
+{
+    for (; message <= waiting_; ++message) {
+        mail_.mailStatus(handle_, message);
+        // A message whose size cannot be learned is not fetched; the rest still are.
+        if (mail_.mailSize(handle_, message) < 0)
+            continue;
+        mail_.fetchMail(handle_, message, [this, message](std::int64_t result) {
+            if (endsTheCheck(result))
+                failed(result);
+            else
+                fetchFrom(message + 1);
+        });
+        return;
+    }
+    summarize(newestMessages(waiting_, anyMessage), waiting_);
+}
+
+// The new messages among the waiting ones, learnt from their unique IDs, which are to
+// become the seen ones. What this run remembers for a store that could not be written
+// is newer than the store. A server that keeps no IDs gives the waiting count.
+void MailCheck::idsListed(int listed, const std::vector<std::string> &ids)
+{
+    if (listed == pop3::kServerError) {
+        summarize(newestMessages(waiting_, anyMessage), waiting_);
+        return;
+    }
+    if (listed < 0) {
+        failed(listed);
+        return;
+    }
+    if (const auto found = unstoredSeen_.find(seenStore_->path()); found != unstoredSeen_.end()) {
+        seenLoaded(ids, found->second);
+        return;
+    }
+    // On the worker: a large store's read could stall the fish.
+    setStep(Step::LoadingSeen);
+    worker_.run([store = *seenStore_] { return std::make_shared<const std::set<std::string>>(store.load()); },
+                [this, ids](const IdSet &seen) { seenLoaded(ids, seen); });
+}
+
+void MailCheck::seenLoaded(const std::vector<std::string> &ids, const IdSet &seen)
+{
+    const int fresh = countNewMessages(*seen, ids);
+    std::vector<int> newest;
+    if (fresh > 0) // a message's number is its place in the list
+        newest = newestMessages(int(ids.size()), [&](int message) {
+            return !seen->contains(ids[static_cast<std::size_t>(message) - 1]);
+        });
+    // Nothing came and nothing went: the store says so already, and rewriting it would
+    // cost a sync to disk on every check.
+    if (fresh > 0 || seen->size() != ids.size())
+        seenToStore_ = SeenIds{*seenStore_, ids};
+    summarize(std::move(newest), fresh);
+}
+
+// Who wrote these messages and what about. A message whose headers the server refuses
+// is left out; a failure that ends the session ends the asking, the count standing.
+void MailCheck::summarize(std::vector<int> messages, int count)
+{
+    if (messages.empty()) {
+        closeThenFinish(count);
+        return;
+    }
+    setStep(Step::ReadingHeaders);
+    const int message = messages.front();
+    messages.erase(messages.begin());
+    mail_.messageHeaders(handle_, message,
+                         [this, rest = std::move(messages), count](int result, const QByteArray &headers) {
+                             if (result == 0)
+                                 newest_ << summarizeHeaders(headers);
+                             if (result == 0 || result == pop3::kServerError)
+                                 summarize(rest, count);
+                             else
+                                 closeThenFinish(count);
+                         });
+}
+
+void MailCheck::failed(std::int64_t result)
+{
+    const MailFailure failure = mail_.lastFailure();
+    if (failure.problem == MailProblem::CertificateUnknown && !certificateAsked_) {
+        askToTrustCertificate(failure);
+        return;
+    }
+    if (failure.problem != MailProblem::None && failure.problem != MailProblem::Abandoned)
+        surroundings_.showError(failure);
+    closeThenFinish(int(result));
+}
+
+void MailCheck::askToTrustCertificate(const MailFailure &failure)
 {
     certificateAsked_ = true;
     using Answer = MailCheckSurroundings::TrustAnswer;
-    const Answer answer = surroundings_.trustCertificate(fetch.failure);
+    const Answer answer = surroundings_.trustCertificate(failure);
+    if (shutDown_)
+        return;
     if (answer == Answer::Deferred)
-        surroundings_.showError({MailProblem::CertificateAwaitsUser, fetch.failure.facts, fetch.failure.serverText});
+        surroundings_.showError({MailProblem::CertificateAwaitsUser, failure.facts, failure.serverText});
     if (answer != Answer::Trusted) {
-        closeThenFinish(handle, fetch.result); // a no needs no error box
+        closeThenFinish(failure.code()); // a no needs no error box
         return;
     }
     // Once more, the certificate now pinned, with the whole budget again: the time spent
     // comparing the fingerprint was the user's, not the server's.
+    mail_.close(std::exchange(handle_, -1));
     deadline_ = QDeadlineTimer(budget_);
-    worker_.run(
-        [&mail = mail_, handle, server = state_.pop3Server, deadline = deadline_] {
-            mail.close(handle);
-            const int again = mail.connect(server, deadline);
-            return Step{again, again == -1 ? mail.lastFailure() : MailFailure{}, {}, {}};
-        },
-        [this](const Step &connect) { connected(connect); });
+    connect();
 }
 
-void MailCheck::closeThenFinish(int handle, int count)
+void MailCheck::closeThenFinish(int count)
 {
-    worker_.run(
-        [&mail = mail_, handle] {
-            mail.close(handle);
-            return 0;
-        },
-        [this, count](int) { finish(count); });
+    if (handle_ != -1)
+        mail_.close(std::exchange(handle_, -1));
+    finish(count);
 }
 
 void MailCheck::finish(int count)
 {
     if (shutDown_)
         return;
+    setStep(Step::Announcing);
     std::optional<SeenIds> seen = std::exchange(seenToStore_, std::nullopt);
     surroundings_.showNotice(count, std::exchange(newest_, {}));
     if (surroundings_.hangUpAfterCheck())
@@ -218,6 +251,7 @@ void MailCheck::finish(int count)
 // On the worker, as a large store's write and sync could stall the fish.
 void MailCheck::storeSeenThenEnd(SeenIds seen, int count)
 {
+    setStep(Step::StoringSeen);
     auto pending = std::make_shared<const SeenIds>(std::move(seen));
     worker_.run([pending] { return pending->store.save(pending->ids); },
                 [this, pending, count](bool stored) {
@@ -233,25 +267,19 @@ void MailCheck::storeSeenThenEnd(SeenIds seen, int count)
 
 void MailCheck::end(int count)
 {
-    setRunning(false);
+    setStep(Step::Idle);
     emit finished(count);
-}
-
-void MailCheck::setRunning(bool running)
-{
-    running_ = running;
-    emit runningChanged(running);
 }
 
 bool MailCheck::shutDown(bool endLibrary)
 {
     shutDown_ = true;
-    if (running_)
+    if (isRunning())
         mail_.abandon();
-    std::function<void()> last;
     if (endLibrary)
-        last = [&mail = mail_] { mail.end(); };
-    return worker_.stop(std::move(last), std::chrono::seconds(1));
+        mail_.end();
+    handle_ = -1;
+    return worker_.stop({}, std::chrono::seconds(1));
 }
 
 } // namespace kingyo

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 namespace kingyo {
 
@@ -43,18 +44,31 @@ public:
     virtual void hangUp() = 0;
 };
 
-// One mail check at a time: connects, logs in with the account, fetches every waiting
-// message, reads the headers of the newest new ones, reports the count with them and
-// hangs up when asked to. The library's calls run on a
-// worker thread; the windows are reached between them, in order, on the thread that
-// started the check, whose events keep running meanwhile. A whole check has one time
-// budget, name lookup included; the login after the user trusted a certificate has a
-// budget of its own, the time spent answering being the user's.
+// One mail check at a time, as a small state machine on the thread that starts it:
+// connects, logs in with the account, fetches every waiting message (or, new-only,
+// lists their IDs), reads the headers of the newest new ones, reports the count with
+// them and hangs up when asked to. The library answers by events, so the thread's
+// events keep running throughout; the windows are reached between the steps, in order.
+// Only the seen-ID files are read and written on a worker thread. A whole check has
+// one time budget, name lookup included; the login after the user trusted a
+// certificate has a budget of its own, the time spent answering being the user's.
 class MailCheck : public QObject {
     Q_OBJECT
 public:
     static constexpr std::chrono::seconds kBudget{60};
     static constexpr int kSummaries = 3; // new messages whose headers are read
+
+    enum class Step {
+        Idle,
+        Connecting,
+        LoggingIn,
+        Fetching,     // message by message
+        ListingIds,   // new-only
+        LoadingSeen,  // new-only, on the worker
+        ReadingHeaders,
+        Announcing,   // the windows have the result
+        StoringSeen,  // new-only, on the worker
+    };
 
     MailCheck(SharedState &state, MailLibrary &mail, MailCheckSurroundings &surroundings,
               std::chrono::milliseconds budget = kBudget, QObject *parent = nullptr);
@@ -63,7 +77,8 @@ public:
 
     // Starts a check; false, and nothing done, while one is running.
     bool start();
-    bool isRunning() const { return running_; }
+    bool isRunning() const { return step_ != Step::Idle; }
+    Step step() const { return step_; }
     // From the next start(): with a folder, the check counts only messages whose unique
     // IDs no earlier check of the account on the server saw (their IDs kept in folder),
     // fetches no message, and reports that count; a server without unique IDs gives its
@@ -72,9 +87,9 @@ public:
     // folder that cannot be written keeps them for this run.
     void setNewOnlyFolder(const QString &folder) { newOnlyFolder_ = folder; }
 
-    // The program is ending: a check under way is abandoned and shows nothing more, the
-    // library is ended on its own thread when endLibrary says so, and the worker is
-    // stopped within a second. False when the worker was still busy then.
+    // The program is ending: a check under way is abandoned at once and shows nothing
+    // more, the library is ended when endLibrary says so, and the worker is stopped
+    // within a second. False when the worker was still busy then.
     bool shutDown(bool endLibrary);
 
 signals:
@@ -89,39 +104,39 @@ private:
         SeenMessageStore store;
         std::vector<std::string> ids;
     };
-    // A library result with its failure, carried from the worker thread.
-    struct Step {
-        int result = 0;
-        MailFailure failure;
-        std::optional<SeenIds> seen;
-        QList<MailSummary> newest;
-    };
     using IdSet = std::shared_ptr<const std::set<std::string>>;
 
-    static Step countNew(MailLibrary &mail, int handle, int waiting, const SeenMessageStore &store,
-                         const IdSet &remembered);
-
-    void connected(const Step &connect);
-    void fetched(int handle, Step fetch);
-    void askToTrustCertificate(int handle, const Step &fetch);
-    void closeThenFinish(int handle, int count);
+    void setStep(Step step);
+    void connect();
+    void connected(int handle);
+    void loggedIn(int count);
+    void fetchFrom(int message);
+    void idsListed(int listed, const std::vector<std::string> &ids);
+    void seenLoaded(const std::vector<std::string> &ids, const IdSet &seen);
+    // Reads the headers of these messages, the newest first, then closes with count.
+    void summarize(std::vector<int> messages, int count);
+    void failed(std::int64_t result);
+    void askToTrustCertificate(const MailFailure &failure);
+    void closeThenFinish(int count);
     void finish(int count);
     void storeSeenThenEnd(SeenIds seen, int count);
     void end(int count);
-    void setRunning(bool running);
 
     SharedState &state_;
     MailLibrary &mail_;
     MailCheckSurroundings &surroundings_;
     std::chrono::milliseconds budget_;
     MailWorker worker_;
+    Step step_ = Step::Idle;
     QDeadlineTimer deadline_;
+    int handle_ = -1;               // while connected
+    int waiting_ = 0;               // from the login
     bool certificateAsked_ = false; // one question per check
     QString newOnlyFolder_;
-    std::optional<SeenIds> seenToStore_; // until the check's count is announced
-    QList<MailSummary> newest_;          // to announce with the count
-    std::map<QString, IdSet> unstoredSeen_; // by store path: what a store that could not be written would hold
-    bool running_ = false;
+    std::optional<SeenMessageStore> seenStore_; // new-only, during a check
+    std::optional<SeenIds> seenToStore_;        // until the check's count is announced
+    QList<MailSummary> newest_;                 // to announce with the count
+    std::map<QString, IdSet> unstoredSeen_;     // by store path: what a store that could not be written would hold
     bool shutDown_ = false;
 };
 

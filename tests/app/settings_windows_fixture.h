@@ -22,13 +22,13 @@ public:
 
     void initialize() override { calls << QStringLiteral("initialize"); }
     void setOption(int option, int value) override { calls << QStringLiteral("setOption %1 %2").arg(option).arg(value); }
-    int connect(const QString &, QDeadlineTimer) override { return -1; }
-    int authenticate(int, const QString &, const QString &, bool, Use) override { return -1; }
+    void connect(const QString &, QDeadlineTimer, Answer) override {}
+    void authenticate(int, const QString &, const QString &, bool, Use, Answer) override {}
     int mailStatus(int, int) override { return -1; }
     std::int64_t mailSize(int, int) override { return -1; }
-    int fetchMail(int, int) override { return -1; }
-    int messageIds(int, std::vector<std::string> *) override { return -1; }
-    int messageHeaders(int, int, QByteArray *) override { return -1; }
+    void fetchMail(int, int, Answer) override {}
+    void messageIds(int, IdsAnswer) override {}
+    void messageHeaders(int, int, HeadersAnswer) override {}
     MailFailure lastFailure() const override { return {}; }
     void close(int) override {}
     void end() override { calls << QStringLiteral("end"); }

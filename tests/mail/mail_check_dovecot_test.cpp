@@ -3,7 +3,7 @@
 #include "mail/mail_check.h"
 #include "app/mail_check_windows.h"
 #include "panel/msg_form.h"
-#include "mail/pop3_mail_library.h"
+#include "mail/pop3/pop3_mail_library.h"
 #include "mail/qt_printers.h"
 #include "panel/id_pass_form.h"
 #include "panel/set_form.h"

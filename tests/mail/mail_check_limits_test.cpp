@@ -3,7 +3,7 @@
 #include "fake_pop3_server.h"
 #include "mail/mail_check.h"
 #include "mail/pop3_failure.h"
-#include "mail/pop3_mail_library.h"
+#include "mail/pop3/pop3_mail_library.h"
 #include "mail/qt_printers.h"
 #include "mail/recording_mail_library.h"
 #include "noted_surroundings.h"

@@ -1,7 +1,7 @@
 // Counting only new mail against the private Dovecot: unique IDs seen by one check are
 // not new at the next, whatever is delivered or expunged in between.
 #include "mail/mail_check.h"
-#include "mail/pop3_mail_library.h"
+#include "mail/pop3/pop3_mail_library.h"
 #include "mail/qt_printers.h"
 #include "noted_surroundings.h"
 #include "settings/shared_state.h"

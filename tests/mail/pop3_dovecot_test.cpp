@@ -1,4 +1,4 @@
-#include "mail/pop3_mail_library.h"
+#include "mail/blocking_pop3.h"
 #include "mail/qt_printers.h"
 #include "pop3_login.h"
 #include "support/process_memory.h"
@@ -39,7 +39,7 @@ protected:
 
     QString plainAddress() const { return serverField("127.0.0.1:{plain}"); }
     // Logs the client in as user with the user's own password; see connectAndLogIn().
-    int logIn(Pop3Client &client, const QString &user, bool apop = false, const QString &field = {}) const
+    int logIn(test::BlockingPop3Client &client, const QString &user, bool apop = false, const QString &field = {}) const
     {
         return test::connectAndLogIn(client, field.isEmpty() ? plainAddress() : field, user,
                                      TestPop3Server::passwordOf(user), apop);
@@ -71,7 +71,7 @@ TEST_F(DovecotTest, ThreeMessagesComeInOrderWithTheirSizes)
     for (const QByteArray &m : messages)
         server_.deliver(user, m);
 
-    Pop3MailLibrary library(server_.trustingSettings());
+    test::BlockingMailLibrary library(server_.trustingSettings());
     library.initialize();
     library.setOption(1, 8192);
     const int handle = library.connect(plainAddress());
@@ -93,7 +93,7 @@ TEST_F(DovecotTest, EmptyMailboxCountsZero)
 {
     const QString user = QStringLiteral("bob");
     server_.clearMailbox(user);
-    Pop3MailLibrary library(server_.trustingSettings());
+    test::BlockingMailLibrary library(server_.trustingSettings());
     const int handle = library.connect(plainAddress());
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), true), 0)
@@ -111,7 +111,7 @@ TEST_F(DovecotTest, StuffedDotsEightBitAndLongLinesArriveWhole)
                               "金魚が泳ぐ \xff\xfe\x80 bytes\r\n" +
                               QByteArray(200000, 'L') + "\r\n" + "end.\r\n.";
     server_.deliver(user, tricky + "\r\n");
-    Pop3Client client(server_.trustingSettings());
+    test::BlockingPop3Client client(server_.trustingSettings());
     ASSERT_EQ(logIn(client, user), 1) << describe(client.failure());
     ASSERT_EQ(client.retrieve(1), 0) << describe(client.failure());
     EXPECT_EQ(client.lastBodySize(), tricky.size() + 2);
@@ -143,7 +143,7 @@ TEST_P(DovecotTransport, LogsInEncryptedAndFetches)
     const QByteArray only = message(1, 10);
     server_.deliver(user, only);
 
-    Pop3Client client(server_.trustingSettings());
+    test::BlockingPop3Client client(server_.trustingSettings());
     ASSERT_EQ(logIn(client, user, c.apop, serverField(c.field)), 1) << describe(client.failure());
     EXPECT_TRUE(client.usesTls()) << "STLS was offered, or the port was POP3S";
     ASSERT_EQ(client.retrieve(1), 0);
@@ -177,7 +177,7 @@ class DovecotRejection : public DovecotTest, public ::testing::WithParamInterfac
 TEST_P(DovecotRejection, IsALoginFailureWithTheServersWords)
 {
     const RejectionCase &c = GetParam();
-    Pop3MailLibrary library(server_.trustingSettings());
+    test::BlockingMailLibrary library(server_.trustingSettings());
     const int handle = library.connect(plainAddress());
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, QString::fromUtf8(c.user), QString::fromUtf8(c.password), c.apop),
@@ -203,7 +203,7 @@ TEST_F(DovecotTest, PasswordWithSpacesIsSentWhole)
 {
     const QString user = QStringLiteral("grace");
     server_.clearMailbox(user);
-    Pop3MailLibrary library(server_.trustingSettings());
+    test::BlockingMailLibrary library(server_.trustingSettings());
     const int handle = library.connect(plainAddress());
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), 0)
@@ -218,7 +218,7 @@ TEST_P(DovecotUntrusted, CertificateIsRefusedBeforeAnyPassword)
     const QString user = QStringLiteral("heidi");
     Pop3Settings settings; // the system store only: the test certificate is not in it
     settings.timeoutMs = 10000;
-    Pop3MailLibrary library(settings);
+    test::BlockingMailLibrary library(settings);
     const int handle = library.connect(serverField(GetParam()));
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), kTlsFailure);
@@ -243,7 +243,7 @@ TEST_F(DovecotTest, FiftyMegabyteMessageIsCountedNotKept)
     });
     const std::int64_t expected = 16 + std::int64_t{kMegabytes} * megabyte.size();
 
-    Pop3Client client(server_.trustingSettings());
+    test::BlockingPop3Client client(server_.trustingSettings());
     ASSERT_EQ(logIn(client, user), 1) << describe(client.failure());
     ASSERT_TRUE(test::resetPeakMemory()); // the peak below belongs to the fetch
     const std::int64_t before = test::statusKilobytes("VmRSS");
@@ -265,9 +265,9 @@ TEST_F(DovecotTest, MessagesCanBeFetchedOutOfOrderAndLeftInFlight)
         server_.deliver(user, messages.back());
     }
     Pop3Settings settings = server_.trustingSettings();
-    settings.pipelineWindow = 8;
-    settings.pipelineBytes = 0;
-    Pop3Client client(settings);
+    settings.pipeline.window = 8;
+    settings.pipeline.bytes = 0;
+    test::BlockingPop3Client client(settings);
     ASSERT_EQ(logIn(client, user), 200) << describe(client.failure());
     for (const int k : {1, 2, 3, 7, 5, 5, 200, 100, 101}) {
         ASSERT_EQ(client.retrieve(k), 0) << k;
@@ -302,7 +302,7 @@ TEST_F(DovecotTest, HeadersComeWithoutTheBodyAndLeaveTheMessageUnread)
     server_.deliver(user, message(2, 3));
     server_.deliver(user, message(3, 3));
     {
-        Pop3Client client(server_.trustingSettings());
+        test::BlockingPop3Client client(server_.trustingSettings());
         ASSERT_EQ(logIn(client, user), 3) << describe(client.failure());
         ASSERT_EQ(client.retrieve(2), 0); // RETR 3 goes along, pipelined
         QByteArray block;

@@ -1,5 +1,5 @@
 #include "fake_pop3_server.h"
-#include "mail/pop3_client.h"
+#include "mail/blocking_pop3.h"
 #include "mail/qt_printers.h"
 #include "pop3_login.h"
 #include "settings/server_trust.h"
@@ -42,7 +42,7 @@ TEST_P(WithdrawnStls, SendsNoPasswordToAServerThatOnceOfferedStls)
         Pop3Settings settings;
         settings.timeoutMs = 5000;
         settings.trust = &trust;
-        Pop3Client client(settings);
+        test::BlockingPop3Client client(settings);
         EXPECT_EQ(test::connectAndLogIn(client, server.address(), QStringLiteral("kingyo"), kPassword), c.expected);
         EXPECT_EQ(client.failure().problem, c.problem) << describe(client.failure());
     }

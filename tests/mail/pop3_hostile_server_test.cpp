@@ -1,6 +1,6 @@
 #include "fake_pop3_server.h"
 #include "mail/mail_headers.h"
-#include "mail/pop3_mail_library.h"
+#include "mail/blocking_pop3.h"
 #include "mail/qt_printers.h"
 #include "pop3_login.h"
 
@@ -30,7 +30,7 @@ Pop3Settings settingsFor(const FakePop3Server &server, int timeoutMs = kNormalTi
 }
 
 // Connects to the fake server and logs in as "kingyo"; see connectAndLogIn().
-int loginTo(Pop3Client &client, const FakePop3Server &server, bool apop = false)
+int loginTo(test::BlockingPop3Client &client, const FakePop3Server &server, bool apop = false)
 {
     return test::connectAndLogIn(client, server.address(), QStringLiteral("kingyo"), kPassword, apop);
 }
@@ -57,7 +57,7 @@ TEST_P(FailedLogin, GivesItsOwnCodeAndSaysWhy)
     const FailedLoginCase &c = GetParam();
     FakePop3Server server(QString::fromLatin1(c.scenario));
     {
-        Pop3Client client(settingsFor(server, kShortTimeoutMs));
+        test::BlockingPop3Client client(settingsFor(server, kShortTimeoutMs));
         QElapsedTimer clock;
         clock.start();
         EXPECT_EQ(loginTo(client, server, c.apop), c.expected);
@@ -109,7 +109,7 @@ TEST_P(FailedMessage, EndsTheSessionWithItsOwnCode)
 {
     const FailedMessageCase &c = GetParam();
     FakePop3Server server(QString::fromLatin1(c.scenario));
-    Pop3Client client(settingsFor(server, kShortTimeoutMs));
+    test::BlockingPop3Client client(settingsFor(server, kShortTimeoutMs));
     ASSERT_EQ(loginTo(client, server), 1);
     EXPECT_EQ(client.retrieve(1), c.expected);
     EXPECT_EQ(client.failure().problem, c.problem) << describe(client.failure());
@@ -141,7 +141,7 @@ TEST_P(Headers, AreCappedAndARefusalCostsOnlyThem)
     const HeadersCase &c = GetParam();
     FakePop3Server server(QString::fromLatin1(c.scenario));
     {
-        Pop3MailLibrary library(settingsFor(server, kShortTimeoutMs));
+        test::BlockingMailLibrary library(settingsFor(server, kShortTimeoutMs));
         const int handle = library.connect(server.address());
         ASSERT_GT(handle, 0);
         ASSERT_GE(library.authenticate(handle, QStringLiteral("kingyo"), kPassword, false), 1);
@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Pop3HostileServer, MegabyteLinesAreReadThrough)
 {
     FakePop3Server server(QStringLiteral("huge_line"));
-    Pop3Client client(settingsFor(server));
+    test::BlockingPop3Client client(settingsFor(server));
     ASSERT_EQ(loginTo(client, server), 1);
     ASSERT_EQ(client.retrieve(1), 0);
     EXPECT_EQ(client.lastBodySize(), (1 << 20) + 2);
@@ -172,7 +172,7 @@ TEST(Pop3HostileServer, MegabyteLinesAreReadThrough)
 TEST(Pop3HostileServer, UnreadableSizesFailOnlyTheirOwnMessage)
 {
     FakePop3Server server(QStringLiteral("garbage_sizes"));
-    Pop3Client client(settingsFor(server));
+    test::BlockingPop3Client client(settingsFor(server));
     ASSERT_EQ(loginTo(client, server), 4);
     EXPECT_EQ(client.messageSize(1), 25);
     for (int message : {2, 3, 4})
@@ -187,7 +187,7 @@ TEST(Pop3HostileServer, RepliesInjectedBeforeTheHandshakeAreDropped)
 {
     FakePop3Server server(QStringLiteral("stls_injected"));
     {
-        Pop3Client client(settingsFor(server));
+        test::BlockingPop3Client client(settingsFor(server));
         EXPECT_EQ(loginTo(client, server), 0) << describe(client.failure());
         EXPECT_TRUE(client.usesTls());
     }
@@ -202,7 +202,7 @@ TEST(Pop3HostileServer, CertificateForAnotherNameIsRefusedBeforeThePassword)
     // Signed by a trusted certificate, but not for 127.0.0.1.
     FakePop3Server server(QStringLiteral("stls_injected"), QStringLiteral("DNS:elsewhere.invalid"));
     {
-        Pop3Client client(settingsFor(server));
+        test::BlockingPop3Client client(settingsFor(server));
         EXPECT_EQ(loginTo(client, server), kTlsFailure);
         EXPECT_EQ(client.failure().problem, MailProblem::TlsFailed);
     }
@@ -213,7 +213,7 @@ TEST(Pop3HostileServer, BareServerWithoutCapaAndWithBareLineFeeds)
 {
     FakePop3Server server(QStringLiteral("bare_server"));
     {
-        Pop3Client client(settingsFor(server));
+        test::BlockingPop3Client client(settingsFor(server));
         ASSERT_EQ(loginTo(client, server), 2);
         EXPECT_EQ(client.messageSize(1), 22);
         ASSERT_EQ(client.retrieve(1), 0);
@@ -228,7 +228,7 @@ TEST(Pop3HostileServer, PipelinedRepliesReachTheMessageAskedFor)
 {
     FakePop3Server server(QStringLiteral("pipelined"));
     {
-        Pop3Client client(settingsFor(server));
+        test::BlockingPop3Client client(settingsFor(server));
         ASSERT_EQ(loginTo(client, server), 10);
         for (const int message : {1, 2, 5, 3, 10, 10}) {
             ASSERT_EQ(client.retrieve(message), 0) << message;
@@ -244,7 +244,7 @@ TEST(Pop3HostileServer, ApopSendsTheDigestOfTimestampAndPassword)
 {
     FakePop3Server server(QStringLiteral("apop_rfc_example"));
     {
-        Pop3Client client(settingsFor(server));
+        test::BlockingPop3Client client(settingsFor(server));
         // The example of RFC 1939; its printed digest is wrong, this one is
         // MD5("<1896.697170952@dbc.mindspring.com>tanstaaf") from another MD5.
         EXPECT_EQ(test::connectAndLogIn(client, server.address(), QStringLiteral("mrose"), QStringLiteral("tanstaaf"), true),
@@ -258,7 +258,7 @@ TEST(Pop3HostileServer, ApopSendsTheDigestOfTimestampAndPassword)
 TEST(Pop3HostileServer, ServerTextIsCleanedBoundedAndHidesThePassword)
 {
     FakePop3Server server(QStringLiteral("hostile_error_text"));
-    Pop3MailLibrary library(settingsFor(server));
+    test::BlockingMailLibrary library(settingsFor(server));
     const int handle = library.connect(server.address());
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, QStringLiteral("kingyo"), kPassword, false), kLoginRejected);
@@ -275,7 +275,7 @@ TEST(Pop3HostileServer, AnEchoedPasswordWithATabIsHiddenToo)
 {
     FakePop3Server server(QStringLiteral("echoes_password"));
     const QString password = QStringLiteral("tab\there-9");
-    Pop3MailLibrary library(settingsFor(server));
+    test::BlockingMailLibrary library(settingsFor(server));
     const int handle = library.connect(server.address());
     ASSERT_GT(handle, 0);
     EXPECT_EQ(library.authenticate(handle, QStringLiteral("kingyo"), password, false), kLoginRejected);
@@ -289,16 +289,16 @@ TEST(Pop3HostileServer, CredentialsWithLineBreaksAreNeverSent)
 {
     FakePop3Server server(QStringLiteral("bare_server"));
     {
-        Pop3Client client(settingsFor(server));
+        test::BlockingPop3Client client(settingsFor(server));
         EXPECT_EQ(test::connectAndLogIn(client, server.address(), QStringLiteral("kingyo"), QStringLiteral("x\r\nDELE 1")),
                   kUnsafeCredentials);
     }
     EXPECT_FALSE(server.received().contains("DELE"));
 }
 
-TEST(Pop3MailLibrary, UnknownHandlesAndServersFailCleanly)
+TEST(test::BlockingMailLibrary, UnknownHandlesAndServersFailCleanly)
 {
-    Pop3MailLibrary library;
+    test::BlockingMailLibrary library;
     EXPECT_EQ(library.connect(QStringLiteral("pop3://[::1")), -1);
     EXPECT_EQ(library.lastFailure(), (MailFailure{MailProblem::UnreadableServerField, {"pop3://[::1"}, {}}));
     EXPECT_EQ(library.authenticate(42, QStringLiteral("a"), QStringLiteral("b"), false), kNotConnected);
@@ -308,7 +308,7 @@ TEST(Pop3MailLibrary, UnknownHandlesAndServersFailCleanly)
     library.close(42);
 }
 
-TEST(Pop3MailLibrary, RefusedConnectionGivesMinusOneAndAText)
+TEST(test::BlockingMailLibrary, RefusedConnectionGivesMinusOneAndAText)
 {
     // A port that was free a moment ago: nothing listens there now.
     quint16 port = 0;
@@ -316,7 +316,7 @@ TEST(Pop3MailLibrary, RefusedConnectionGivesMinusOneAndAText)
         FakePop3Server server(QStringLiteral("stall_after_greeting"));
         port = server.port();
     }
-    Pop3MailLibrary library;
+    test::BlockingMailLibrary library;
     EXPECT_EQ(library.connect(QStringLiteral("127.0.0.1:%1").arg(port)), -1);
     EXPECT_EQ(library.lastFailure(), (MailFailure{MailProblem::ConnectionRefused, {"127.0.0.1", QString::number(port)}, {}}));
 }

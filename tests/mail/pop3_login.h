@@ -1,5 +1,5 @@
 #pragma once
-#include "mail/pop3_client.h"
+#include "mail/blocking_pop3.h"
 #include "mail/pop3_failure.h"
 
 namespace kingyo::test {
@@ -7,7 +7,7 @@ namespace kingyo::test {
 // Connects the client to the server field and logs in. The result of login(), or the
 // connection's own failure code when there was nothing to log in to, so that a test
 // expecting a message count never passes on a refused connection.
-inline int connectAndLogIn(Pop3Client &client, const QString &serverField, const QString &user,
+inline int connectAndLogIn(test::BlockingPop3Client &client, const QString &serverField, const QString &user,
                            const QString &password, bool apop = false, bool listSizes = true)
 {
     const auto address = parsePop3ServerAddress(serverField);

@@ -1,4 +1,4 @@
-#include "mail/pop3_client.h"
+#include "mail/blocking_pop3.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ TEST(Pop3PipelineWindow, HoldsAboutTheByteBudgetWithinItsBounds)
     };
     for (const WindowCase &c : cases) {
         Pop3Settings settings;
-        settings.pipelineBytes = c.pipelineBytes;
+        settings.pipeline.bytes = c.pipelineBytes;
         EXPECT_EQ(pipelineWindowFor(c.sizes, settings), c.window) << c.mailbox;
     }
 }

@@ -4,8 +4,11 @@
 
 #include <QList>
 #include <QMap>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace kingyo::test {
@@ -23,16 +26,16 @@ public:
     void initialize() override { log_ << QStringLiteral("initialize"); }
     void setOption(int option, int value) override { log_ << QStringLiteral("setOption %1 %2").arg(option).arg(value); }
     QList<QDeadlineTimer> connectDeadlines; // one per connect, in order
-    int connect(const QString &server, QDeadlineTimer deadline) override
+    void connect(const QString &server, QDeadlineTimer deadline, Answer answer) override
     {
         log_ << QStringLiteral("connect %1").arg(server);
         connectDeadlines << deadline;
-        return connectResult;
+        later([answer, result = connectResult] { answer(result); });
     }
-    int authenticate(int handle, const QString &user, const QString &password, bool apop, Use) override
+    void authenticate(int handle, const QString &user, const QString &password, bool apop, Use, Answer answer) override
     {
         log_ << QStringLiteral("authenticate %1 %2 %3 %4").arg(handle).arg(user, password, apop ? "apop" : "user");
-        return authenticateResult;
+        later([answer, result = authenticateResult] { answer(result); });
     }
     int mailStatus(int handle, int message) override
     {
@@ -44,25 +47,27 @@ public:
         log_ << QStringLiteral("size %1 %2").arg(handle).arg(message);
         return sizes.value(message, 100);
     }
-    int fetchMail(int handle, int message) override
+    void fetchMail(int handle, int message, Answer answer) override
     {
         log_ << QStringLiteral("fetch %1 %2").arg(handle).arg(message);
-        return 0;
+        later([answer] { answer(0); });
     }
     // A server that keeps no unique IDs unless the test gives some.
     std::optional<std::vector<std::string>> ids;
-    int messageIds(int handle, std::vector<std::string> *out) override
+    void messageIds(int handle, IdsAnswer answer) override
     {
         log_ << QStringLiteral("uidl %1").arg(handle);
-        *out = ids.value_or(std::vector<std::string>{});
-        return ids ? static_cast<int>(ids->size()) : -8;
+        later([answer, ids = ids] {
+            answer(ids ? static_cast<int>(ids->size()) : -8, ids.value_or(std::vector<std::string>{}));
+        });
     }
     QMap<int, int> headerResults; // message -> result; missing ones give a header block
-    int messageHeaders(int handle, int message, QByteArray *headers) override
+    void messageHeaders(int handle, int message, HeadersAnswer answer) override
     {
         log_ << QStringLiteral("headers %1 %2").arg(handle).arg(message);
-        *headers = "From: someone@example.test\r\nSubject: message " + QByteArray::number(message) + "\r\n\r\n";
-        return headerResults.value(message, 0);
+        later([answer, message, result = headerResults.value(message, 0)] {
+            answer(result, "From: someone@example.test\r\nSubject: message " + QByteArray::number(message) + "\r\n\r\n");
+        });
     }
     MailFailure lastFailure() const override
     {
@@ -71,10 +76,21 @@ public:
     }
     void close(int handle) override { log_ << QStringLiteral("close %1").arg(handle); }
     void end() override { log_ << QStringLiteral("end"); }
-    void abandon() override { log_ << QStringLiteral("abandon"); }
+    void abandon() override
+    {
+        log_ << QStringLiteral("abandon");
+        answers_ = std::make_unique<QObject>(); // the answers owed go with the old one
+    }
 
 private:
+    // Answers from the event loop, as the real library does.
+    void later(std::function<void()> answer)
+    {
+        QMetaObject::invokeMethod(answers_.get(), std::move(answer), Qt::QueuedConnection);
+    }
+
     QStringList &log_;
+    std::unique_ptr<QObject> answers_ = std::make_unique<QObject>();
 };
 
 } // namespace kingyo::test

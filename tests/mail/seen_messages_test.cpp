@@ -4,7 +4,7 @@
 #include "mail/mail_check.h"
 #include "noted_surroundings.h"
 #include "mail/pop3_failure.h"
-#include "mail/pop3_mail_library.h"
+#include "mail/blocking_pop3.h"
 #include "mail/qt_printers.h"
 #include "mail/seen_messages.h"
 #include "pop3_login.h"
@@ -137,7 +137,7 @@ TEST_P(UidlReply, IsReadOnlyWhenEveryLineIsSound)
     const UidlCase &c = GetParam();
     test::FakePop3Server server(QString::fromLatin1(c.scenario));
     {
-        Pop3Client client(settingsFor(server));
+        test::BlockingPop3Client client(settingsFor(server));
         ASSERT_EQ(test::connectAndLogIn(client, server.address(), QStringLiteral("kingyo"), QStringLiteral("pw"), false), c.problem == MailProblem::UidlRefused ? 3 : 2);
         Ids ids;
         EXPECT_EQ(client.uniqueIds(&ids), c.expected);
@@ -169,7 +169,7 @@ TEST(UidlReply, AsksForNoSizesUntilOneIsWanted)
 {
     test::FakePop3Server server(QStringLiteral("uidl_good"));
     {
-        Pop3Client client(settingsFor(server));
+        test::BlockingPop3Client client(settingsFor(server));
         ASSERT_EQ(test::connectAndLogIn(client, server.address(), QStringLiteral("kingyo"), QStringLiteral("pw"),
                                         false, false),
                   2);
@@ -183,7 +183,7 @@ TEST(UidlReply, AsksForNoSizesUntilOneIsWanted)
 
 TEST(UidlReply, IsRefusedBeforeLogin)
 {
-    Pop3Client client(Pop3Settings{});
+    test::BlockingPop3Client client(Pop3Settings{});
     Ids ids{"stale"};
     EXPECT_EQ(client.uniqueIds(&ids), kNotConnected);
     EXPECT_TRUE(ids.empty());

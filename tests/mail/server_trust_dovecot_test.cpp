@@ -2,7 +2,7 @@
 #include "app/program.h"
 #include "mail/mail_check.h"
 #include "mail/pop3_failure.h"
-#include "mail/pop3_mail_library.h"
+#include "mail/blocking_pop3.h"
 #include "mail/qt_printers.h"
 #include "panel/id_pass_form.h"
 #include "panel/msg_form.h"
@@ -76,7 +76,7 @@ protected:
         Pop3Settings settings;
         settings.timeoutMs = 10000;
         settings.trust = &trust;
-        Pop3Client client(settings);
+        test::BlockingPop3Client client(settings);
         const int result = test::connectAndLogIn(client, field(), user, TestPop3Server::passwordOf(user));
         failure = client.failure();
         usedTls = client.usesTls();

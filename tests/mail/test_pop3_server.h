@@ -1,5 +1,5 @@
 #pragma once
-#include "mail/pop3_client.h"
+#include "mail/blocking_pop3.h"
 
 #include <QByteArray>
 #include <QLockFile>

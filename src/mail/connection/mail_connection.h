@@ -9,6 +9,7 @@
 #include <QString>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 class QSslError;
 class QSslSocket;
@@ -70,25 +71,35 @@ signals:
     void opened();
     void encrypted();
     void readyRead();
-    // Once; the connection is closed already. Silent (facts: seconds), TooLong (facts:
-    // seconds), ClosedByServer, ConnectionLost (facts: the transport's words), or one of
+    // Once, from the event loop (never inside a call to this object); the connection is
+    // closed already and may be deleted in the slot. Silent (facts: seconds), TooLong (no
+    // facts), ClosedByServer, ConnectionLost (facts: the transport's words), or one of
     // open()'s and startTls()'s failures.
     void failed(const MailFailure &failure);
 
 private:
-    enum class Phase { Idle, LookingUp, Connecting, Handshake, Open, Closed };
+    // Handshake: implicit TLS before opened(); Upgrading: startTls() before encrypted().
+    enum class Phase { Idle, LookingUp, Connecting, Handshake, Upgrading, Open, Closed };
 
+    // The one place the phase changes; it arms or stops the timers to match.
     void setPhase(Phase phase);
     void lookedUp(const QList<QHostAddress> &addresses);
     void connectNext();
     void socketConnected();
     void socketError();
+    void bytesArrived();
     void handshakeDone();
     void judgeCertificate(const QList<QSslError> &errors);
+    MailFailure handshakeFailure() const;
+    MailFailure connectFailure() const;
+    // Closes at once and says why from the event loop, unless abandoned before.
     void fail(MailFailure failure);
+    void tellFailure();
     void armSilence();
     void silent();
+    void close();
     void closeSocket();
+    QStringList silentPlaceFacts() const;
 
     ConnectionSettings settings_;
     Phase phase_ = Phase::Idle;
@@ -98,9 +109,10 @@ private:
     bool implicitTls_ = false;
     bool awaiting_ = false;
     std::unique_ptr<HostLookup> lookup_;
-    QList<QHostAddress> addresses_;
+    QList<QHostAddress> addresses_; // those not tried yet
     std::unique_ptr<QSslSocket> socket_;
-    MailFailure certificateProblem_;
+    MailFailure certificateProblem_; // why the handshake refused the certificate, if ours to say
+    std::optional<MailFailure> unsaid_;
     QTimer silence_;
     QTimer deadline_;
 };

@@ -1,0 +1,78 @@
+#pragma once
+#include "mail/connection/mail_connection.h"
+#include "mail/pop3/pop3_server_address.h"
+#include "mail/pop3/pop3_session.h"
+
+#include <QObject>
+#include <functional>
+#include <map>
+#include <optional>
+
+namespace kingyo {
+
+struct Pop3Settings {
+    int timeoutMs = 20000; // the name lookup, connect, TLS handshake and every reply
+    QList<QSslCertificate> extraCaCertificates; // trusted besides the system store
+    // The certificates the user chose to trust and the servers once seen with STLS.
+    ServerTrust *trust = nullptr;
+    Pop3Pipeline pipeline;
+    // The whole conversation, name lookup included.
+    QDeadlineTimer deadline{QDeadlineTimer::Forever};
+    HostLookup::Resolver resolver = &HostLookup::resolve;
+};
+
+// One POP3 conversation: a session over a connection. What arrives goes into the
+// session, what the session says goes out, and each request is answered through its
+// callback, on this object's thread, never from within the call that made it. The
+// callbacks may make further requests, close the channel or delete it (deleteLater).
+// After abandon() or destruction no callback runs any more.
+class Pop3Channel : public QObject {
+    Q_OBJECT
+public:
+    using Answer = std::function<void(const Pop3Event &)>;
+
+    explicit Pop3Channel(Pop3Settings settings, QObject *parent = nullptr);
+    ~Pop3Channel() override;
+
+    // Connects; opened() with MailProblem::None on success, else the connection's failure.
+    void open(const Pop3ServerAddress &address, std::function<void(const MailFailure &)> opened);
+    // The session's logIn(); the trust store's downgrade memory comes from the connection,
+    // and a successful STLS is remembered in it.
+    void logIn(const QString &user, const QString &password, bool apop, bool listSizes, Answer answer);
+    void retrieve(int message, Answer answer);
+    void listIds(Answer answer);
+    void readHeaders(int message, Answer answer);
+    // Says goodbye; closed() once the server answered or the connection ended, at the
+    // latest after the step's timeout.
+    void quit(std::function<void()> closed);
+    // Closes at once: nothing more is sent, no callback runs any more.
+    void abandon();
+
+    const Pop3Session &session() const { return session_; }
+    bool usesTls() const { return connection_.isEncrypted(); }
+
+private:
+    void opened();
+    void connectionFailed(const MailFailure &failure);
+    void readArrived();
+    // Sends what the session wrote, hands its events out, times its silence.
+    void flush();
+    void dispatch(const Pop3Event &event);
+    // Runs call from the event loop, unless the channel was abandoned or deleted by then.
+    void later(std::function<void()> call);
+
+    Pop3Settings settings_;
+    MailConnection connection_;
+    Pop3Session session_;
+    bool openDone_ = false;
+    bool abandoned_ = false;
+    std::function<void(const MailFailure &)> openAnswer_;
+    Answer loginAnswer_;
+    Answer idsAnswer_;
+    std::map<int, Answer> retrievals_;       // by message, asked and not answered
+    std::map<int, Pop3Event> retrievedAhead_; // by message, answered before asked
+    std::map<int, Answer> headerAnswers_;
+    std::function<void()> closedAnswer_;
+};
+
+} // namespace kingyo
