@@ -122,7 +122,7 @@ void ProgramLifetime::unload()
     if (ended_)
         return;
     if (program_.mailCheck)
-        program_.mailCheck->shutDown(true); // the library ends on the thread that used it
+        program_.mailCheck->shutDown(true); // every session closes at once, nothing waits on a server
     else if (program_.mail)
         program_.mail->end();
     endNow();
@@ -205,7 +205,7 @@ int runApplication(int argc, char **argv)
     instance.stopListening();
     discardWindows(program);
     if (program.mailCheck && !program.mailCheck->shutDown(false)) {
-        // The mail thread did not stop in time: leave without waiting for it.
+        // The seen-ID writer did not stop in time: leave without waiting for it.
         std::fflush(nullptr);
         std::_Exit(exitCode);
     }
