@@ -2,15 +2,77 @@
 // status, size and fetch of every message, close) and prints what it took:
 //   pop3_bench SERVER USER PASSWORD [CA_FILE]
 // Output: "<messages> messages, <bytes> bytes, <seconds> s, peak RSS growth <kB> kB".
-#include "mail/blocking_pop3.h"
+#include "mail/pop3/pop3_mail_library.h"
 #include "mail/qt_printers.h"
 #include "support/process_memory.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdio>
+#include <functional>
 
-using kingyo::describe;
+using namespace kingyo;
+
+namespace {
+
+// The library's calls chained by their answers, on the event loop, as the mail check
+// makes them.
+class Retrieval {
+public:
+    Retrieval(Pop3MailLibrary &library, QString user, QString password)
+        : library_(library), user_(std::move(user)), password_(std::move(password))
+    {
+    }
+
+    void start(const QString &server)
+    {
+        library_.connect(server, QDeadlineTimer(QDeadlineTimer::Forever), [this](std::int64_t handle) {
+            if (handle < 0)
+                return fail("connect");
+            handle_ = int(handle);
+            library_.authenticate(handle_, user_, password_, false, MailLibrary::Use::Fetch,
+                                  [this](std::int64_t count) {
+                                      if (count < 0)
+                                          return fail("authenticate");
+                                      count_ = int(count);
+                                      fetchFrom(1);
+                                  });
+        });
+    }
+
+    int count_ = 0;
+    long long bytes_ = 0;
+
+private:
+    void fetchFrom(int message)
+    {
+        if (message > count_) {
+            library_.close(handle_);
+            QCoreApplication::exit(0);
+            return;
+        }
+        if (library_.mailStatus(handle_, message) < 0 || library_.mailSize(handle_, message) < 0)
+            return fail("status or size");
+        library_.fetchMail(handle_, message, [this, message](std::int64_t result) {
+            if (result < 0)
+                return fail("fetch");
+            bytes_ += library_.lastBodySize(handle_);
+            fetchFrom(message + 1);
+        });
+    }
+    void fail(const char *step)
+    {
+        std::fprintf(stderr, "%s: %s\n", step, describe(library_.lastFailure()).c_str());
+        QCoreApplication::exit(1);
+    }
+
+    Pop3MailLibrary &library_;
+    QString user_;
+    QString password_;
+    int handle_ = -1;
+};
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -19,39 +81,24 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s SERVER USER PASSWORD [CA_FILE]\n", argv[0]);
         return 2;
     }
-    kingyo::Pop3Settings settings;
+    Pop3Settings settings;
     if (argc > 4)
         settings.extraCaCertificates = QSslCertificate::fromPath(QString::fromLocal8Bit(argv[4]));
-    kingyo::test::BlockingMailLibrary library(settings);
+    Pop3MailLibrary library(settings);
     library.initialize();
     library.setOption(1, 8192);
 
-    kingyo::test::resetPeakMemory(); // the peak from here on belongs to the retrieval
-    const long long rssBefore = kingyo::test::statusKilobytes("VmRSS");
+    test::resetPeakMemory(); // the peak from here on belongs to the retrieval
+    const long long rssBefore = test::statusKilobytes("VmRSS");
     QElapsedTimer clock;
     clock.start();
-    const int handle = library.connect(QString::fromLocal8Bit(argv[1]));
-    if (handle < 0) {
-        std::fprintf(stderr, "connect: %s\n", describe(library.lastFailure()).c_str());
-        return 1;
-    }
-    const int count = library.authenticate(handle, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), false);
-    if (count < 0) {
-        std::fprintf(stderr, "authenticate: %s\n", describe(library.lastFailure()).c_str());
-        return 1;
-    }
-    long long bytes = 0;
-    for (int k = 1; k <= count; ++k) {
-        if (library.mailStatus(handle, k) < 0 || library.mailSize(handle, k) < 0 || library.fetchMail(handle, k) < 0) {
-            std::fprintf(stderr, "message %d: %s\n", k, describe(library.lastFailure()).c_str());
-            return 1;
-        }
-        bytes += library.lastBodySize(handle);
-    }
-    library.close(handle);
+    Retrieval retrieval(library, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    retrieval.start(QString::fromLocal8Bit(argv[1]));
+    if (const int failed = QCoreApplication::exec(); failed != 0)
+        return failed;
     const double seconds = clock.nsecsElapsed() / 1e9;
     library.end();
-    std::printf("%d messages, %lld bytes, %.3f s, peak RSS growth %lld kB\n", count, bytes, seconds,
-                kingyo::test::statusKilobytes("VmHWM") - rssBefore);
+    std::printf("%d messages, %lld bytes, %.3f s, peak RSS growth %lld kB\n", retrieval.count_, retrieval.bytes_,
+                seconds, test::statusKilobytes("VmHWM") - rssBefore);
     return 0;
 }
