@@ -6,7 +6,9 @@
 #include <QString>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -123,31 +125,73 @@ public:
     std::int64_t messageSize(int message, MailFailure *why) const;
 
 private:
-    struct Expected;
+    // A reply the server owes, in the order the commands went out.
+    struct Expected {
+        enum class Reply { Greeting, Capabilities, Stls, User, Password, Stat, List, Retr, Uidl, Top, Quit };
+        Reply reply;
+        int message = 0;
+        std::uint64_t request = 0; // the request it answers; 0 for a RETR asked ahead
+        std::int64_t byteBudget = kReplyByteBudget;
+    };
+    // A request and, once known, its answer; answers leave in request order.
+    struct Request {
+        std::uint64_t serial;
+        Pop3Event::Kind kind;
+        int message;
+        bool started = false;
+        std::optional<Pop3Event> answer;
+    };
     class Sinks;
 
     void setState(State state);
-    void expect(Expected expected, const QByteArray &command);
-    void consume(std::string_view &input);
-    void replyDone(Expected &expected);
-    int failWith(MailProblem problem, QStringList facts = {}, std::string_view serverText = {});
+    bool acceptsInput() const;
+    MailFailure failure(MailProblem problem, QStringList facts = {}, std::string_view serverText = {}) const;
     QString sanitizedServerText(std::string_view text) const;
-    void answer(Pop3Event event);
-    void answerFailed(Pop3Event::Kind kind, int message, const MailFailure &failure);
+    void die(const MailFailure &failure);
+
+    // Requests wait until the login is done (and, without PIPELINING, until the
+    // server has answered what went before), then start in order.
+    Request &addRequest(Pop3Event::Kind kind, int message);
+    bool mayStart() const;
+    void startRequests();
+    void start(Request &request);
+    void answer(std::uint64_t serial, Pop3Event event);
+    void answerFailed(std::uint64_t serial, const MailFailure &failure);
+    void flushAnswers();
+
+    void send(Expected expected, const QByteArray &command);
+    void keep(std::string_view input);
+    void drainPending();
+    void consume(std::string_view input);
+    void replyDone(const Expected &expected);
 
     // The login's steps, each started by the reply before it.
-    void greeted(std::string_view text);
+    void askCapabilities();
     void capabilitiesRead();
-    void stlsAnswered();
     void authenticate();
-    void loggedIn();
-    void queueRetrievals(int message);
+    void askStat();
+    void statRead();
+    void listRead();
+    void endLogin(const MailFailure &failure);
+
+    void startRetrieval(const Request &request);
+    void sendRetr(int message, std::uint64_t request);
+    void askAhead();
+    Expected *unclaimedRetr(int message);
+    void retrieved(const Expected &expected);
+    void idsListed(const Expected &expected);
+    void headersRead(const Expected &expected);
+    void startQuit(const Request &request);
+    void closeIfOnlyAskedAheadRemain();
 
     Pop3Pipeline pipeline_;
     State state_ = State::Greeting;
     Pop3Login login_;
     std::unique_ptr<Sinks> sinks_;
     std::deque<Expected> expected_; // replies owed, in the order the commands went out
+    std::deque<Request> requests_;  // unanswered, or answered and not yet taken
+    std::uint64_t nextSerial_ = 1;
+    std::uint64_t loginRequest_ = 0;
     Pop3ReplyParser parser_;
     std::string pending_;           // input no reply is expected for yet
     QByteArray outgoing_;
@@ -157,9 +201,12 @@ private:
     bool pipelining_ = false;
     bool loginAsked_ = false;
     std::size_t messageCount_ = 0;
+    bool sizesListed_ = false;
     std::vector<std::int64_t> sizes_; // -1 where the server's LIST line was unreadable
     std::size_t pipelineWindow_ = 1;
     int lastAskedAhead_ = 0;          // the highest message a RETR went out for
+    std::size_t retrsInFlight_ = 0;
+    std::map<int, Pop3Event> aheadReplies_; // RETRs asked ahead, answered, not yet asked for
     MailFailure deadFailure_;         // what ended the session, once it is over
 };
 
