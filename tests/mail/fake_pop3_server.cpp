@@ -59,6 +59,11 @@ QByteArray FakePop3Server::received()
         ADD_FAILURE() << "the fake server did not finish";
     else if (process_.exitStatus() != QProcess::NormalExit || process_.exitCode() != 0)
         ADD_FAILURE() << "the fake server failed, exit code " << process_.exitCode();
+    return receivedSoFar();
+}
+
+QByteArray FakePop3Server::receivedSoFar() const
+{
     QFile record(dir_.filePath("received"));
     return record.open(QIODevice::ReadOnly) ? record.readAll() : QByteArray();
 }

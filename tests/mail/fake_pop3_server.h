@@ -20,6 +20,8 @@ public:
     QString certificatePath() const { return dir_.filePath(QStringLiteral("cert.pem")); }
     // Waits for the server to finish with its client, then reads the record.
     QByteArray received();
+    // What the client has sent so far, the server still serving it.
+    QByteArray receivedSoFar() const;
 
 private:
     QTemporaryDir dir_;

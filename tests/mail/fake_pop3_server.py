@@ -53,8 +53,9 @@ class Session:
         self.record.write(b"<TLS>")  # what follows went encrypted
 
     def serve(self, greeting=b"+OK fake server ready\r\n", capa=b"+OK\r\nUSER\r\n.\r\n", stat=b"+OK 1 1000\r\n",
-              listing=b"+OK\r\n1 1000\r\n.\r\n", retr=None, after_stls=None, uidl=None, top=None):
-        """A simple server; retr(number) answers RETR, top(number) TOP, after_stls() handles STLS."""
+              listing=b"+OK\r\n1 1000\r\n.\r\n", retr=None, after_stls=None, uidl=None, top=None, quit=None):
+        """A simple server; retr(number) answers RETR, top(number) TOP, after_stls() handles STLS,
+        quit() takes over at QUIT."""
         self.send(greeting)
         while True:
             line = self.line()
@@ -80,6 +81,8 @@ class Session:
                 if top(int(line.split(b" ")[1])) == "stop":
                     return
             elif command == b"QUIT":
+                if quit:
+                    return quit()
                 self.send(b"+OK bye\r\n")
                 return
             else:
@@ -101,6 +104,13 @@ def stall_mid_message(s):
         s.stall()
         return "stop"
     s.serve(retr=retr)
+
+
+def silent_after_quit(s):
+    # One message served, then no answer to QUIT: the goodbye waits on the server.
+    def retr(_):
+        s.send(b"+OK\r\n" + body_of(1000) + b".\r\n")
+    s.serve(retr=retr, quit=s.stall)
 
 
 def cut_mid_message(s):
@@ -302,7 +312,8 @@ SCENARIOS = {f.__name__: f for f in [
     stall_after_greeting, stall_mid_message, cut_mid_message, endless_message, huge_line, garbage_sizes, negative_count,
     garbage_count, count_beyond_list, list_beyond_count, stls_refused, stls_then_garbage, stls_injected, stls_withdrawn,
     no_ok_greeting, err_greeting, bare_server, apop_plain_greeting, apop_rfc_example, hostile_error_text,
-    echoes_password, pipelined, dripping_message, huge_mailbox, three_without_uidl, huge_headers, cut_mid_headers]}
+    echoes_password, pipelined, dripping_message, huge_mailbox, three_without_uidl, huge_headers, cut_mid_headers,
+    silent_after_quit]}
 SCENARIOS.update({name: uidl_lines(lines) for name, lines in UIDL_SCENARIOS.items()})
 
 
