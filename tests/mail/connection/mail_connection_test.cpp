@@ -270,8 +270,10 @@ TEST_P(MailConnectionAbandon, SaysNothingMoreAndNeverWaits)
     else
         connection->abandon();
     EXPECT_FALSE(server.gate->returned) << "waited for the lookup";
+    server.gate->release.set_value(); // a late answer must find nobody listening
+    if (row.server == Server::HangingResolver)
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.gate->returned.load(); }, ConnectionRecorder::kHangGuardMs));
     QTest::qWait(kQuietMs);
-    server.gate->release.set_value();
     EXPECT_EQ(recorder.events, before);
 }
 
@@ -329,6 +331,39 @@ TEST_P(MailConnectionDeletedInSlot, Survives)
 INSTANTIATE_TEST_SUITE_P(Table, MailConnectionDeletedInSlot,
                          ::testing::Values("opened", "readyRead", "encrypted", "failed"),
                          [](const auto &info) { return std::string(info.param); });
+
+// Plaintext the server slipped in after its "+OK" to STLS must never read as if it came encrypted.
+TEST(MailConnectionUpgrade, DropsWhatCameBeforeTheHandshake)
+{
+    test::FakePop3Server server(QStringLiteral("stls_injected"));
+    ConnectionSettings settings;
+    settings.extraCaCertificates = QSslCertificate::fromPath(server.certificatePath());
+    MailConnection connection(settings);
+    ConnectionRecorder recorder(&connection);
+    QByteArray clear; // read a byte at a time, up to the end of the STLS reply
+    QObject::disconnect(&connection, &MailConnection::readyRead, nullptr, nullptr);
+    QObject::connect(&connection, &MailConnection::readyRead, [&] {
+        if (connection.isEncrypted()) {
+            char buffer[4096];
+            while (const qint64 got = connection.read(buffer, sizeof buffer))
+                recorder.received.append(buffer, got);
+            return;
+        }
+        char byte;
+        while (connection.read(&byte, 1) == 1) {
+            clear += byte;
+            if (clear.count('\n') == 1 && clear.endsWith('\n'))
+                return connection.send("STLS\r\n");
+            if (clear.count('\n') == 2)
+                return connection.startTls();
+        }
+    });
+    QObject::connect(&connection, &MailConnection::encrypted, [&] { connection.send("CAPA\r\n"); });
+    connection.open(QStringLiteral("127.0.0.1"), server.port(), false);
+    ASSERT_TRUE(recorder.waitForText("\r\n.\r\n")) << recorder.events.join(u' ').toStdString();
+    EXPECT_TRUE(clear.endsWith("+OK begin TLS\r\n")) << clear.toStdString();
+    EXPECT_TRUE(recorder.received.startsWith("+OK\r\n")) << recorder.received.toStdString();
+}
 
 } // namespace
 } // namespace kingyo
