@@ -443,6 +443,13 @@ void Pop3Session::consume(std::string_view input)
 
 void Pop3Session::replyDone(const Expected &expected)
 {
+    readReply(expected);
+    startRequests(); // those waiting for the login, or for this reply without PIPELINING
+    closeIfOnlyAskedAheadRemain();
+}
+
+void Pop3Session::readReply(const Expected &expected)
+{
     using Reply = Expected::Reply;
     const Sinks &reply = *sinks_;
     const auto refused = [&](MailProblem problem) {
@@ -501,8 +508,6 @@ void Pop3Session::replyDone(const Expected &expected)
         setState(State::Closed);
         break;
     }
-    startRequests();
-    closeIfOnlyAskedAheadRemain();
 }
 
 void Pop3Session::logIn(const Pop3Login &login)

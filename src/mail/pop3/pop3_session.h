@@ -164,6 +164,7 @@ private:
     void drainPending();
     void consume(std::string_view input);
     void replyDone(const Expected &expected);
+    void readReply(const Expected &expected);
 
     // The login's steps, each started by the reply before it.
     void askCapabilities();
