@@ -97,7 +97,6 @@ void MailConnection::lookedUp(const QList<QHostAddress> &addresses)
     connect(socket, &QSslSocket::encrypted, this, &MailConnection::handshakeDone);
     connect(socket, &QSslSocket::sslErrors, this, &MailConnection::judgeCertificate);
     connect(socket, &QSslSocket::errorOccurred, this, &MailConnection::socketError);
-    connect(socket, &QSslSocket::disconnected, this, &MailConnection::socketError);
     connect(socket, &QSslSocket::readyRead, this, &MailConnection::bytesArrived);
     connectNext();
 }
@@ -139,8 +138,7 @@ void MailConnection::socketError()
     case Phase::Upgrading:
         return fail(handshakeFailure());
     case Phase::Open:
-        if (socket_->error() == QAbstractSocket::RemoteHostClosedError ||
-            socket_->error() == QAbstractSocket::UnknownSocketError)
+        if (socket_->error() == QAbstractSocket::RemoteHostClosedError)
             return fail({MailProblem::ClosedByServer, {}, {}});
         return fail({MailProblem::ConnectionLost, {socket_->errorString()}, {}});
     default:
