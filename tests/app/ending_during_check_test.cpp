@@ -17,12 +17,14 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <future>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <optional>
+#include <ostream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,6 +33,10 @@ namespace {
 
 enum class Ending { RightClick, Sigterm, Sigint, Sighup, Logout, BowlClosedFromOutside };
 enum class Step { NameLookup, Connect, TlsHandshake, Login, Fetch, QuitWait };
+const char *const kEndingNames[] = {"RightClick", "Sigterm", "Sigint", "Sighup", "Logout", "BowlClosed"};
+const char *const kStepNames[] = {"NameLookup", "Connect", "TlsHandshake", "Login", "Fetch", "QuitWait"};
+void PrintTo(Ending ending, std::ostream *out) { *out << kEndingNames[int(ending)]; }
+void PrintTo(Step step, std::ostream *out) { *out << kStepNames[int(step)]; }
 
 std::atomic<int> lookupsStarted{0};
 
@@ -184,10 +190,12 @@ protected:
     // Whether the check is held where the step's server stopped answering.
     bool reached(Step step)
     {
+        if (step < Step::Login && checkStep() != MailCheck::Step::Connecting)
+            return false;
         switch (step) {
         case Step::NameLookup:
             return lookupsStarted > lookupsBefore;
-        case Step::Connect:
+        case Step::Connect: // its SYN unanswered
             return clientSockets(serverPort, {kSynSent}, fullQueue->fillerPorts()) == 1;
         case Step::TlsHandshake:
             while (silentServer.hasPendingConnections())
@@ -195,14 +203,16 @@ protected:
             return std::any_of(accepted.begin(), accepted.end(),
                                [](QTcpSocket *socket) { return socket->bytesAvailable() > 0; }); // its hello
         case Step::Login:
-            return scripted->receivedSoFar().contains("CAPA");
+            return checkStep() == MailCheck::Step::LoggingIn && scripted->receivedSoFar().contains("CAPA");
         case Step::Fetch:
-            return scripted->receivedSoFar().contains("RETR 1");
+            return checkStep() == MailCheck::Step::Fetching && scripted->receivedSoFar().contains("RETR 1");
         case Step::QuitWait:
-            return scripted->receivedSoFar().contains("QUIT") && !program->mailCheck->isRunning();
+            return checkStep() == MailCheck::Step::Idle && scripted->receivedSoFar().contains("QUIT");
         }
         return false;
     }
+
+    MailCheck::Step checkStep() const { return program->mailCheck->step(); }
 
     // Ours to the step's server: connecting, connected, or closed by the server only.
     int openConnections() const
@@ -308,7 +318,8 @@ protected:
 
 TEST_P(EndingDuringCheck, EndsAtOnceAndCleanly)
 {
-    const auto [ending, step] = GetParam();
+    const Ending ending = std::get<0>(GetParam());
+    const Step step = std::get<1>(GetParam());
     const QString server = serverFor(step);
     ASSERT_FALSE(server.isEmpty()) << "the step's server could not be set up";
     startCheck(server);
@@ -328,9 +339,7 @@ TEST_P(EndingDuringCheck, EndsAtOnceAndCleanly)
 
 std::string rowName(const ::testing::TestParamInfo<std::tuple<Ending, Step>> &row)
 {
-    static const char *const endings[] = {"RightClick", "Sigterm", "Sigint", "Sighup", "Logout", "BowlClosed"};
-    static const char *const steps[] = {"NameLookup", "Connect", "TlsHandshake", "Login", "Fetch", "QuitWait"};
-    return std::string(endings[int(std::get<0>(row.param))]) + "During" + steps[int(std::get<1>(row.param))];
+    return std::string(kEndingNames[int(std::get<0>(row.param))]) + "During" + kStepNames[int(std::get<1>(row.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryEndingEveryStep, EndingDuringCheck,
