@@ -162,6 +162,12 @@ bool KingyoProcess::exited()
 
 int KingyoProcess::exitStatus() { return exited() ? *exitStatus_ : -1; }
 
+void KingyoProcess::sendSignal(int number)
+{
+    if (pid_ > 0 && !exited())
+        ::kill(pid_, number);
+}
+
 xcb_window_t findWindow(X11Client &x11, KingyoProcess &kingyo, const std::function<bool(xcb_window_t)> &matches)
 {
     xcb_window_t found = XCB_NONE;

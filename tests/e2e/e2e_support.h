@@ -69,6 +69,7 @@ public:
 
     bool exited();
     int exitStatus(); // -1 while it runs
+    void sendSignal(int number); // by its pid, while it runs
     std::string log() const; // what it has written to stdout and stderr so far
 
 private:

@@ -5,9 +5,15 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -74,6 +80,56 @@ private:
     std::atomic<bool> stop_{false};
 };
 
+// tests/mail/fake_pop3_server.py serving one scenario to one client; stopped by its pid.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(const std::string &scenario)
+    {
+        char folder[] = "/tmp/kingyo-e2e-pop3.XXXXXX";
+        int out[2];
+        if (!::mkdtemp(folder) || ::pipe2(out, O_CLOEXEC) != 0)
+            return;
+        folder_ = folder;
+        const std::string record = recordPath();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::execlp("python3", "python3", KINGYO_FAKE_POP3_SERVER, scenario.c_str(), record.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        FILE *listening = ::fdopen(out[0], "r");
+        char line[32] = {};
+        if (std::fgets(line, sizeof line, listening) && std::sscanf(line, "PORT %d", &port_) != 1)
+            port_ = 0;
+        std::fclose(listening);
+    }
+    ~ScriptedServer()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (!folder_.empty())
+            std::filesystem::remove_all(folder_);
+    }
+
+    int port() const { return port_; }
+    // What the client has sent so far.
+    std::string received() const
+    {
+        std::ifstream file(recordPath(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+
+private:
+    std::string recordPath() const { return (folder_ / "received").string(); }
+
+    std::filesystem::path folder_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
 // A spot on the bowl away from the water box, where a click reaches the bowl itself.
 constexpr int kSpotX = 10;
 constexpr int kSpotY = 60;
@@ -86,8 +142,7 @@ protected:
         ASSERT_TRUE(x11.connected()) << "needs an X display (run through scripts/with-x11)";
         ASSERT_GT(server.port(), 0) << "the silent server could not listen";
         x11.warpPointer(400, 200);
-        kingyo = std::make_unique<KingyoProcess>(
-            KingyoSettings{"127.0.0.1:" + std::to_string(server.port()), "frank", "frank-pass"});
+        kingyo = std::make_unique<KingyoProcess>(KingyoSettings{serverField, "frank", "frank-pass"});
         bowl = findBowl(x11, *kingyo);
         ASSERT_NE(bowl, XCB_NONE) << "no bowl window appeared";
         ASSERT_TRUE(waitUntil(2500ms, [&] { return x11.isShaped(bowl); })) << "the bowl never got its shape";
@@ -120,6 +175,7 @@ protected:
     }
 
     SilentServer server;
+    std::string serverField = "127.0.0.1:" + std::to_string(server.port());
     X11Client x11;
     std::unique_ptr<KingyoProcess> kingyo;
     xcb_window_t bowl = XCB_NONE;
@@ -175,6 +231,57 @@ TEST_F(MailCheckOnTheDesktop, ASilentServerEndsInTheErrorBoxThenTheNotice)
     x11.requestClose(errorBox);
     EXPECT_NE(findTitled(x11, *kingyo, "新着お知らせ"), XCB_NONE) << "no notice after the error box";
 }
+
+// Two ways of ending at two steps of a check, the real program under a window manager:
+// within a second, with status 0.
+struct EndingRow {
+    const char *name;
+    const char *scheme;      // before the loopback address and port
+    const char *scenario;    // of the scripted server; none: the silent one
+    const char *awaited;     // in what the scripted server received, once the step is reached
+    bool rightClick;         // else SIGTERM
+};
+
+class EndingDuringCheck : public MailCheckOnTheDesktop, public ::testing::WithParamInterface<EndingRow> {
+protected:
+    EndingDuringCheck()
+    {
+        if (GetParam().scenario)
+            scripted.emplace(GetParam().scenario);
+        const int port = scripted ? scripted->port() : server.port();
+        serverField = GetParam().scheme + ("127.0.0.1:" + std::to_string(port));
+    }
+
+    std::optional<ScriptedServer> scripted;
+};
+
+TEST_P(EndingDuringCheck, EndsWithinASecondWithStatusZero)
+{
+    const EndingRow &row = GetParam();
+    ASSERT_TRUE(!scripted || scripted->port() > 0) << "the scripted server did not start";
+    clickReceive();
+    ASSERT_TRUE(waitUntil(5s, [&] {
+        return scripted ? scripted->received().find(row.awaited) != std::string::npos : server.accepted() > 0;
+    })) << "the check never reached its step";
+    ASSERT_FALSE(kingyo->exited());
+    if (row.rightClick) {
+        const Geometry at = x11.geometry(bowl);
+        xdotool(mouseAt(at.x + kSpotX, at.y + kSpotY) + " sleep 0.2 click 3");
+    } else {
+        kingyo->sendSignal(SIGTERM);
+    }
+    const auto ended = Clock::now();
+    EXPECT_TRUE(waitUntil(1s, [&] { return kingyo->exited(); })) << "still running a second after the ending";
+    RecordProperty("exit_after_ending_ms",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - ended).count()));
+    EXPECT_EQ(kingyo->exitStatus(), 0) << kingyo->log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, EndingDuringCheck,
+    ::testing::Values(EndingRow{"SigtermDuringTlsHandshake", "pop3s://", nullptr, nullptr, false},
+                      EndingRow{"RightClickDuringFetch", "", "stall_mid_message", "RETR 1", true}),
+    [](const ::testing::TestParamInfo<EndingRow> &row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace kingyo::e2e
