@@ -30,7 +30,7 @@ class BlockingMailLibrary {
 public:
     explicit BlockingMailLibrary(Pop3Settings settings = {}) : library_(std::move(settings)) {}
 
-    test::BlockingMailLibrary &async() { return library_; }
+    Pop3MailLibrary &async() { return library_; }
     void initialize() { library_.initialize(); }
     void setOption(int option, int value) { library_.setOption(option, value); }
     int connect(const QString &server, QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever))
@@ -71,13 +71,14 @@ public:
     void end() { library_.end(); }
 
 private:
-    test::BlockingMailLibrary library_;
+    Pop3MailLibrary library_;
 };
 
 // One POP3 channel, each request waited for; failure() is the latest failure.
 class BlockingPop3Client {
 public:
     explicit BlockingPop3Client(Pop3Settings settings) : channel_(std::move(settings)) {}
+    ~BlockingPop3Client() { quit(); } // as the library's close() does
 
     // 0, or kCouldNotConnect with the connection's failure.
     int connectTo(const Pop3ServerAddress &address)
@@ -114,6 +115,9 @@ public:
     }
     void quit()
     {
+        if (quit_)
+            return;
+        quit_ = true;
         awaitAnswer<bool>([&](auto done) { channel_.quit([done] { done(true); }); });
     }
     const MailFailure &failure() const { return failure_; }
@@ -136,6 +140,7 @@ private:
     Pop3Channel channel_;
     MailFailure failure_;
     MailFailure why_;
+    bool quit_ = false;
     std::int64_t lastBodySize_ = 0;
 };
 

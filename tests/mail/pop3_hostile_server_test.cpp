@@ -296,7 +296,7 @@ TEST(Pop3HostileServer, CredentialsWithLineBreaksAreNeverSent)
     EXPECT_FALSE(server.received().contains("DELE"));
 }
 
-TEST(test::BlockingMailLibrary, UnknownHandlesAndServersFailCleanly)
+TEST(Pop3MailLibrary, UnknownHandlesAndServersFailCleanly)
 {
     test::BlockingMailLibrary library;
     EXPECT_EQ(library.connect(QStringLiteral("pop3://[::1")), -1);
@@ -308,7 +308,7 @@ TEST(test::BlockingMailLibrary, UnknownHandlesAndServersFailCleanly)
     library.close(42);
 }
 
-TEST(test::BlockingMailLibrary, RefusedConnectionGivesMinusOneAndAText)
+TEST(Pop3MailLibrary, RefusedConnectionGivesMinusOneAndAText)
 {
     // A port that was free a moment ago: nothing listens there now.
     quint16 port = 0;

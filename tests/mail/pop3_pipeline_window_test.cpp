@@ -1,4 +1,4 @@
-#include "mail/blocking_pop3.h"
+#include "mail/pop3/pop3_session.h"
 
 #include <gtest/gtest.h>
 
@@ -27,9 +27,9 @@ TEST(Pop3PipelineWindow, HoldsAboutTheByteBudgetWithinItsBounds)
         {"sizes near the top of the range", {INT64_MAX, INT64_MAX, 1}, budget, 64},
     };
     for (const WindowCase &c : cases) {
-        Pop3Settings settings;
-        settings.pipeline.bytes = c.pipelineBytes;
-        EXPECT_EQ(pipelineWindowFor(c.sizes, settings), c.window) << c.mailbox;
+        Pop3Pipeline pipeline;
+        pipeline.bytes = c.pipelineBytes;
+        EXPECT_EQ(pipelineWindowFor(c.sizes, pipeline), c.window) << c.mailbox;
     }
 }
 

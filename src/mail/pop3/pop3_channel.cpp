@@ -126,11 +126,13 @@ void Pop3Channel::flush()
     if (const QByteArray out = session_.takeOutgoing(); !out.isEmpty())
         connection_.send(out);
     connection_.setAwaitingReply(session_.awaitsReply());
+    if (session_.state() == Pop3Session::State::Failed)
+        connection_.abandon(); // a server that makes no sense hears nothing more
     for (const Pop3Event &event : session_.takeEvents())
         dispatch(event);
 }
 
-void Pop3Channel::dispatch(const Pop3Event &event)
+void Pop3Channel::dispatch(Pop3Event event)
 {
     using Kind = Pop3Event::Kind;
     const auto take = [](auto &answers, int message) {
@@ -147,6 +149,8 @@ void Pop3Channel::dispatch(const Pop3Event &event)
         connection_.startTls();
         return;
     case Kind::LoggedIn:
+        if (event.failure.problem == MailProblem::EncryptionWithdrawn)
+            event.failure.facts = connection_.placeFacts();
         answer = std::exchange(loginAnswer_, nullptr);
         break;
     case Kind::IdsListed:

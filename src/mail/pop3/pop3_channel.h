@@ -57,7 +57,7 @@ private:
     void readArrived();
     // Sends what the session wrote, hands its events out, times its silence.
     void flush();
-    void dispatch(const Pop3Event &event);
+    void dispatch(Pop3Event event);
     // Runs call from the event loop, unless the channel was abandoned or deleted by then.
     void later(std::function<void()> call);
 
