@@ -190,7 +190,8 @@ protected:
     // Whether the check is held where the step's server stopped answering.
     bool reached(Step step)
     {
-        if (step < Step::Login && checkStep() != MailCheck::Step::Connecting)
+        // A pop3s handshake is part of the login, so a refused certificate can be asked about.
+        if (step < Step::TlsHandshake && checkStep() != MailCheck::Step::Connecting)
             return false;
         switch (step) {
         case Step::NameLookup:

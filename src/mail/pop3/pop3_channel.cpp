@@ -18,6 +18,8 @@ Pop3Channel::Pop3Channel(Pop3Settings settings, QObject *parent)
 {
     connect(&connection_, &MailConnection::opened, this, &Pop3Channel::opened);
     connect(&connection_, &MailConnection::encrypted, this, [this] {
+        if (session_.state() != Pop3Session::State::Handshake)
+            return; // pop3s: the session waits for its greeting, which comes encrypted
         connection_.rememberStls();
         session_.tlsStarted();
         flush();
@@ -31,7 +33,10 @@ Pop3Channel::~Pop3Channel() = default;
 void Pop3Channel::open(const Pop3ServerAddress &address, std::function<void(const MailFailure &)> opened)
 {
     openAnswer_ = std::move(opened);
-    connection_.open(address.host, address.port, address.implicitTls);
+    implicitTls_ = address.implicitTls;
+    // The handshake waits for the login, so that a certificate refused reaches the user
+    // as the login's failure, with the question whether to trust it.
+    connection_.open(address.host, address.port, false);
 }
 
 void Pop3Channel::opened()
@@ -59,7 +64,9 @@ void Pop3Channel::connectionFailed(const MailFailure &failure)
 void Pop3Channel::logIn(const QString &user, const QString &password, bool apop, bool listSizes, Answer answer)
 {
     loginAnswer_ = std::move(answer);
-    session_.logIn({user, password, apop, listSizes, connection_.isEncrypted(), connection_.stlsSeenBefore()});
+    session_.logIn({user, password, apop, listSizes, implicitTls_, connection_.stlsSeenBefore()});
+    if (implicitTls_)
+        connection_.startTls();
     flush();
 }
 

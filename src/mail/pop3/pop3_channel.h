@@ -34,7 +34,8 @@ public:
     explicit Pop3Channel(Pop3Settings settings, QObject *parent = nullptr);
     ~Pop3Channel() override;
 
-    // Connects; opened() with MailProblem::None on success, else the connection's failure.
+    // Connects (TCP only: for pop3s the handshake is part of the login); opened() with
+    // MailProblem::None on success, else the connection's failure.
     void open(const Pop3ServerAddress &address, std::function<void(const MailFailure &)> opened);
     // The session's logIn(); the trust store's downgrade memory comes from the connection,
     // and a successful STLS is remembered in it.
@@ -64,6 +65,7 @@ private:
     Pop3Settings settings_;
     MailConnection connection_;
     Pop3Session session_;
+    bool implicitTls_ = false;
     bool openDone_ = false;
     bool abandoned_ = false;
     std::function<void(const MailFailure &)> openAnswer_;
