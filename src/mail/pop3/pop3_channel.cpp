@@ -67,7 +67,8 @@ void Pop3Channel::logIn(const QString &user, const QString &password, bool apop,
     session_.logIn({user, password, apop, listSizes, implicitTls_, connection_.stlsSeenBefore()});
     if (implicitTls_)
         connection_.startTls();
-    flush();
+    loginAsked_ = true;
+    readArrived(); // a greeting may be waiting already
 }
 
 void Pop3Channel::retrieve(int message, Answer answer)
@@ -119,6 +120,9 @@ void Pop3Channel::abandon()
 
 void Pop3Channel::readArrived()
 {
+    // Until the login the server's words wait in the socket, within its bounds.
+    if (!loginAsked_)
+        return;
     std::array<char, 256 * 1024> chunk;
     for (qint64 got; (got = connection_.read(chunk.data(), qint64(chunk.size()))) > 0;) {
         session_.feed(std::string_view(chunk.data(), std::size_t(got)));

@@ -67,6 +67,7 @@ private:
     Pop3Session session_;
     bool implicitTls_ = false;
     bool openDone_ = false;
+    bool loginAsked_ = false;
     bool abandoned_ = false;
     std::function<void(const MailFailure &)> openAnswer_;
     Answer loginAnswer_;
