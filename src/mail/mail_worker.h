@@ -9,9 +9,9 @@ class QThread;
 
 namespace kingyo {
 
-// Runs the mail library's blocking calls on a thread of its own, one job after the
-// other, and hands each result back to the thread that made this object, through its
-// event loop, so the fish keeps swimming while the network works.
+// Runs blocking file work (the seen-ID stores, read whole and synced to disk) on a
+// thread of its own, one job after the other, and hands each result back to the thread
+// that made this object, through its event loop, so the fish keeps swimming meanwhile.
 class MailWorker : public QObject {
 public:
     explicit MailWorker(QObject *parent = nullptr);
