@@ -1,5 +1,6 @@
 #include "mail/pop3/pop3_channel.h"
 
+#include <QPointer>
 #include <array>
 
 namespace kingyo {
@@ -54,16 +55,13 @@ void Pop3Channel::connectionFailed(const MailFailure &failure)
             later([answer = std::move(answer), failure] { answer(failure); });
         return;
     }
-    session_.fail(failure);
+    session_.fail(failure); // every open request, a goodbye too, is answered with it
     flush();
-    // A goodbye the session had no answer left for ends with the connection.
-    if (auto closed = std::exchange(closedAnswer_, nullptr))
-        later(std::move(closed));
 }
 
 void Pop3Channel::logIn(const QString &user, const QString &password, bool apop, bool listSizes, Answer answer)
 {
-    loginAnswer_ = std::move(answer);
+    owed_.push_back(std::move(answer));
     session_.logIn({user, password, apop, listSizes, implicitTls_, connection_.stlsSeenBefore()});
     if (implicitTls_)
         connection_.startTls();
@@ -71,51 +69,48 @@ void Pop3Channel::logIn(const QString &user, const QString &password, bool apop,
     readArrived(); // a greeting may be waiting already
 }
 
+void Pop3Channel::request(Answer answer, const std::function<void()> &ask)
+{
+    owed_.push_back(std::move(answer));
+    ask();
+    flush();
+}
+
 void Pop3Channel::retrieve(int message, Answer answer)
 {
-    if (const auto ahead = retrievedAhead_.find(message); ahead != retrievedAhead_.end()) {
-        later([answer = std::move(answer), event = ahead->second] { answer(event); });
-        retrievedAhead_.erase(ahead);
-        return;
-    }
-    retrievals_[message] = std::move(answer);
-    session_.retrieve(message);
-    flush();
+    request(std::move(answer), [&] { session_.retrieve(message); });
 }
 
 void Pop3Channel::listIds(Answer answer)
 {
-    idsAnswer_ = std::move(answer);
-    session_.listIds();
-    flush();
+    request(std::move(answer), [&] { session_.listIds(); });
 }
 
 void Pop3Channel::readHeaders(int message, Answer answer)
 {
-    headerAnswers_[message] = std::move(answer);
-    session_.readHeaders(message);
-    flush();
+    request(std::move(answer), [&] { session_.readHeaders(message); });
 }
 
 void Pop3Channel::quit(std::function<void()> closed)
 {
-    closedAnswer_ = std::move(closed);
-    session_.quit();
-    flush();
+    dropAnswers();
+    request([closed = std::move(closed)](const Pop3Event &) { closed(); }, [&] { session_.quit(); });
+}
+
+void Pop3Channel::dropAnswers()
+{
+    // The session still answers each request; those answers now go nowhere.
+    for (Answer &answer : owed_)
+        answer = nullptr;
+    due_.clear();
 }
 
 void Pop3Channel::abandon()
 {
     abandoned_ = true;
     openAnswer_ = nullptr;
-    loginAnswer_ = nullptr;
-    idsAnswer_ = nullptr;
-    retrievals_.clear();
-    headerAnswers_.clear();
-    closedAnswer_ = nullptr;
+    dropAnswers();
     connection_.abandon();
-    session_.fail({MailProblem::Abandoned, {}, {}});
-    (void)session_.takeEvents();
 }
 
 void Pop3Channel::readArrived()
@@ -146,56 +141,43 @@ void Pop3Channel::flush()
 void Pop3Channel::dispatch(Pop3Event event)
 {
     using Kind = Pop3Event::Kind;
-    const auto take = [](auto &answers, int message) {
-        Answer answer;
-        if (const auto found = answers.find(message); found != answers.end()) {
-            answer = std::move(found->second);
-            answers.erase(found);
-        }
-        return answer;
-    };
-    Answer answer;
-    switch (event.kind) {
-    case Kind::StartTls:
+    if (event.kind == Kind::StartTls) {
         connection_.startTls();
         return;
-    case Kind::LoggedIn:
-        if (event.failure.problem == MailProblem::EncryptionWithdrawn)
-            event.failure.facts = connection_.placeFacts();
-        answer = std::exchange(loginAnswer_, nullptr);
-        break;
-    case Kind::IdsListed:
-        answer = std::exchange(idsAnswer_, nullptr);
-        break;
-    case Kind::HeadersRead:
-        answer = take(headerAnswers_, event.message);
-        break;
-    case Kind::Retrieved:
-        answer = take(retrievals_, event.message);
-        if (!answer)
-            retrievedAhead_[event.message] = event;
-        break;
-    case Kind::Closed:
-        connection_.disconnect();
-        if (auto closed = std::exchange(closedAnswer_, nullptr))
-            later(std::move(closed));
-        return;
     }
+    if (event.kind == Kind::Closed)
+        connection_.disconnect();
+    if (event.failure.problem == MailProblem::EncryptionWithdrawn)
+        event.failure.facts = connection_.placeFacts();
+    if (owed_.empty())
+        return;
+    Answer answer = std::move(owed_.front());
+    owed_.pop_front();
     // Always after the call that asked returned, whether the answer came from the
     // server or from the session at once: callers never meet themselves.
     if (answer)
-        later([answer = std::move(answer), event] { answer(event); });
+        later([answer = std::move(answer), event = std::move(event)] { answer(event); });
 }
 
 void Pop3Channel::later(std::function<void()> call)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, call = std::move(call)] {
-            if (!abandoned_)
-                call();
-        },
-        Qt::QueuedConnection);
+    due_.push_back(std::move(call));
+    if (!std::exchange(deliveryPosted_, true))
+        QMetaObject::invokeMethod(this, &Pop3Channel::deliver, Qt::QueuedConnection);
+}
+
+void Pop3Channel::deliver()
+{
+    deliveryPosted_ = false;
+    const QPointer<Pop3Channel> alive(this);
+    // What the answers ask for and is answered at once joins this run.
+    while (!due_.empty() && !abandoned_) {
+        const std::function<void()> call = std::move(due_.front());
+        due_.pop_front();
+        call();
+        if (!alive)
+            return;
+    }
 }
 
 } // namespace kingyo

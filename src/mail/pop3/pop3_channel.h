@@ -5,8 +5,7 @@
 
 #include <QObject>
 #include <functional>
-#include <map>
-#include <optional>
+#include <deque>
 
 namespace kingyo {
 
@@ -43,8 +42,8 @@ public:
     void retrieve(int message, Answer answer);
     void listIds(Answer answer);
     void readHeaders(int message, Answer answer);
-    // Says goodbye; closed() once the server answered or the connection ended, at the
-    // latest after the step's timeout.
+    // Says goodbye, dropping the answers still owed; closed() once the server answered
+    // or the connection ended, at the latest after the step's timeout.
     void quit(std::function<void()> closed);
     // Closes at once: nothing more is sent, no callback runs any more.
     void abandon();
@@ -56,11 +55,16 @@ private:
     void opened();
     void connectionFailed(const MailFailure &failure);
     void readArrived();
+    // Asks the session, then sends what it wrote and hands its events out.
+    void request(Answer answer, const std::function<void()> &ask);
     // Sends what the session wrote, hands its events out, times its silence.
     void flush();
     void dispatch(Pop3Event event);
-    // Runs call from the event loop, unless the channel was abandoned or deleted by then.
+    // Runs call from the event loop, after every call before it, unless the channel
+    // was abandoned or deleted by then. One posted event carries a whole run of them.
     void later(std::function<void()> call);
+    void deliver();
+    void dropAnswers();
 
     Pop3Settings settings_;
     MailConnection connection_;
@@ -70,12 +74,10 @@ private:
     bool loginAsked_ = false;
     bool abandoned_ = false;
     std::function<void(const MailFailure &)> openAnswer_;
-    Answer loginAnswer_;
-    Answer idsAnswer_;
-    std::map<int, Answer> retrievals_;       // by message, asked and not answered
-    std::map<int, Pop3Event> retrievedAhead_; // by message, answered before asked
-    std::map<int, Answer> headerAnswers_;
-    std::function<void()> closedAnswer_;
+    // The session answers its requests in the order they were made.
+    std::deque<Answer> owed_;
+    std::deque<std::function<void()>> due_;
+    bool deliveryPosted_ = false;
 };
 
 } // namespace kingyo

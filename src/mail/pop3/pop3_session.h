@@ -99,7 +99,7 @@ public:
     // the clear proves nothing.
     void tlsStarted();
     // Retrieves a message, counting its body and dropping it; with PIPELINING the next
-    // messages are asked for ahead and answered by Retrieved events of their own.
+    // messages are asked for ahead, their replies kept until they are asked for.
     // kNoSuchMessage / kNotConnected at once for a number outside 1..count or before
     // the login.
     void retrieve(int message);
