@@ -222,6 +222,8 @@ void MailConnection::startTls()
 
 void MailConnection::setAwaitingReply(bool awaiting)
 {
+    if (awaiting == awaiting_)
+        return; // still waiting: the silence counts from the last bytes heard
     awaiting_ = awaiting;
     armSilence();
 }
