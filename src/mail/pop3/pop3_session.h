@@ -62,6 +62,9 @@ struct Pop3Event {
     MailFailure failure;
 };
 
+// Every event but StartTls answers a request.
+inline bool answersRequest(const Pop3Event &event) { return event.kind != Pop3Event::Kind::StartTls; }
+
 // One POP3 dialogue without I/O: bytes from the server go in through feed(), the bytes
 // to send come out of takeOutgoing() and what happened out of takeEvents(). Requests
 // may be made at any time after logIn(); they are answered in order. Once a failure
@@ -69,6 +72,7 @@ struct Pop3Event {
 // connection) every open request is answered with it, and so is every later one.
 class Pop3Session {
 public:
+    using Event = Pop3Event;
     static constexpr std::int64_t kReplyByteBudget = 64 << 20; // status lines, CAPA, LIST, UIDL, TOP
 
     enum class State {
