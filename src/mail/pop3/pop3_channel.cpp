@@ -31,7 +31,7 @@ Pop3Channel::Pop3Channel(Pop3Settings settings, QObject *parent)
 
 Pop3Channel::~Pop3Channel() = default;
 
-void Pop3Channel::open(const Pop3ServerAddress &address, std::function<void(const MailFailure &)> opened)
+void Pop3Channel::open(const MailServerAddress &address, std::function<void(const MailFailure &)> opened)
 {
     openAnswer_ = std::move(opened);
     implicitTls_ = address.implicitTls;

@@ -1,6 +1,6 @@
 #pragma once
 #include "mail/connection/mail_connection.h"
-#include "mail/pop3/pop3_server_address.h"
+#include "mail/mail_server_address.h"
 #include "mail/pop3/pop3_session.h"
 
 #include <QObject>
@@ -35,7 +35,7 @@ public:
 
     // Connects (TCP only: for pop3s the handshake is part of the login); opened() with
     // MailProblem::None on success, else the connection's failure.
-    void open(const Pop3ServerAddress &address, std::function<void(const MailFailure &)> opened);
+    void open(const MailServerAddress &address, std::function<void(const MailFailure &)> opened);
     // The session's logIn(); the trust store's downgrade memory comes from the connection,
     // and a successful STLS is remembered in it.
     void logIn(const QString &user, const QString &password, bool apop, bool listSizes, Answer answer);

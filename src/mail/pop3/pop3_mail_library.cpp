@@ -54,7 +54,7 @@ std::int64_t Pop3MailLibrary::noted(const Pop3Event &event)
 
 void Pop3MailLibrary::connect(const QString &server, QDeadlineTimer deadline, Answer answer)
 {
-    const auto address = parsePop3ServerAddress(server);
+    const auto address = parseMailServerAddress(server);
     if (!address) {
         later({MailProblem::UnreadableServerField, {server.left(200)}, {}},
               [answer = std::move(answer)] { answer(pop3::kCouldNotConnect); });

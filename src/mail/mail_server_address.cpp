@@ -1,4 +1,4 @@
-#include "mail/pop3/pop3_server_address.h"
+#include "mail/mail_server_address.h"
 
 #include <QHostAddress>
 
@@ -30,7 +30,7 @@ bool isPlausibleHost(const QString &host)
 }
 
 // "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 address.
-std::optional<Pop3ServerAddress> parseHostAndPort(const QString &text, std::optional<quint16> defaultPort)
+std::optional<MailServerAddress> parseHostAndPort(const QString &text, std::optional<quint16> defaultPort)
 {
     QString host = text;
     std::optional<QString> portText;
@@ -55,7 +55,7 @@ std::optional<Pop3ServerAddress> parseHostAndPort(const QString &text, std::opti
     }
     if (!isPlausibleHost(host))
         return std::nullopt;
-    Pop3ServerAddress address{host, defaultPort.value_or(kPop3Port), false};
+    MailServerAddress address{host, defaultPort.value_or(kPop3Port), false};
     if (portText) {
         const auto port = parsePort(*portText);
         if (!port)
@@ -68,7 +68,7 @@ std::optional<Pop3ServerAddress> parseHostAndPort(const QString &text, std::opti
 
 } // namespace
 
-std::optional<Pop3ServerAddress> parsePop3ServerAddress(const QString &field)
+std::optional<MailServerAddress> parseMailServerAddress(const QString &field)
 {
     const QString text = field.trimmed();
     const qsizetype schemeEnd = text.indexOf(u"://");

@@ -1,4 +1,4 @@
-#include "mail/pop3/pop3_server_address.h"
+#include "mail/mail_server_address.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@ namespace {
 
 struct AddressCase {
     const char *field;
-    std::optional<Pop3ServerAddress> expected;
+    std::optional<MailServerAddress> expected;
 };
 
 // Names the case in test listings.
@@ -21,15 +21,15 @@ class ServerField : public ::testing::TestWithParam<AddressCase> {};
 TEST_P(ServerField, IsReadAsHostPortAndTls)
 {
     const AddressCase &c = GetParam();
-    EXPECT_EQ(parsePop3ServerAddress(QString::fromUtf8(c.field)), c.expected) << c.field;
+    EXPECT_EQ(parseMailServerAddress(QString::fromUtf8(c.field)), c.expected) << c.field;
 }
 
-Pop3ServerAddress plain(const char *host, quint16 port)
+MailServerAddress plain(const char *host, quint16 port)
 {
     return {QString::fromUtf8(host), port, false};
 }
 
-Pop3ServerAddress tls(const char *host, quint16 port)
+MailServerAddress tls(const char *host, quint16 port)
 {
     return {QString::fromUtf8(host), port, true};
 }
