@@ -6,8 +6,42 @@ namespace kingyo {
 
 namespace {
 
-constexpr quint16 kPop3Port = 110;
-constexpr quint16 kPop3sPort = 995;
+using Protocol = MailServerAddress::Protocol;
+
+struct Scheme {
+    QStringView name;
+    Protocol protocol;
+    quint16 port;
+    bool implicitTls;
+};
+
+// The first one is what a field without scheme or well-known port means.
+constexpr Scheme kSchemes[] = {
+    {u"pop3", Protocol::Pop3, 110, false},
+    {u"pop3s", Protocol::Pop3, 995, true},
+    {u"imap", Protocol::Imap, 143, false},
+    {u"imaps", Protocol::Imap, 993, true},
+};
+
+const Scheme *schemeNamed(const QString &name)
+{
+    const QString lowered = name.toLower();
+    for (const Scheme &scheme : kSchemes) {
+        if (lowered == scheme.name)
+            return &scheme;
+    }
+    return nullptr;
+}
+
+// A field without scheme: the scheme whose well-known port it names.
+const Scheme &schemeForPort(std::optional<quint16> port)
+{
+    for (const Scheme &scheme : kSchemes) {
+        if (scheme.port == port)
+            return scheme;
+    }
+    return kSchemes[0];
+}
 
 std::optional<quint16> parsePort(const QString &text)
 {
@@ -29,8 +63,13 @@ bool isPlausibleHost(const QString &host)
     return true;
 }
 
+struct HostAndPort {
+    QString host;
+    std::optional<quint16> port;
+};
+
 // "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 address.
-std::optional<MailServerAddress> parseHostAndPort(const QString &text, std::optional<quint16> defaultPort)
+std::optional<HostAndPort> parseHostAndPort(const QString &text)
 {
     QString host = text;
     std::optional<QString> portText;
@@ -55,39 +94,36 @@ std::optional<MailServerAddress> parseHostAndPort(const QString &text, std::opti
     }
     if (!isPlausibleHost(host))
         return std::nullopt;
-    MailServerAddress address{host, defaultPort.value_or(kPop3Port), false};
+    HostAndPort result{host, std::nullopt};
     if (portText) {
-        const auto port = parsePort(*portText);
-        if (!port)
+        result.port = parsePort(*portText);
+        if (!result.port)
             return std::nullopt;
-        address.port = *port;
     }
-    address.implicitTls = !defaultPort && address.port == kPop3sPort;
-    return address;
+    return result;
 }
 
 } // namespace
 
 std::optional<MailServerAddress> parseMailServerAddress(const QString &field)
 {
-    const QString text = field.trimmed();
-    const qsizetype schemeEnd = text.indexOf(u"://");
-    if (schemeEnd < 0)
-        return parseHostAndPort(text, std::nullopt);
-
-    const QString scheme = text.left(schemeEnd).toLower();
-    QString rest = text.mid(schemeEnd + 3);
-    if (rest.endsWith(u'/'))
-        rest.chop(1);
-    if (scheme == u"pop3")
-        return parseHostAndPort(rest, kPop3Port);
-    if (scheme == u"pop3s") {
-        auto address = parseHostAndPort(rest, kPop3sPort);
-        if (address)
-            address->implicitTls = true;
-        return address;
+    QString rest = field.trimmed();
+    const Scheme *scheme = nullptr;
+    if (const qsizetype schemeEnd = rest.indexOf(u"://"); schemeEnd >= 0) {
+        scheme = schemeNamed(rest.left(schemeEnd));
+        if (!scheme)
+            return std::nullopt;
+        rest = rest.mid(schemeEnd + 3);
+        if (rest.endsWith(u'/'))
+            rest.chop(1);
     }
-    return std::nullopt;
+    const auto hostAndPort = parseHostAndPort(rest);
+    if (!hostAndPort)
+        return std::nullopt;
+    if (!scheme)
+        scheme = &schemeForPort(hostAndPort->port);
+    return MailServerAddress{scheme->protocol, hostAndPort->host, hostAndPort->port.value_or(scheme->port),
+                             scheme->implicitTls};
 }
 
 } // namespace kingyo

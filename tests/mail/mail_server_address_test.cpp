@@ -18,37 +18,56 @@ void PrintTo(const AddressCase &c, std::ostream *out)
 
 class ServerField : public ::testing::TestWithParam<AddressCase> {};
 
-TEST_P(ServerField, IsReadAsHostPortAndTls)
+TEST_P(ServerField, IsReadAsProtocolHostPortAndTls)
 {
     const AddressCase &c = GetParam();
     EXPECT_EQ(parseMailServerAddress(QString::fromUtf8(c.field)), c.expected) << c.field;
 }
 
-MailServerAddress plain(const char *host, quint16 port)
+using Protocol = MailServerAddress::Protocol;
+
+MailServerAddress pop3(const char *host, quint16 port)
 {
-    return {QString::fromUtf8(host), port, false};
+    return {Protocol::Pop3, QString::fromUtf8(host), port, false};
 }
 
-MailServerAddress tls(const char *host, quint16 port)
+MailServerAddress pop3s(const char *host, quint16 port)
 {
-    return {QString::fromUtf8(host), port, true};
+    return {Protocol::Pop3, QString::fromUtf8(host), port, true};
+}
+
+MailServerAddress imap(const char *host, quint16 port)
+{
+    return {Protocol::Imap, QString::fromUtf8(host), port, false};
+}
+
+MailServerAddress imaps(const char *host, quint16 port)
+{
+    return {Protocol::Imap, QString::fromUtf8(host), port, true};
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Pop3, ServerField,
-    ::testing::Values(AddressCase{"mail.example.jp", plain("mail.example.jp", 110)},
-                      AddressCase{"  mail.example.jp  ", plain("mail.example.jp", 110)},
-                      AddressCase{"mail.example.jp:1110", plain("mail.example.jp", 1110)},
-                      AddressCase{"mail.example.jp:995", tls("mail.example.jp", 995)},
-                      AddressCase{"127.0.0.1:2110", plain("127.0.0.1", 2110)},
-                      AddressCase{"[::1]:2110", plain("::1", 2110)},
-                      AddressCase{"[::1]", plain("::1", 110)},
-                      AddressCase{"::1", plain("::1", 110)},
-                      AddressCase{"fe80::1:2", plain("fe80::1:2", 110)},
-                      AddressCase{"pop3://mail.example.jp", plain("mail.example.jp", 110)},
-                      AddressCase{"POP3://mail.example.jp:995/", plain("mail.example.jp", 995)},
-                      AddressCase{"pop3s://mail.example.jp", tls("mail.example.jp", 995)},
-                      AddressCase{"pop3s://[::1]:1995", tls("::1", 1995)},
+    Fields, ServerField,
+    ::testing::Values(AddressCase{"mail.example.jp", pop3("mail.example.jp", 110)},
+                      AddressCase{"  mail.example.jp  ", pop3("mail.example.jp", 110)},
+                      AddressCase{"mail.example.jp:1110", pop3("mail.example.jp", 1110)},
+                      AddressCase{"mail.example.jp:995", pop3s("mail.example.jp", 995)},
+                      AddressCase{"127.0.0.1:2110", pop3("127.0.0.1", 2110)},
+                      AddressCase{"[::1]:2110", pop3("::1", 2110)},
+                      AddressCase{"[::1]", pop3("::1", 110)},
+                      AddressCase{"::1", pop3("::1", 110)},
+                      AddressCase{"fe80::1:2", pop3("fe80::1:2", 110)},
+                      AddressCase{"pop3://mail.example.jp", pop3("mail.example.jp", 110)},
+                      AddressCase{"POP3://mail.example.jp:995/", pop3("mail.example.jp", 995)},
+                      AddressCase{"pop3s://mail.example.jp", pop3s("mail.example.jp", 995)},
+                      AddressCase{"pop3s://[::1]:1995", pop3s("::1", 1995)},
+                      AddressCase{"mail.example.jp:993", imaps("mail.example.jp", 993)},
+                      AddressCase{"mail.example.jp:143", imap("mail.example.jp", 143)},
+                      AddressCase{"[::1]:993", imaps("::1", 993)},
+                      AddressCase{"imap://mail.example.jp", imap("mail.example.jp", 143)},
+                      AddressCase{"imap://mail.example.jp:993/", imap("mail.example.jp", 993)},
+                      AddressCase{"IMAPS://mail.example.jp", imaps("mail.example.jp", 993)},
+                      AddressCase{"imaps://[::1]:1143", imaps("::1", 1143)},
                       AddressCase{"", std::nullopt},
                       AddressCase{"host:", std::nullopt},
                       AddressCase{"host:0", std::nullopt},
@@ -59,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{"[mail.example.jp]:110", std::nullopt},
                       AddressCase{"[::1]x", std::nullopt},
                       AddressCase{"a:b:c", std::nullopt},
-                      AddressCase{"imap://mail.example.jp", std::nullopt},
+                      AddressCase{"imap4://mail.example.jp", std::nullopt},
                       AddressCase{"pop3://", std::nullopt},
                       AddressCase{"pop3://user@mail.example.jp", std::nullopt},
                       AddressCase{"mail example.jp", std::nullopt},
