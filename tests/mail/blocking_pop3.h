@@ -81,7 +81,7 @@ public:
     ~BlockingPop3Client() { quit(); } // as the library's close() does
 
     // 0, or kCouldNotConnect with the connection's failure.
-    int connectTo(const Pop3ServerAddress &address)
+    int connectTo(const MailServerAddress &address)
     {
         failure_ = awaitAnswer<MailFailure>([&](auto done) { channel_.open(address, done); });
         return failure_.problem == MailProblem::None ? 0 : pop3::kCouldNotConnect;

@@ -199,16 +199,17 @@ INSTANTIATE_TEST_SUITE_P(Pop3, DovecotRejection,
                                            RejectionCase{"unknown_user", "nobody-here", "whatever-1", false}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(DovecotTest, PasswordWithSpacesIsSentWhole)
+TEST_F(DovecotTest, PasswordWithSpacesQuotesAndMoreThanAsciiIsSentWhole)
 {
-    const QString user = QStringLiteral("grace");
-    server_.clearMailbox(user);
-    test::BlockingMailLibrary library(server_.trustingSettings());
-    const int handle = library.connect(plainAddress());
-    ASSERT_GT(handle, 0);
-    EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), 0)
-        << describe(library.lastFailure());
-    library.close(handle);
+    for (const QString &user : {QStringLiteral("grace"), TestPop3Server::hardToQuoteUser()}) {
+        server_.clearMailbox(user);
+        test::BlockingMailLibrary library(server_.trustingSettings());
+        const int handle = library.connect(plainAddress());
+        ASSERT_GT(handle, 0);
+        EXPECT_EQ(library.authenticate(handle, user, TestPop3Server::passwordOf(user), false), 0)
+            << user.toStdString() << ": " << describe(library.lastFailure());
+        library.close(handle);
+    }
 }
 
 class DovecotUntrusted : public DovecotTest, public ::testing::WithParamInterface<const char *> {};

@@ -299,8 +299,11 @@ TEST(Pop3HostileServer, CredentialsWithLineBreaksAreNeverSent)
 TEST(Pop3MailLibrary, UnknownHandlesAndServersFailCleanly)
 {
     test::BlockingMailLibrary library;
-    EXPECT_EQ(library.connect(QStringLiteral("pop3://[::1")), -1);
-    EXPECT_EQ(library.lastFailure(), (MailFailure{MailProblem::UnreadableServerField, {"pop3://[::1"}, {}}));
+    // Unreadable, and an IMAP server, which this library does not speak.
+    for (const QString &field : {QStringLiteral("pop3://[::1"), QStringLiteral("imap://127.0.0.1")}) {
+        EXPECT_EQ(library.connect(field), -1) << field.toStdString();
+        EXPECT_EQ(library.lastFailure(), (MailFailure{MailProblem::UnreadableServerField, {field}, {}}));
+    }
     EXPECT_EQ(library.authenticate(42, QStringLiteral("a"), QStringLiteral("b"), false), kNotConnected);
     EXPECT_EQ(library.mailStatus(42, 1), kNotConnected);
     EXPECT_EQ(library.mailSize(42, 1), kNotConnected);

@@ -10,7 +10,7 @@ namespace kingyo::test {
 inline int connectAndLogIn(test::BlockingPop3Client &client, const QString &serverField, const QString &user,
                            const QString &password, bool apop = false, bool listSizes = true)
 {
-    const auto address = parsePop3ServerAddress(serverField);
+    const auto address = parseMailServerAddress(serverField);
     if (!address)
         return pop3::kCouldNotConnect;
     if (const int result = client.connectTo(*address); result < 0)

@@ -1,8 +1,8 @@
-# POP3 client tests. "unit": the reply parser, the server field and scripted
+# POP3 client tests. "unit": the reply parser and scripted
 # hostile servers (python3 on loopback). "dovecot": a private Dovecot, started
 # by the pop3_server fixture for the whole run and stopped after it.
 kingyo_add_test(pop3_unit_test
-  pop3_reply_parser_test.cpp pop3_server_address_test.cpp pop3_hostile_server_test.cpp pop3_downgrade_test.cpp
+  pop3_reply_parser_test.cpp pop3_hostile_server_test.cpp pop3_downgrade_test.cpp
   pop3_pipeline_window_test.cpp
   fake_pop3_server.cpp fake_pop3_server.h
   LABELS unit)

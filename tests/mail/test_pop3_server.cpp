@@ -28,12 +28,16 @@ bool TestPop3Server::load(QString *problem)
             port_ = static_cast<quint16>(value.toUInt());
         else if (key == u"POP3S_PORT")
             tlsPort_ = static_cast<quint16>(value.toUInt());
+        else if (key == u"IMAP_PORT")
+            imapPort_ = static_cast<quint16>(value.toUInt());
+        else if (key == u"IMAPS_PORT")
+            imapsPort_ = static_cast<quint16>(value.toUInt());
         else if (key == u"POP3_CA")
             caPath_ = value;
         else if (key == u"POP3_IPV6")
             ipv6_ = value == u"1";
     }
-    if (port_ == 0 || tlsPort_ == 0 || dir_.isEmpty()) {
+    if (port_ == 0 || tlsPort_ == 0 || imapPort_ == 0 || imapsPort_ == 0 || dir_.isEmpty()) {
         *problem = QStringLiteral("incomplete %1").arg(env.fileName());
         return false;
     }
@@ -42,7 +46,11 @@ bool TestPop3Server::load(QString *problem)
 
 QString TestPop3Server::passwordOf(const QString &user)
 {
-    return user == u"grace" ? QStringLiteral("open sesame 7") : user + QStringLiteral("-pass-1");
+    if (user == u"grace")
+        return QStringLiteral("open sesame 7");
+    if (user == hardToQuoteUser())
+        return QStringLiteral("p a\"s\\s 金魚");
+    return user + QStringLiteral("-pass-1");
 }
 
 Pop3Settings TestPop3Server::trustingSettings() const

@@ -10,8 +10,9 @@
 
 namespace kingyo::test {
 
-// The Dovecot that scripts/test-pop3-server started for this test run; its
-// folder holds an env file with the ports and the certificate.
+// The Dovecot that scripts/test-pop3-server started for this test run, serving POP3
+// and IMAP from the same mailboxes; its folder holds an env file with the ports and
+// the certificate.
 class TestPop3Server {
 public:
     // Reads the env file; false (with a message) when the server is not up.
@@ -19,9 +20,13 @@ public:
 
     quint16 port() const { return port_; }
     quint16 tlsPort() const { return tlsPort_; }
+    quint16 imapPort() const { return imapPort_; }   // STARTTLS offered
+    quint16 imapsPort() const { return imapsPort_; } // TLS from the first byte
     bool hasIpv6() const { return ipv6_; }
     QString logText() const;
     static QString passwordOf(const QString &user);
+    // A user whose password IMAP must quote: spaces, '"', '\' and more than ASCII.
+    static QString hardToQuoteUser() { return QStringLiteral("trent"); }
     // Trusts the server's certificate; nothing else is relaxed.
     Pop3Settings trustingSettings() const;
     // The server's own (self-signed) certificate.
@@ -42,6 +47,8 @@ private:
     QString dir_;
     quint16 port_ = 0;
     quint16 tlsPort_ = 0;
+    quint16 imapPort_ = 0;
+    quint16 imapsPort_ = 0;
     bool ipv6_ = false;
     QString caPath_;
     std::map<QString, std::unique_ptr<QLockFile>> heldMailboxes_;

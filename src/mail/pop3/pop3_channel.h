@@ -1,6 +1,6 @@
 #pragma once
 #include "mail/connection/protocol_channel.h"
-#include "mail/pop3/pop3_server_address.h"
+#include "mail/mail_server_address.h"
 #include "mail/pop3/pop3_session.h"
 
 #include <functional>
@@ -17,7 +17,7 @@ class Pop3Channel : public ProtocolChannel<Pop3Session> {
 public:
     explicit Pop3Channel(const Pop3Settings &settings) : ProtocolChannel(settings, settings.pipeline) {}
 
-    void open(const Pop3ServerAddress &address, std::function<void(const MailFailure &)> opened)
+    void open(const MailServerAddress &address, std::function<void(const MailFailure &)> opened)
     {
         ProtocolChannel::open(address.host, address.port, address.implicitTls, std::move(opened));
     }

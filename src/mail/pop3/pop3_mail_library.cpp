@@ -54,8 +54,8 @@ std::int64_t Pop3MailLibrary::noted(const Pop3Event &event)
 
 void Pop3MailLibrary::connect(const QString &server, QDeadlineTimer deadline, Answer answer)
 {
-    const auto address = parsePop3ServerAddress(server);
-    if (!address) {
+    const auto address = parseMailServerAddress(server);
+    if (!address || address->protocol != MailServerAddress::Protocol::Pop3) {
         later({MailProblem::UnreadableServerField, {server.left(200)}, {}},
               [answer = std::move(answer)] { answer(pop3::kCouldNotConnect); });
         return;

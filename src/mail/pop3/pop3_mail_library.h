@@ -20,8 +20,8 @@ public:
 
     void initialize() override {}
     void setOption(int, int) override {} // no option changes how this library works
-    // -1 with UnreadableServerField when the field names no server (see
-    // parsePop3ServerAddress), else -1 with the connection's failure.
+    // -1 with UnreadableServerField when the field names no POP3 server (see
+    // parseMailServerAddress), else -1 with the connection's failure.
     void connect(const QString &server, QDeadlineTimer deadline, Answer answer) override;
     // The calls on a handle answer what the channel's matching request answers, or
     // kNotConnected (UnknownHandle) for a handle that is not open.
