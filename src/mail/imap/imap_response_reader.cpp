@@ -31,7 +31,7 @@ ImapToken wordToken(std::string_view word)
     if (digits && error == std::errc())
         token.type = ImapToken::Type::Number;
     else if (token.is("NIL"))
-        token.type = ImapToken::Type::Nil;
+        token = {ImapToken::Type::Nil, {}, 0, {}};
     return token;
 }
 
