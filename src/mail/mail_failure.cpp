@@ -24,6 +24,7 @@ int failureCode(MailProblem problem)
         return pop3::kApopUnavailable;
     case P::NoGreeting:
     case P::NotPop3:
+    case P::NotImap:
     case P::ReplyOverrun:
     case P::CountUnreadable:
     case P::ListUnreadable:
@@ -31,6 +32,8 @@ int failureCode(MailProblem problem)
         return pop3::kProtocolError;
     case P::TlsFailed:
     case P::StlsRefused:
+    case P::StartTlsRefused:
+    case P::LoginDisabled:
     case P::CertificateUnknown:
     case P::CertificateAwaitsUser:
     case P::CertificateChanged:
@@ -49,12 +52,17 @@ int failureCode(MailProblem problem)
     case P::UidlRefused:
     case P::UidlUnreadable:
     case P::MessageRefused:
+    case P::MailboxRefused:
+    case P::CommandRefused:
+    case P::ImapReplyUnreadable:
+    case P::IdleUnsupported:
         return pop3::kServerError;
     case P::NoSuchMessage:
         return pop3::kNoSuchMessage;
     case P::NotLoggedIn:
     case P::NoLoginPossible:
     case P::UnknownHandle:
+    case P::NoMailboxSelected:
         return pop3::kNotConnected;
     case P::UnsafeCredentials:
         return pop3::kUnsafeCredentials;
@@ -62,6 +70,25 @@ int failureCode(MailProblem problem)
         return pop3::kAbandoned;
     }
     return pop3::kProtocolError;
+}
+
+QString cleanServerText(std::string_view text, const QStringList &secrets)
+{
+    constexpr int kMaxServerText = 200;
+    QString clean = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // Before blanking control characters, which would hide a password holding a tab.
+    for (const QString &secret : secrets) {
+        if (!secret.isEmpty())
+            clean.replace(secret, QStringLiteral("***"));
+    }
+    for (QChar &c : clean) {
+        if (!c.isPrint())
+            c = u' ';
+    }
+    clean = clean.simplified();
+    if (clean.size() > kMaxServerText)
+        clean = clean.left(kMaxServerText) + u'…';
+    return clean;
 }
 
 } // namespace kingyo

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <string_view>
 
 namespace kingyo {
 
@@ -24,7 +25,7 @@ enum class MailProblem {
     CertificateUnknown,     // facts: host, port, SHA-256 fingerprint (hex); the user may trust it
     CertificateAwaitsUser,  // as CertificateUnknown, met by a check that may not ask: the next 受信 asks
     CertificateChanged,     // facts: host, port, SHA-256 fingerprint (hex) of the new certificate
-    EncryptionWithdrawn,    // facts: host, port; the server offered STLS before
+    EncryptionWithdrawn,    // facts: host, port; the server offered STLS (or STARTTLS) before
     Silent,                 // facts: seconds
     TooLong,                // facts: seconds (the whole check's budget)
     ClosedByServer,
@@ -45,6 +46,14 @@ enum class MailProblem {
     UnknownHandle,          // facts: handle
     UnsafeCredentials,
     Abandoned,              // the program is ending
+    NotImap,                // the server's bytes are not shaped like IMAP, or answer what was not asked
+    StartTlsRefused,
+    LoginDisabled,          // no password without TLS, and no TLS offered
+    MailboxRefused,         // facts: mailbox
+    CommandRefused,         // facts: the command
+    ImapReplyUnreadable,    // facts: the command whose answer is malformed
+    IdleUnsupported,        // the server does not list IDLE
+    NoMailboxSelected,
 };
 
 // The failure code the mail library returns for a problem (see pop3_failure.h).
@@ -62,5 +71,10 @@ struct MailFailure {
     int code() const { return failureCode(problem); }
     bool operator==(const MailFailure &) const = default;
 };
+
+// The server's words as a failure may carry them: each secret (the password, and
+// every form it was sent in) replaced by "***", control characters blanked, runs of
+// white space made one, cut to 200 characters.
+QString cleanServerText(std::string_view text, const QStringList &secrets);
 
 } // namespace kingyo

@@ -48,7 +48,7 @@ QString sentenceFor(MailProblem problem)
         return QStringLiteral("サーバー「%1」（ポート %2）の証明書が、信頼すると決めたものから変わっています。"
                               "別のサーバーになりすまされているおそれがあるので、パスワードは送りませんでした（新しい証明書の SHA-256: %3）。");
     case P::EncryptionWithdrawn:
-        return QStringLiteral("サーバー「%1」（ポート %2）は以前は暗号化（STLS）に対応していましたが、今は対応していません。"
+        return QStringLiteral("サーバー「%1」（ポート %2）は以前は暗号化（STLS や STARTTLS）に対応していましたが、今は対応していません。"
                               "途中で書き換えられているおそれがあるので、パスワードは送りませんでした。");
     case P::Silent:
         return QStringLiteral("サーバーが %1 秒間応答しませんでした。");
@@ -87,6 +87,23 @@ QString sentenceFor(MailProblem problem)
         return QStringLiteral("ユーザーIDかパスワードに改行などの使えない文字が含まれています。");
     case P::Abandoned:
         return QStringLiteral("終了するので、受信をやめました。");
+    case P::NotImap:
+        return QStringLiteral("サーバーの応答が IMAP の形ではありません。");
+    case P::StartTlsRefused:
+        return QStringLiteral("サーバーが暗号化（STARTTLS）を断ったので、パスワードは送りませんでした。");
+    case P::LoginDisabled:
+        return QStringLiteral("サーバーがこの接続ではパスワードでのログインを受け付けていないので、パスワードは送りませんでした"
+                              "（暗号化していない接続では、多くのサーバーがそうしています）。");
+    case P::MailboxRefused:
+        return QStringLiteral("メールボックス「%1」を開けませんでした。");
+    case P::CommandRefused:
+        return QStringLiteral("サーバーが %1 コマンドを受け付けませんでした。");
+    case P::ImapReplyUnreadable:
+        return QStringLiteral("サーバーの %1 への応答を読めませんでした。");
+    case P::IdleUnsupported:
+        return QStringLiteral("このサーバーは新着メールの知らせ（IDLE）に対応していません。");
+    case P::NoMailboxSelected:
+        return QStringLiteral("メールボックスを開いていません。");
     }
     return {};
 }

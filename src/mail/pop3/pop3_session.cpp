@@ -18,7 +18,6 @@ using Kind = Pop3Event::Kind;
 
 namespace {
 
-constexpr int kMaxServerText = 200;
 // Only a greeting may come before anything was asked; more than this is a flood.
 constexpr std::size_t kUnaskedByteLimit = 16 << 10;
 
@@ -241,23 +240,7 @@ bool Pop3Session::awaitsReply() const
 
 MailFailure Pop3Session::failure(MailProblem problem, QStringList facts, std::string_view serverText) const
 {
-    return MailFailure{problem, std::move(facts), sanitizedServerText(serverText)};
-}
-
-QString Pop3Session::sanitizedServerText(std::string_view text) const
-{
-    QString clean = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    // Before blanking control characters, which would hide a password holding a tab.
-    if (!login_.password.isEmpty())
-        clean.replace(login_.password, QStringLiteral("***"));
-    for (QChar &c : clean) {
-        if (!c.isPrint())
-            c = u' ';
-    }
-    clean = clean.simplified();
-    if (clean.size() > kMaxServerText)
-        clean = clean.left(kMaxServerText) + u'…';
-    return clean;
+    return MailFailure{problem, std::move(facts), cleanServerText(serverText, {login_.password})};
 }
 
 void Pop3Session::die(const MailFailure &failure)

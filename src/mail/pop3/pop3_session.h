@@ -150,7 +150,6 @@ private:
     void setState(State state);
     bool acceptsInput() const;
     MailFailure failure(MailProblem problem, QStringList facts = {}, std::string_view serverText = {}) const;
-    QString sanitizedServerText(std::string_view text) const;
     void die(const MailFailure &failure);
 
     // Requests wait until the login is done (and, without PIPELINING, until the
