@@ -11,7 +11,7 @@
 #include "base/random_source.h"
 #include "fish/bowl_window.h"
 #include "mail/dialup_hangup.h"
-#include "mail/pop3/pop3_mail_library.h"
+#include "mail/network_mail_library.h"
 #include "panel/control_panel.h"
 #include "panel/form_layout.h"
 #include "panel/id_pass_form.h"
@@ -177,7 +177,7 @@ int runApplication(int argc, char **argv)
     ServerTrust serverTrust(paths.serverTrustFile());
     Pop3Settings mailSettings;
     mailSettings.trust = &serverTrust;
-    Pop3MailLibrary mail(mailSettings);
+    NetworkMailLibrary mail(mailSettings);
     DialupHangup hangup(QDBusConnection::systemBus());
     NewMailNotification notification([] { return QDBusConnection::sessionBus(); },
                                      form::programIcon().pixmap(64).toImage());

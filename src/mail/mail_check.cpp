@@ -90,6 +90,10 @@ void MailCheck::connected(int handle)
         closeThenFinish(0);
         return;
     }
+    if (mail_.counting(handle_) == MailLibrary::Counting::Unread) {
+        countUnread();
+        return;
+    }
     seenStore_.reset();
     if (!newOnlyFolder_.isEmpty())
         seenStore_.emplace(newOnlyFolder_, state_.pop3Server, state_.userId);
@@ -97,6 +101,34 @@ void MailCheck::connected(int handle)
     const auto use = seenStore_ ? MailLibrary::Use::ListIds : MailLibrary::Use::Fetch;
     mail_.authenticate(handle_, state_.userId, state_.userPass, state_.apopFlag != 0, use,
                        [this](std::int64_t count) { loggedIn(int(count)); });
+}
+
+void MailCheck::countUnread()
+{
+    markStore_.reset();
+    if (newOnlyFolder_.isEmpty())
+        return countUnreadSince(std::nullopt);
+    markStore_.emplace(newOnlyFolder_, state_.pop3Server, state_.userId);
+    if (const auto known = marks_.find(markStore_->path()); known != marks_.end())
+        return countUnreadSince(known->second);
+    setStep(Step::LoadingSeen);
+    worker_.run([store = *markStore_] { return store.load(); },
+                [this](const std::optional<UnreadMark> &mark) { countUnreadSince(mark); });
+}
+
+void MailCheck::countUnreadSince(std::optional<UnreadMark> since)
+{
+    setStep(Step::LoggingIn);
+    mail_.countUnread(handle_, state_.userId, state_.userPass, since, kSummaries,
+                      [this, since](const UnreadCount &count) {
+                          if (count.result < 0)
+                              return failed(count.result);
+                          for (const QByteArray &headers : count.headers)
+                              newest_ << summarizeHeaders(headers);
+                          if (markStore_ && count.mark != since)
+                              markToStore_ = count.mark;
+                          closeThenFinish(int(count.result));
+                      });
 }
 
 void MailCheck::loggedIn(int count)
@@ -238,12 +270,15 @@ void MailCheck::finish(int count)
         return;
     setStep(Step::Announcing);
     std::optional<SeenIds> seen = std::exchange(seenToStore_, std::nullopt);
+    std::optional<UnreadMark> mark = std::exchange(markToStore_, std::nullopt);
     surroundings_.showNotice(count, std::exchange(newest_, {}));
     if (surroundings_.hangUpAfterCheck())
         surroundings_.hangUp();
     // Only now, the mail announced: an end before this leaves the messages new.
     if (seen)
         storeSeenThenEnd(std::move(*seen), count);
+    else if (mark)
+        storeMarkThenEnd(*markStore_, *mark, count);
     else
         end(count);
 }
@@ -263,6 +298,15 @@ void MailCheck::storeSeenThenEnd(SeenIds seen, int count)
                             std::make_shared<const std::set<std::string>>(pending->ids.begin(), pending->ids.end());
                     end(count);
                 });
+}
+
+// On the worker, as every store; the mark is kept for the run either way, or every
+// later check would announce the same mail again.
+void MailCheck::storeMarkThenEnd(UnreadMarkStore store, UnreadMark mark, int count)
+{
+    setStep(Step::StoringSeen);
+    marks_[store.path()] = mark;
+    worker_.run([store, mark] { return store.save(mark); }, [this, count](bool) { end(count); });
 }
 
 void MailCheck::end(int count)

@@ -2,12 +2,14 @@
 #include "mail/mail_failure.h"
 #include "mail/mail_headers.h"
 #include "mail/mail_worker.h"
+#include "mail/mail_library.h"
 #include "mail/seen_messages.h"
 #include "settings/account_file.h"
 
 #include <QDeadlineTimer>
 #include <QObject>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -16,7 +18,6 @@
 namespace kingyo {
 
 struct SharedState;
-class MailLibrary;
 
 // What a mail check needs from the windows and files around it. The program's own
 // implementation reaches the real windows; tests record the calls. Every call comes on
@@ -47,7 +48,8 @@ public:
 // One mail check at a time, as a small state machine on the thread that starts it:
 // connects, logs in with the account, fetches every waiting message (or, new-only,
 // lists their IDs), reads the headers of the newest new ones, reports the count with
-// them and hangs up when asked to. The library answers by events, so the thread's
+// them and hangs up when asked to. An IMAP server is asked for its unread messages
+// instead, which it counts itself. The library answers by events, so the thread's
 // events keep running throughout; the windows are reached between the steps, in order.
 // Only the seen-ID files are read and written on a worker thread. A whole check has
 // one time budget, name lookup included; the login after the user trusted a
@@ -61,10 +63,10 @@ public:
     enum class Step {
         Idle,
         Connecting,
-        LoggingIn,
+        LoggingIn,    // IMAP: until the unread messages are counted
         Fetching,     // message by message
         ListingIds,   // new-only
-        LoadingSeen,  // new-only, on the worker
+        LoadingSeen,  // new-only, on the worker (IMAP: before the login)
         ReadingHeaders,
         Announcing,   // the windows have the result
         StoringSeen,  // new-only, on the worker
@@ -82,9 +84,10 @@ public:
     // From the next start(): with a folder, the check counts only messages whose unique
     // IDs no earlier check of the account on the server saw (their IDs kept in folder),
     // fetches no message, and reports that count; a server without unique IDs gives its
-    // waiting count. Empty (the default): every waiting message is fetched and counted.
-    // The IDs are stored as seen only once the count was announced (showNotice()); a
-    // folder that cannot be written keeps them for this run.
+    // waiting count. An IMAP check counts the unread messages that came after the
+    // UIDNEXT it stored there. Empty (the default): every waiting message is fetched and
+    // counted (IMAP: every unread one). What was seen is stored only once the count was
+    // announced (showNotice()); a folder that cannot be written keeps it for this run.
     void setNewOnlyFolder(const QString &folder) { newOnlyFolder_ = folder; }
 
     // The program is ending: a check under way is abandoned at once and shows nothing
@@ -110,6 +113,10 @@ private:
     void connect();
     void connected(int handle);
     void loggedIn(int count);
+    // IMAP: from the mark stored by the last new-only check, if any.
+    void countUnread();
+    void countUnreadSince(std::optional<UnreadMark> since);
+    void unreadCounted(const UnreadCount &count);
     void fetchFrom(int message);
     void idsListed(int listed, const std::vector<std::string> &ids);
     void seenLoaded(const std::vector<std::string> &ids, const IdSet &seen);
@@ -120,6 +127,7 @@ private:
     void closeThenFinish(int count);
     void finish(int count);
     void storeSeenThenEnd(SeenIds seen, int count);
+    void storeMarkThenEnd(UnreadMarkStore store, UnreadMark mark, int count);
     void end(int count);
 
     SharedState &state_;
@@ -135,8 +143,11 @@ private:
     QString newOnlyFolder_;
     std::optional<SeenMessageStore> seenStore_; // new-only, during a check
     std::optional<SeenIds> seenToStore_;        // until the check's count is announced
+    std::optional<UnreadMarkStore> markStore_;  // IMAP new-only, during a check
+    std::optional<UnreadMark> markToStore_;     // until the check's count is announced
     QList<MailSummary> newest_;                 // to announce with the count
     std::map<QString, IdSet> unstoredSeen_;     // by store path: what a store that could not be written would hold
+    std::map<QString, UnreadMark> marks_;       // by store path: the marks this run stored or meant to
     bool shutDown_ = false;
 };
 

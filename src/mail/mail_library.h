@@ -1,18 +1,28 @@
 #pragma once
 #include "mail/mail_failure.h"
+#include "mail/seen_messages.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace kingyo {
 
-// The mail library the mail check talks to: POP3 sessions with handles, driven by
-// events. The calls that need the server answer through a callback, later, on the
+// What an IMAP check found: the unread messages of INBOX it counted, where it stopped
+// and who wrote the newest of them.
+struct UnreadCount {
+    std::int64_t result = 0;         // the count (>= 0), or a negative failure code
+    UnreadMark mark;                 // where this count stopped, for the next new-only count
+    std::vector<QByteArray> headers; // header blocks of the newest counted, the newest first
+};
+
+// The mail library the mail check talks to: POP3 and IMAP sessions with handles, driven
+// by events. The calls that need the server answer through a callback, later, on the
 // calling thread, never from within the call; the others answer at once. Failure
 // results are negative codes from pop3_failure.h; lastFailure() describes the latest one
 // and is set before its answer runs. close() and abandon() drop the answers still owed.
@@ -24,11 +34,18 @@ public:
 
     virtual ~MailLibrary() = default;
 
+    using UnreadAnswer = std::function<void(const UnreadCount &)>;
+
     virtual void initialize() = 0;                    // once at start-up
     virtual void setOption(int option, int value) = 0; // once, right after initialize()
     // Opens a session; every later call on its handle ends by `deadline` at the latest
     // (a failure kTooLong). Answers a handle (> 0), or -1 on any failure.
     virtual void connect(const QString &server, QDeadlineTimer deadline, Answer answer) = 0;
+    // What a session's server counts: the messages waiting (POP3, through
+    // authenticate() and the calls after it) or the unread ones (IMAP, through
+    // countUnread()).
+    enum class Counting { Waiting, Unread };
+    virtual Counting counting(int handle) const = 0;
     // What a session is for: fetching messages, or only listing their IDs (then nothing
     // is asked of the server that only fetching needs, such as the messages' sizes).
     enum class Use { Fetch, ListIds };
@@ -47,6 +64,12 @@ public:
     // TOP), at most kHeaderBlockLimit bytes of it: 0, or a negative failure code
     // (kServerError when the server refuses, the session living on).
     virtual void messageHeaders(int handle, int message, HeadersAnswer answer) = 0;
+    // IMAP: logs in and counts the unread messages of INBOX, all of them or, with since,
+    // those that came after it (a mailbox whose UIDVALIDITY changed counts as on a first
+    // check: all unread), and reads the header blocks of up to `summaries` of the newest
+    // counted. Never marks anything read. kNotConnected for a POP3 session.
+    virtual void countUnread(int handle, const QString &user, const QString &password,
+                             std::optional<UnreadMark> since, int summaries, UnreadAnswer answer) = 0;
     virtual MailFailure lastFailure() const = 0; // never holds the password
     // Ends the session at once for its caller; the goodbye to the server goes on alone.
     virtual void close(int handle) = 0;

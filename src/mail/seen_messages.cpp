@@ -7,13 +7,24 @@
 #include <algorithm>
 
 namespace kingyo {
+namespace {
 
-SeenMessageStore::SeenMessageStore(const QString &folder, const QString &server, const QString &user)
+// A file of the account's in folder, named by a hash: a server field or user ID may
+// hold anything, a file name may not.
+QString accountFile(const QString &folder, const QString &server, const QString &user, const QString &extension)
 {
-    // Hashed: a server field or user ID may hold anything, a file name may not.
     const QByteArray key = server.trimmed().toUtf8() + '\n' + user.toUtf8();
     const QByteArray digest = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32);
-    path_ = folder + QStringLiteral("/seen-") + QString::fromLatin1(digest) + QStringLiteral(".uidl");
+    return folder + QStringLiteral("/seen-") + QString::fromLatin1(digest) + extension;
+}
+
+constexpr qint64 kMarkFileLimit = 256;
+
+} // namespace
+
+SeenMessageStore::SeenMessageStore(const QString &folder, const QString &server, const QString &user)
+    : path_(accountFile(folder, server, user, QStringLiteral(".uidl")))
+{
 }
 
 std::set<std::string> SeenMessageStore::load() const
@@ -37,6 +48,32 @@ bool SeenMessageStore::save(const std::vector<std::string> &ids) const
         contents += QByteArray::fromStdString(id) + '\n';
     if (contents.size() > kFileLimit)
         return false; // it could not be read back
+    return replaceSettingsFile(path_, contents, NewFileAccess::OwnerOnly);
+}
+
+UnreadMarkStore::UnreadMarkStore(const QString &folder, const QString &server, const QString &user)
+    : path_(accountFile(folder, server, user, QStringLiteral(".uidnext")))
+{
+}
+
+std::optional<UnreadMark> UnreadMarkStore::load() const
+{
+    const std::optional<QByteArray> contents = readSettingsFile(path_, kMarkFileLimit);
+    if (!contents)
+        return std::nullopt;
+    const QList<QByteArray> words = contents->simplified().split(' ');
+    if (words.size() != 2)
+        return std::nullopt;
+    bool validityRead = false, nextRead = false;
+    const UnreadMark mark{words[0].toLongLong(&validityRead), words[1].toLongLong(&nextRead)};
+    if (!validityRead || !nextRead || mark.uidValidity < 0 || mark.uidNext < 0)
+        return std::nullopt;
+    return mark;
+}
+
+bool UnreadMarkStore::save(const UnreadMark &mark) const
+{
+    const QByteArray contents = QByteArray::number(mark.uidValidity) + ' ' + QByteArray::number(mark.uidNext) + '\n';
     return replaceSettingsFile(path_, contents, NewFileAccess::OwnerOnly);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 #include <QString>
+#include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,6 +28,30 @@ public:
     // only repeats what the server lists. False when nothing was stored, as for more IDs
     // than kFileLimit holds.
     bool save(const std::vector<std::string> &ids) const;
+
+private:
+    QString path_;
+};
+
+// Where an earlier IMAP check of an account stopped: messages of the mailbox whose
+// UIDs are uidNext or above came after it, as long as its UIDVALIDITY is the same.
+struct UnreadMark {
+    std::int64_t uidValidity = -1;
+    std::int64_t uidNext = -1;
+    bool operator==(const UnreadMark &) const = default;
+};
+
+// The UnreadMark of one account on one IMAP server, in the data folder beside the
+// seen-ID files (readable by the owner only).
+class UnreadMarkStore {
+public:
+    UnreadMarkStore(const QString &folder, const QString &server, const QString &user);
+
+    const QString &path() const { return path_; }
+    // None when there is no mark yet or the file does not hold one.
+    std::optional<UnreadMark> load() const;
+    // Written beside the old mark and renamed over it. False when nothing was stored.
+    bool save(const UnreadMark &mark) const;
 
 private:
     QString path_;

@@ -7,7 +7,7 @@
 #include "fish/bowl_window.h"
 #include "mail/fake_pop3_server.h"
 #include "mail/mail_check.h"
-#include "mail/pop3/pop3_mail_library.h"
+#include "mail/network_mail_library.h"
 #include "support/fakes.h"
 
 #include <QApplication>
@@ -227,7 +227,7 @@ protected:
     {
         Pop3Settings settings;
         settings.resolver = &resolveNever;
-        library = std::make_unique<Pop3MailLibrary>(settings);
+        library = std::make_unique<NetworkMailLibrary>(settings);
         program.emplace();
         program->random = &random;
         program->clock = &clock;
@@ -311,7 +311,7 @@ protected:
     quint16 serverPort = 0;
     int lookupsBefore = 0;
     WindowsShown shownAfterEnding;
-    std::unique_ptr<Pop3MailLibrary> library;
+    std::unique_ptr<NetworkMailLibrary> library;
     std::optional<Program> program;
     std::unique_ptr<BowlWindow> bowl;
     std::unique_ptr<ProgramLifetime> lifetime;

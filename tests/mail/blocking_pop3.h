@@ -1,6 +1,6 @@
 #pragma once
 #include "mail/pop3/pop3_channel.h"
-#include "mail/pop3/pop3_mail_library.h"
+#include "mail/network_mail_library.h"
 #include "mail/pop3_failure.h"
 
 #include <QEventLoop>
@@ -30,7 +30,7 @@ class BlockingMailLibrary {
 public:
     explicit BlockingMailLibrary(Pop3Settings settings = {}) : library_(std::move(settings)) {}
 
-    Pop3MailLibrary &async() { return library_; }
+    NetworkMailLibrary &async() { return library_; }
     void initialize() { library_.initialize(); }
     void setOption(int option, int value) { library_.setOption(option, value); }
     int connect(const QString &server, QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever))
@@ -71,7 +71,7 @@ public:
     void end() { library_.end(); }
 
 private:
-    Pop3MailLibrary library_;
+    NetworkMailLibrary library_;
 };
 
 // One POP3 channel, each request waited for; failure() is the latest failure.

@@ -3,7 +3,7 @@
 #include "mail/mail_check.h"
 #include "app/mail_check_windows.h"
 #include "panel/msg_form.h"
-#include "mail/pop3/pop3_mail_library.h"
+#include "mail/network_mail_library.h"
 #include "mail/qt_printers.h"
 #include "panel/id_pass_form.h"
 #include "panel/set_form.h"
@@ -33,7 +33,7 @@ protected:
     {
         QString problem;
         ASSERT_TRUE(server.load(&problem)) << problem.toStdString();
-        library = std::make_unique<Pop3MailLibrary>(server.trustingSettings());
+        library = std::make_unique<NetworkMailLibrary>(server.trustingSettings());
         context.settings.setPaths(AppPaths{.programDir = dir.path()});
         QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
         context.settings.state().pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
@@ -81,7 +81,7 @@ protected:
 
     TestPop3Server server;
     QTemporaryDir dir;
-    std::unique_ptr<Pop3MailLibrary> library;
+    std::unique_ptr<NetworkMailLibrary> library;
     Program context;
     QStringList errorTexts;
 };

@@ -3,7 +3,7 @@
 #include "fake_pop3_server.h"
 #include "mail/mail_check.h"
 #include "mail/pop3_failure.h"
-#include "mail/pop3/pop3_mail_library.h"
+#include "mail/network_mail_library.h"
 #include "mail/qt_printers.h"
 #include "mail/recording_mail_library.h"
 #include "noted_surroundings.h"
@@ -34,7 +34,7 @@ TEST_P(SlowServer, EndsAtTheChecksDeadlineWhileTheEventLoopKeepsTurning)
     test::FakePop3Server server(QString::fromLatin1(GetParam().scenario));
     Pop3Settings settings;
     settings.extraCaCertificates = QSslCertificate::fromPath(server.certificatePath());
-    Pop3MailLibrary library(settings);
+    NetworkMailLibrary library(settings);
     SharedState state;
     state.pop3Server = server.address();
     test::NotedSurroundings windows;
@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(MailCheck, SlowServer,
 TEST(MailCheckLimits, EndingDuringAStalledCheckWaitsOnNothing)
 {
     test::FakePop3Server server(QStringLiteral("stall_after_greeting"));
-    Pop3MailLibrary library;
+    NetworkMailLibrary library;
     SharedState state;
     state.pop3Server = server.address();
     test::NotedSurroundings windows;

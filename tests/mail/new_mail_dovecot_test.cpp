@@ -1,7 +1,7 @@
 // Counting only new mail against the private Dovecot: unique IDs seen by one check are
 // not new at the next, whatever is delivered or expunged in between.
 #include "mail/mail_check.h"
-#include "mail/pop3/pop3_mail_library.h"
+#include "mail/network_mail_library.h"
 #include "mail/qt_printers.h"
 #include "noted_surroundings.h"
 #include "settings/shared_state.h"
@@ -33,7 +33,7 @@ protected:
         QString problem;
         ASSERT_TRUE(server.load(&problem)) << problem.toStdString();
         server.clearMailbox(kUser);
-        library = std::make_unique<Pop3MailLibrary>(server.trustingSettings());
+        library = std::make_unique<NetworkMailLibrary>(server.trustingSettings());
         state.pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
         check = std::make_unique<MailCheck>(state, *library, windows);
         check->setNewOnlyFolder(data.path());
@@ -76,7 +76,7 @@ protected:
 
     TestPop3Server server;
     QTemporaryDir data;
-    std::unique_ptr<Pop3MailLibrary> library;
+    std::unique_ptr<NetworkMailLibrary> library;
     SharedState state;
     test::NotedSurroundings windows{{kUser, TestPop3Server::passwordOf(kUser)}};
     std::unique_ptr<MailCheck> check;

@@ -296,14 +296,12 @@ TEST(Pop3HostileServer, CredentialsWithLineBreaksAreNeverSent)
     EXPECT_FALSE(server.received().contains("DELE"));
 }
 
-TEST(Pop3MailLibrary, UnknownHandlesAndServersFailCleanly)
+TEST(NetworkMailLibrary, UnknownHandlesAndServersFailCleanly)
 {
     test::BlockingMailLibrary library;
-    // Unreadable, and an IMAP server, which this library does not speak.
-    for (const QString &field : {QStringLiteral("pop3://[::1"), QStringLiteral("imap://127.0.0.1")}) {
-        EXPECT_EQ(library.connect(field), -1) << field.toStdString();
-        EXPECT_EQ(library.lastFailure(), (MailFailure{MailProblem::UnreadableServerField, {field}, {}}));
-    }
+    const QString unreadable = QStringLiteral("pop3://[::1");
+    EXPECT_EQ(library.connect(unreadable), -1);
+    EXPECT_EQ(library.lastFailure(), (MailFailure{MailProblem::UnreadableServerField, {unreadable}, {}}));
     EXPECT_EQ(library.authenticate(42, QStringLiteral("a"), QStringLiteral("b"), false), kNotConnected);
     EXPECT_EQ(library.mailStatus(42, 1), kNotConnected);
     EXPECT_EQ(library.mailSize(42, 1), kNotConnected);
@@ -311,7 +309,7 @@ TEST(Pop3MailLibrary, UnknownHandlesAndServersFailCleanly)
     library.close(42);
 }
 
-TEST(Pop3MailLibrary, RefusedConnectionGivesMinusOneAndAText)
+TEST(NetworkMailLibrary, RefusedConnectionGivesMinusOneAndAText)
 {
     // A port that was free a moment ago: nothing listens there now.
     quint16 port = 0;

@@ -69,6 +69,17 @@ public:
             answer(result, "From: someone@example.test\r\nSubject: message " + QByteArray::number(message) + "\r\n\r\n");
         });
     }
+    Counting countingKind = Counting::Waiting;
+    Counting counting(int) const override { return countingKind; }
+    UnreadCount unread; // what countUnread() answers
+    void countUnread(int handle, const QString &user, const QString &password, std::optional<UnreadMark> since,
+                     int summaries, UnreadAnswer answer) override
+    {
+        const QString mark = since ? QStringLiteral("%1/%2").arg(since->uidValidity).arg(since->uidNext)
+                                   : QStringLiteral("none");
+        log_ << QStringLiteral("unread %1 %2 %3 since %4, %5 newest").arg(handle).arg(user, password, mark).arg(summaries);
+        later([answer, unread = unread] { answer(unread); });
+    }
     MailFailure lastFailure() const override
     {
         log_ << QStringLiteral("lastFailure");

@@ -193,7 +193,7 @@ TEST(NewOnlyCheck, AServerWithoutUniqueIdsGivesItsWaitingCount)
 {
     test::FakePop3Server server(QStringLiteral("three_without_uidl"));
     QTemporaryDir data;
-    Pop3MailLibrary library(settingsFor(server));
+    NetworkMailLibrary library(settingsFor(server));
     SharedState state;
     state.pop3Server = server.address();
     test::NotedSurroundings windows;

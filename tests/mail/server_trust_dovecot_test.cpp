@@ -149,7 +149,7 @@ protected:
         Pop3Settings settings;
         settings.timeoutMs = 10000;
         settings.trust = trust.get();
-        library = std::make_unique<Pop3MailLibrary>(settings);
+        library = std::make_unique<NetworkMailLibrary>(settings);
         context.settings.setPaths(paths);
         context.settings.state().pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
         context.mail = library.get();
@@ -193,7 +193,7 @@ protected:
     TestPop3Server server;
     QTemporaryDir dir;
     std::unique_ptr<ServerTrust> trust;
-    std::unique_ptr<Pop3MailLibrary> library;
+    std::unique_ptr<NetworkMailLibrary> library;
     Program context;
     QStringList boxes;
     int count = 0;

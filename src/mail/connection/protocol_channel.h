@@ -99,6 +99,13 @@ protected:
         request([closed = std::move(closed)](const Event &) { closed(); }, ask);
     }
 
+    // Tells the session something that no answer follows, then sends what it wrote.
+    void tell(const std::function<void()> &say)
+    {
+        say();
+        flush();
+    }
+
     Session &mutableSession() { return session_; }
     MailConnection &connection() { return connection_; }
 

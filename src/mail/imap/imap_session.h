@@ -55,6 +55,12 @@ struct ImapEvent {
     MailFailure failure;
 };
 
+inline bool answersRequest(const ImapEvent &event)
+{
+    using Kind = ImapEvent::Kind;
+    return event.kind != Kind::StartTls && event.kind != Kind::Idling && event.kind != Kind::MailboxChanged;
+}
+
 // One IMAP dialogue without I/O: bytes from the server go in through feed(), the bytes
 // to send come out of takeOutgoing() and what happened out of takeEvents(). One command
 // is in flight at a time; requests made meanwhile wait their turn and are answered in
@@ -65,6 +71,7 @@ struct ImapEvent {
 // every later one is answered with that failure.
 class ImapSession {
 public:
+    using Event = ImapEvent;
     // Bytes the server may send between two commands of ours, or during one (an IDLE
     // included), before it counts as flooding.
     static constexpr std::int64_t kReplyByteBudget = 64 << 20;

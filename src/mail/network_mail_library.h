@@ -1,4 +1,5 @@
 #pragma once
+#include "mail/imap/imap_channel.h"
 #include "mail/mail_library.h"
 #include "mail/pop3/pop3_channel.h"
 
@@ -8,23 +9,25 @@
 
 namespace kingyo {
 
-// The mail library over our own POP3 channels: handles name live sessions. connect()
-// opens the connection only; the POP3 dialogue, TLS included, happens in
-// authenticate(), so that every failure after connecting reaches the user as a failure
-// text. Lives on the thread that calls it; abandon() and end() are not for the
-// library's own answers to call.
-class Pop3MailLibrary : public QObject, public MailLibrary {
+// The mail library over our own channels to real servers: handles name live POP3 or
+// IMAP sessions, as the server field says. connect() opens the connection only; the
+// dialogue, TLS included, happens in authenticate() or countUnread(), so that every
+// failure after connecting reaches the user as a failure text. Lives on the thread that
+// calls it; abandon() and end() are not for the library's own answers to call.
+class NetworkMailLibrary : public QObject, public MailLibrary {
 public:
-    explicit Pop3MailLibrary(Pop3Settings settings = {});
-    ~Pop3MailLibrary() override;
+    explicit NetworkMailLibrary(Pop3Settings settings = {});
+    ~NetworkMailLibrary() override;
 
     void initialize() override {}
     void setOption(int, int) override {} // no option changes how this library works
-    // -1 with UnreadableServerField when the field names no POP3 server (see
+    // -1 with UnreadableServerField when the field names no server (see
     // parseMailServerAddress), else -1 with the connection's failure.
     void connect(const QString &server, QDeadlineTimer deadline, Answer answer) override;
+    Counting counting(int handle) const override;
     // The calls on a handle answer what the channel's matching request answers, or
-    // kNotConnected (UnknownHandle) for a handle that is not open.
+    // kNotConnected (UnknownHandle) for a handle that is not open, or open for the
+    // other protocol.
     void authenticate(int handle, const QString &user, const QString &password, bool apop, Use use,
                       Answer answer) override;
     int mailStatus(int handle, int message) override;
@@ -32,6 +35,8 @@ public:
     void fetchMail(int handle, int message, Answer answer) override;
     void messageIds(int handle, IdsAnswer answer) override;
     void messageHeaders(int handle, int message, HeadersAnswer answer) override;
+    void countUnread(int handle, const QString &user, const QString &password, std::optional<UnreadMark> since,
+                     int summaries, UnreadAnswer answer) override;
     MailFailure lastFailure() const override { return lastFailure_; }
     void close(int handle) override;
     void end() override;
@@ -41,25 +46,33 @@ public:
     std::int64_t lastBodySize(int handle) const;
 
 private:
+    // One of the two is set.
     struct Session {
-        std::unique_ptr<Pop3Channel> channel;
+        std::unique_ptr<Pop3Channel> pop3;
+        std::unique_ptr<ImapChannel> imap;
         std::int64_t lastBodySize = 0;
+        QObject *channel() const;
     };
+    using Room = std::map<QObject *, Session>;
 
-    Session *session(int handle);
+    Pop3Channel *pop3(int handle);
+    ImapChannel *imap(int handle);
+    template <class Channel>
+    void open(std::unique_ptr<Channel> channel, const MailServerAddress &address, Answer answer);
     // Notes failure, then answers, from the event loop as every answer.
     void later(MailFailure failure, std::function<void()> answer);
     void answerUnknown(int handle, std::function<void()> answer);
     // Notes a failed result's failure, then answers.
-    std::int64_t noted(const Pop3Event &event);
+    template <class Event>
+    std::int64_t noted(const Event &event);
+    // Moves a session out of its room; channels are deleted from the event loop, as
+    // this may run inside one of their answers.
+    void dispose(Room &room, QObject *channel);
 
     Pop3Settings settings_;
     std::map<int, Session> sessions_;
-    using Channels = std::map<Pop3Channel *, std::unique_ptr<Pop3Channel>>;
-    // Moves a channel out of its room.
-    static std::unique_ptr<Pop3Channel> take(Channels &room, Pop3Channel *channel);
-    Channels connecting_; // no handle yet
-    Channels closing_;    // saying goodbye
+    Room connecting_; // no handle yet
+    Room closing_;    // saying goodbye
     int nextHandle_ = 1;
     int generation_ = 0; // one more with each abandon()
     MailFailure lastFailure_;
