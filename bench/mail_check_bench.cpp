@@ -8,7 +8,7 @@
 #include "app/program.h"
 #include "base/clock.h"
 #include "mail/mail_check.h"
-#include "mail/pop3/pop3_mail_library.h"
+#include "mail/network_mail_library.h"
 #include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
 #include "panel/msg_form.h"
@@ -93,7 +93,7 @@ Result measure(const QString &server, const QString &serverDir, int runs)
     Pop3Settings settings;
     if (!serverDir.isEmpty())
         settings.extraCaCertificates = QSslCertificate::fromPath(serverDir + QStringLiteral("/cert.pem"));
-    Pop3MailLibrary library(settings);
+    NetworkMailLibrary library(settings);
 
     QTemporaryDir programDir;
     QDir(programDir.path()).mkdir(QStringLiteral("★MailData"));

@@ -7,7 +7,7 @@
 // Output: "<count> counted, <seconds> s" (the timed check from start() to its end),
 // exit 1 when a check failed.
 #include "mail/mail_check.h"
-#include "mail/pop3/pop3_mail_library.h"
+#include "mail/network_mail_library.h"
 #include "mail/qt_printers.h"
 #include "settings/shared_state.h"
 
@@ -57,7 +57,7 @@ int main(int argc, char **argv)
     SharedState state;
     state.pop3Server = QString::fromLocal8Bit(argv[1]);
     QuietSurroundings surroundings(Account{QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])});
-    Pop3MailLibrary library;
+    NetworkMailLibrary library;
     library.initialize();
     library.setOption(1, 8192);
     MailCheck check(state, library, surroundings);

@@ -2,7 +2,7 @@
 // status, size and fetch of every message, close) and prints what it took:
 //   pop3_bench SERVER USER PASSWORD [CA_FILE]
 // Output: "<messages> messages, <bytes> bytes, <seconds> s, peak RSS growth <kB> kB".
-#include "mail/pop3/pop3_mail_library.h"
+#include "mail/network_mail_library.h"
 #include "mail/qt_printers.h"
 #include "support/process_memory.h"
 
@@ -19,7 +19,7 @@ namespace {
 // makes them.
 class Retrieval {
 public:
-    Retrieval(Pop3MailLibrary &library, QString user, QString password)
+    Retrieval(NetworkMailLibrary &library, QString user, QString password)
         : library_(library), user_(std::move(user)), password_(std::move(password))
     {
     }
@@ -66,7 +66,7 @@ private:
         QCoreApplication::exit(1);
     }
 
-    Pop3MailLibrary &library_;
+    NetworkMailLibrary &library_;
     QString user_;
     QString password_;
     int handle_ = -1;
@@ -84,7 +84,7 @@ int main(int argc, char **argv)
     Pop3Settings settings;
     if (argc > 4)
         settings.extraCaCertificates = QSslCertificate::fromPath(QString::fromLocal8Bit(argv[4]));
-    Pop3MailLibrary library(settings);
+    NetworkMailLibrary library(settings);
     library.initialize();
     library.setOption(1, 8192);
 
