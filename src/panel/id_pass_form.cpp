@@ -69,6 +69,7 @@ void IdPassForm::accept()
 {
     settings_.confirmAccount(Account{idText_->text(), passText_->text()}, check1_->isChecked());
     close();
+    emit accepted();
 }
 
 } // namespace kingyo

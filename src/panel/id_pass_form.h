@@ -19,6 +19,9 @@ public:
     QLineEdit *idText() const { return idText_; }
     QLineEdit *passText() const { return passText_; }
 
+signals:
+    void accepted(); // OK: the account in use changed
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
 

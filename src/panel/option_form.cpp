@@ -75,6 +75,7 @@ void OptionForm::accept()
 {
     settings_.storeServer(smtpText_->text(), pop3Text_->text(), mailText_->text(), apopCheck_->isChecked());
     close();
+    emit accepted();
 }
 
 } // namespace kingyo

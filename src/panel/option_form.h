@@ -16,6 +16,9 @@ class OptionForm : public QWidget {
 public:
     explicit OptionForm(SettingsModel &settings, QWidget *parent = nullptr);
 
+signals:
+    void accepted(); // OK: the server in use changed
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
 
