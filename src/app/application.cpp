@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/display_session.h"
+#include "app/idle_watch.h"
 #include "app/mail_check_windows.h"
 #include "app/program.h"
 #include "app/qt_translation.h"
@@ -11,7 +12,9 @@
 #include "base/random_source.h"
 #include "fish/bowl_window.h"
 #include "mail/dialup_hangup.h"
+#include "mail/imap/imap_watcher.h"
 #include "mail/network_mail_library.h"
+#include "mail/wake_signals.h"
 #include "panel/control_panel.h"
 #include "panel/form_layout.h"
 #include "panel/id_pass_form.h"
@@ -178,6 +181,10 @@ int runApplication(int argc, char **argv)
     Pop3Settings mailSettings;
     mailSettings.trust = &serverTrust;
     NetworkMailLibrary mail(mailSettings);
+    ConnectionSettings watchSettings = mailSettings;
+    watchSettings.keepAlive = true; // the IDLE connection stays open for hours
+    ImapWatcher imapWatcher(watchSettings, random);
+    WakeSignals wake(QDBusConnection::systemBus());
     DialupHangup hangup(QDBusConnection::systemBus());
     NewMailNotification notification([] { return QDBusConnection::sessionBus(); },
                                      form::programIcon().pixmap(64).toImage());
@@ -191,6 +198,7 @@ int runApplication(int argc, char **argv)
     wireWindows(program);
     wireMailCheck(program);
     wireNotification(program, notification);
+    wireIdleWatch(program, imapWatcher, wake);
 
     BowlWindow bowl(random, clock);
     wireBowl(program, bowl);

@@ -115,8 +115,12 @@ void wireMailCheck(Program &program)
     program.periodicCheck->setIntervalMinutes(program.settings.mailWatch().intervalMinutes);
     QObject::connect(program.mailCheck.get(), &MailCheck::runningChanged, program.mailCheck.get(),
                      [&program](bool running) { showMailCheckBusy(program, running); });
-    QObject::connect(program.mailCheck.get(), &MailCheck::finished, program.mailCheck.get(),
-                     [&program] { program.mailCheckWindows->rules.end(); });
+    QObject::connect(program.mailCheck.get(), &MailCheck::finished, program.mailCheck.get(), [&program] {
+        program.mailCheckWindows->rules.end();
+        if (std::exchange(program.newMailAfterCheck, false))
+            QMetaObject::invokeMethod(program.mailCheck.get(), [&program] { runPeriodicMailCheck(program); },
+                                      Qt::QueuedConnection);
+    });
 }
 
 void wireNotification(Program &program, NewMailNotification &notification)
@@ -166,6 +170,14 @@ void runPeriodicMailCheck(Program &program)
 {
     if (isComplete(program.settings.accountForCheck()))
         startMailCheck(program, MailRunRules::Origin::Timer);
+}
+
+void runMailCheckForNewMail(Program &program)
+{
+    if (program.mailCheck && program.mailCheck->isRunning())
+        program.newMailAfterCheck = true;
+    else
+        runPeriodicMailCheck(program);
 }
 
 void showMailCheckBusy(Program &program, bool busy)

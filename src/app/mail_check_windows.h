@@ -42,6 +42,9 @@ void runMailCheck(Program &program);
 // The timer's check: quiet (see MailRunRules); skipped while a check runs or when the
 // account is incomplete.
 void runPeriodicMailCheck(Program &program);
+// The server says mail came: the timer's check, at once, or right after the one
+// running (which may have started before the mail came).
+void runMailCheckForNewMail(Program &program);
 
 // The bowl's letter: shown while the notice says mail is waiting, that is, from a check
 // that found new mail until the notice is closed or a check the user ran finds none.

@@ -1,5 +1,6 @@
 #include "app/program.h"
 
+#include "app/idle_watch.h"
 #include "app/mail_check_windows.h"
 #include "fish/bowl_window.h"
 #include "mail/dialup_hangup.h"
@@ -49,6 +50,7 @@ SetForm *makeSetForm(Program &program)
     QObject::connect(form, &SetForm::intervalChanged, form, [&program](int minutes) {
         if (program.periodicCheck)
             program.periodicCheck->setIntervalMinutes(minutes);
+        updateIdleWatch(program);
     });
     return form;
 }
@@ -62,8 +64,16 @@ void wireWindows(Program &program)
 {
     program.controlPanel.setFactory([&program] { return makeControlPanel(program); });
     program.setForm.setFactory([&program] { return makeSetForm(program); });
-    program.idPassForm.setFactory([&program] { return new IdPassForm(program.settings); });
-    program.optionForm.setFactory([&program] { return new OptionForm(program.settings); });
+    program.idPassForm.setFactory([&program] {
+        auto *form = new IdPassForm(program.settings);
+        QObject::connect(form, &IdPassForm::accepted, form, [&program] { updateIdleWatch(program); });
+        return form;
+    });
+    program.optionForm.setFactory([&program] {
+        auto *form = new OptionForm(program.settings);
+        QObject::connect(form, &OptionForm::accepted, form, [&program] { updateIdleWatch(program); });
+        return form;
+    });
     program.msgForm.setFactory([&program] {
         auto *notice = new MsgForm;
         watchNoticeClose(program, *notice);

@@ -21,6 +21,7 @@ class PeriodicMailCheck;
 class ServerTrust;
 class RandomSource;
 class Clock;
+class ImapWatcher;
 
 // The page the panel's HP button offers.
 inline constexpr const char *kHomePage = "https://github.com/kingyo-desktop/kingyo";
@@ -44,6 +45,8 @@ struct Program {
     std::unique_ptr<MailCheckWindows> mailCheckWindows;
     std::unique_ptr<MailCheck> mailCheck;
     std::unique_ptr<PeriodicMailCheck> periodicCheck; // checks by themselves, at the stored interval
+    ImapWatcher *imapWatcher = nullptr; // IDLE on an IMAP server, while checks by themselves are on
+    bool newMailAfterCheck = false;     // the server told of mail during a check: one more after it
 
     BowlWindow *bowl = nullptr; // Form1, created at start-up, lives for the whole run
     WindowHolder<ControlPanel> controlPanel; // Form2

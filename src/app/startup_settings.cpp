@@ -1,5 +1,6 @@
 #include "app/startup_settings.h"
 
+#include "app/idle_watch.h"
 #include "app/program.h"
 #include "mail/mail_library.h"
 #include "mail/mail_run_rules.h"
@@ -41,6 +42,7 @@ void loadSettingsAtStartup(Program &program)
     const IdPassForm *account = program.idPassForm.get(); // loads the stored account
     if (account->idText()->text().isEmpty() || account->passText()->text().isEmpty())
         program.idPassForm.show();
+    updateIdleWatch(program);
 }
 
 } // namespace kingyo
