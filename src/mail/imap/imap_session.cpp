@@ -524,7 +524,7 @@ void ImapSession::logIn(const ImapLogin &login)
         setState(State::Closed);
         return startRequests();
     }
-    command_.emplace(); // the greeting
+    command_ = Command(); // the greeting
     command_->request = loginRequest_;
     heard_ = 0;
     consume(std::exchange(pending_, {}));
