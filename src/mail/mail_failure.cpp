@@ -76,16 +76,19 @@ QString cleanServerText(std::string_view text, const QStringList &secrets)
 {
     constexpr int kMaxServerText = 200;
     QString clean = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    // Before blanking control characters, which would hide a password holding a tab.
-    for (const QString &secret : secrets) {
-        if (!secret.isEmpty())
-            clean.replace(secret, QStringLiteral("***"));
-    }
+    const auto hideSecrets = [&] {
+        for (const QString &secret : secrets) {
+            if (!secret.isEmpty())
+                clean.replace(secret, QStringLiteral("***"));
+        }
+    };
+    hideSecrets(); // before blanking control characters, which would hide a password holding a tab
     for (QChar &c : clean) {
         if (!c.isPrint())
             c = u' ';
     }
     clean = clean.simplified();
+    hideSecrets(); // and after, in case the blanks spelt one out
     if (clean.size() > kMaxServerText)
         clean = clean.left(kMaxServerText) + u'…';
     return clean;

@@ -278,6 +278,7 @@ bool ImapResponseReader::announceLiteral(std::string_view line, std::size_t &at)
         return false;
     }
     literal_ = &add({ImapToken::Type::Literal, {}, 0, {}});
+    literal_->text.reserve(size); // within the response's limit, charged above
     literalLeft_ = size;
     mode_ = size > 0 ? Mode::Literal : Mode::Line;
     at = line.size();

@@ -402,7 +402,7 @@ void ImapSession::untagged(const ImapResponse &response)
     if (command_ && command_->verb == Verb::Greeting)
         return die(failure(MailProblem::NotImap, {}, response.opening));
     const std::vector<ImapToken> &tokens = response.tokens;
-    const Verb verb = command_ ? command_->verb : Verb::Greeting;
+    const Verb verb = command_ ? command_->verb : Verb::Greeting; // past the greeting: nothing in flight
     std::int64_t count = 0;
     if (word == "CAPABILITY") {
         readCapabilities(tokens, 1);
@@ -453,12 +453,12 @@ void ImapSession::tagged(const ImapResponse &response)
         return die(failure(MailProblem::NotImap, {}, response.opening));
     if (word == "OK")
         statusResponse(response); // a code: the capabilities after a login, say
-    const Command command = std::move(*command_);
+    Command command = std::move(*command_);
     command_.reset();
     finished(command, response);
 }
 
-void ImapSession::finished(const Command &command, const ImapResponse &response)
+void ImapSession::finished(Command &command, const ImapResponse &response)
 {
     const bool ok = response.statusWord() == "OK";
     switch (command.verb) {
@@ -482,7 +482,7 @@ void ImapSession::finished(const Command &command, const ImapResponse &response)
     }
 }
 
-void ImapSession::answerCommand(const Command &command, const ImapResponse &response)
+void ImapSession::answerCommand(Command &command, const ImapResponse &response)
 {
     const QString word = commandWord(command.verb);
     const Request *request = findRequest(command.request);
@@ -500,10 +500,10 @@ void ImapSession::answerCommand(const Command &command, const ImapResponse &resp
         return answerFailed(command.request, failure(MailProblem::ImapReplyUnreadable, {word}));
     ImapEvent event = eventOf(request->kind);
     event.status = command.status;
-    event.uids = command.uids;
+    event.uids = std::move(command.uids);
     std::sort(event.uids.begin(), event.uids.end());
     event.uids.erase(std::unique(event.uids.begin(), event.uids.end()), event.uids.end());
-    event.headers = command.headers;
+    event.headers = std::move(command.headers);
     selected_ |= command.verb == Verb::Examine;
     answer(command.request, std::move(event));
 }
@@ -524,7 +524,7 @@ void ImapSession::logIn(const ImapLogin &login)
         setState(State::Closed);
         return startRequests();
     }
-    command_.emplace(); // the greeting
+    command_ = Command(); // the greeting
     command_->request = loginRequest_;
     heard_ = 0;
     consume(std::exchange(pending_, {}));

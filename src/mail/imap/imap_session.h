@@ -203,7 +203,7 @@ private:
     void untagged(const ImapResponse &response);
     void statusResponse(const ImapResponse &response);
     void tagged(const ImapResponse &response);
-    void finished(const Command &command, const ImapResponse &response);
+    void finished(Command &command, const ImapResponse &response);
 
     // The login's steps, each started by the answer before it.
     void greeted(const ImapResponse &response);
@@ -217,7 +217,7 @@ private:
     void readStatus(const ImapResponse &response);
     void readSearch(const ImapResponse &response);
     void readFetch(const ImapResponse &response);
-    void answerCommand(const Command &command, const ImapResponse &response);
+    void answerCommand(Command &command, const ImapResponse &response);
     void startLogout(const Request &request);
 
     State state_ = State::Greeting;
