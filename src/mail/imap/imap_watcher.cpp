@@ -66,7 +66,7 @@ ImapWatcher::~ImapWatcher()
 void ImapWatcher::watch(const MailServerAddress &address, const QString &user, const QString &password)
 {
     const bool sameAccount = address == address_ && user == user_ && password == password_;
-    if (sameAccount && phase_ != Phase::Stopped)
+    if (sameAccount && active_)
         return;
     stop();
     address_ = address;
@@ -84,12 +84,12 @@ void ImapWatcher::stop()
 {
     ++generation_;
     dropChannel();
-    phase_ = Phase::Stopped;
+    active_ = false;
 }
 
 void ImapWatcher::wake()
 {
-    if (phase_ == Phase::Stopped)
+    if (!active_)
         return;
     backoff_.reset();
     afterLoss_ = true;
@@ -99,7 +99,7 @@ void ImapWatcher::wake()
 void ImapWatcher::connectToServer()
 {
     dropChannel();
-    phase_ = Phase::Connecting;
+    active_ = true;
     messages_ = -1;
     idledHere_ = false;
     renewing_ = false;
@@ -146,7 +146,6 @@ void ImapWatcher::unasked(const ImapEvent &event)
 
 void ImapWatcher::idling()
 {
-    phase_ = Phase::Idle;
     renewing_ = false;
     if (!std::exchange(endedByServer_, false))
         backoff_.reset();
@@ -186,10 +185,9 @@ void ImapWatcher::lose(const MailFailure &failure)
 {
     dropChannel();
     if (needsTheUser(failure.problem)) {
-        phase_ = Phase::Stopped;
+        active_ = false;
         return announce(&ImapWatcher::stopped, failure);
     }
-    phase_ = Phase::Waiting;
     afterLoss_ = true;
     retry_.start(backoff_.next());
     if (!std::exchange(lossAnnounced_, true))
@@ -209,7 +207,7 @@ void ImapWatcher::dropChannel()
 
 void ImapWatcher::logOutForGood()
 {
-    phase_ = Phase::Stopped;
+    active_ = false;
     ImapChannel *channel = std::exchange(channel_, nullptr);
     channel->logout([channel] { channel->deleteLater(); });
     announce(&ImapWatcher::idleUnavailable);

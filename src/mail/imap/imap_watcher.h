@@ -65,8 +65,6 @@ signals:
     void stopped(const MailFailure &failure);
 
 private:
-    enum class Phase { Stopped, Connecting, Idle, Waiting };
-
     void connectToServer();
     void loggedIn(const ImapEvent &event);
     void examined(const ImapEvent &event);
@@ -87,7 +85,7 @@ private:
     MailServerAddress address_;
     QString user_;
     QString password_;
-    Phase phase_ = Phase::Stopped;
+    bool active_ = false;            // from watch() until stop(), a failure that stops, or no IDLE
     ImapChannel *channel_ = nullptr; // a child; dropped ones are deleted from the event loop
     std::int64_t messages_ = -1;     // in INBOX, as last told; -1: not told on this connection
     bool idledHere_ = false;         // this connection reached IDLE once
