@@ -12,7 +12,12 @@ namespace kingyo::test {
 
 bool TestPop3Server::load(QString *problem)
 {
-    QFile env(QStringLiteral(KINGYO_POP3_SERVER_DIR "/env"));
+    return loadFrom(QStringLiteral(KINGYO_POP3_SERVER_DIR), problem);
+}
+
+bool TestPop3Server::loadFrom(const QString &dir, QString *problem)
+{
+    QFile env(dir + QStringLiteral("/env"));
     if (!env.open(QIODevice::ReadOnly)) {
         *problem = QStringLiteral("no %1: is the pop3_server fixture running?").arg(env.fileName());
         return false;
@@ -104,6 +109,19 @@ void TestPop3Server::deliver(const QString &user,
 void TestPop3Server::deliver(const QString &user, const QByteArray &message)
 {
     deliver(user, [&message](const auto &append) { append(message); });
+}
+
+void TestPop3Server::expungeOne(const QString &user)
+{
+    holdMailbox(user);
+    for (const char *sub : {"cur", "new"}) {
+        QDir folder(maildir(user) + u'/' + QLatin1String(sub));
+        if (const QStringList names = folder.entryList(QDir::Files); !names.isEmpty()) {
+            ASSERT_TRUE(folder.remove(names.first()));
+            return;
+        }
+    }
+    FAIL() << "no message of " << user.toStdString() << " to expunge";
 }
 
 } // namespace kingyo::test

@@ -17,6 +17,8 @@ class TestPop3Server {
 public:
     // Reads the env file; false (with a message) when the server is not up.
     bool load(QString *problem);
+    // The same for a server the script started in dir.
+    bool loadFrom(const QString &dir, QString *problem);
 
     quint16 port() const { return port_; }
     quint16 tlsPort() const { return tlsPort_; }
@@ -39,6 +41,8 @@ public:
     // The writer is called with an append function until it returns.
     void deliver(const QString &user, const std::function<void(const std::function<void(const QByteArray &)> &)> &writer);
     void deliver(const QString &user, const QByteArray &message);
+    // Removes one stored message, as another client that deleted it would.
+    void expungeOne(const QString &user);
 
 private:
     QString maildir(const QString &user) const;

@@ -87,6 +87,13 @@ bool PrivateBus::startNetworkManagerMock()
                      kNetworkManager);
 }
 
+bool PrivateBus::startLogindMock()
+{
+    return startMock({QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                      QStringLiteral("logind")},
+                     QStringLiteral("org.freedesktop.login1"));
+}
+
 bool PrivateBus::startNotificationDaemonMock()
 {
     return startMock({QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),

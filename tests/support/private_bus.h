@@ -17,6 +17,7 @@ public:
 
     bool startDaemon();
     bool startNetworkManagerMock();
+    bool startLogindMock();
     bool startNotificationDaemonMock();
     // Runs a stuck service: it owns `busName` but never answers.
     bool startSilentService(const QString &busName);

@@ -10,11 +10,18 @@
 #include <limits>
 #include <utility>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace kingyo {
 
 namespace {
 
 constexpr qint64 kSocketBufferLimit = 1024 * 1024;
+constexpr int kKeepAliveIdleSeconds = 60;
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 3;
 
 QString seconds(int ms) { return QString::number(ms / 1000.0); }
 
@@ -115,6 +122,8 @@ void MailConnection::socketConnected()
 {
     // Commands are small and the next one waits for nothing: send them at once.
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (settings_.keepAlive)
+        keepAlive();
     if (implicitTls_) {
         setPhase(Phase::Handshake);
         socket_->startClientEncryption();
@@ -122,6 +131,16 @@ void MailConnection::socketConnected()
     }
     setPhase(Phase::Open);
     emit opened();
+}
+
+void MailConnection::keepAlive()
+{
+    const int fd = int(socket_->socketDescriptor());
+    const auto set = [fd](int level, int option, int value) { ::setsockopt(fd, level, option, &value, sizeof value); };
+    set(SOL_SOCKET, SO_KEEPALIVE, 1);
+    set(IPPROTO_TCP, TCP_KEEPIDLE, kKeepAliveIdleSeconds);
+    set(IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalSeconds);
+    set(IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveProbes);
 }
 
 void MailConnection::socketError()

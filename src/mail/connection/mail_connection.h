@@ -28,6 +28,10 @@ struct ConnectionSettings {
     // time ends here (TooLong).
     QDeadlineTimer deadline{QDeadlineTimer::Forever};
     HostLookup::Resolver resolver = &HostLookup::resolve;
+    // For a connection that stays open for long: the kernel probes a quiet peer after a
+    // minute and gives it up half a minute later, so a link that died without a word
+    // (a machine asleep, a router reset) ends as ConnectionLost even when nothing is sent.
+    bool keepAlive = false;
 };
 
 // One connection to a mail server, for any protocol, driven by events: it looks the
@@ -86,6 +90,7 @@ private:
     void lookedUp(const QList<QHostAddress> &addresses);
     void connectNext();
     void socketConnected();
+    void keepAlive();
     void socketError();
     void bytesArrived();
     void handshakeDone();

@@ -246,6 +246,7 @@ void ImapSession::start(Request &request)
                     {"STATUS " + mailboxArgument(request.mailbox) + " (MESSAGES UNSEEN UIDNEXT UIDVALIDITY)\r\n"});
     case Kind::Examined:
         selected_ = false; // whatever was selected is left, even when this one is refused
+        messages_ = -1;
         return send(Verb::Examine, serial, {"EXAMINE " + mailboxArgument(request.mailbox) + "\r\n"});
     case Kind::Searched: {
         QByteArray from; // n:* always matches the highest UID, so the answer is filtered too
@@ -306,6 +307,14 @@ void ImapSession::notice(ImapEvent event)
 {
     flushAnswers(); // whatever was answered before comes first
     events_.push_back(std::move(event));
+}
+
+void ImapSession::mailboxChanged(std::int64_t messages)
+{
+    messages_ = messages;
+    ImapEvent changed = eventOf(Kind::MailboxChanged);
+    changed.status.messages = messages;
+    notice(std::move(changed));
 }
 
 QByteArray ImapSession::takeOutgoing()
@@ -409,9 +418,12 @@ void ImapSession::untagged(const ImapResponse &response)
     } else if (tokens.size() == 2 && tokens[1].is("EXISTS") && readNumber(tokens[0], &count)) {
         if (verb == Verb::Examine)
             command_->status.messages = count;
-        ImapEvent changed = eventOf(Kind::MailboxChanged);
-        changed.status.messages = count;
-        notice(std::move(changed));
+        mailboxChanged(count);
+    } else if (tokens.size() == 2 && tokens[1].is("EXPUNGE") && readNumber(tokens[0], &count)) {
+        // No EXISTS follows a removal: without this a message that came after one went
+        // would leave the count where it was.
+        if (messages_ > 0)
+            mailboxChanged(messages_ - 1);
     } else if (word == "STATUS" && verb == Verb::Status) {
         readStatus(response);
     } else if (word == "SEARCH" && verb == Verb::Search) {

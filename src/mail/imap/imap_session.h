@@ -42,7 +42,8 @@ struct ImapEvent {
         HeadersRead,    // result 0 with headers: (uid, header block of at most kHeaderBlockLimit bytes)
                         // for each message asked for that the server gave, in the server's order
         Idling,         // the server accepted IDLE: silence is normal until done()
-        MailboxChanged, // "* n EXISTS" at any time (status.messages = n); during EXAMINE as well
+        MailboxChanged, // "* n EXISTS" at any time (status.messages = n); during EXAMINE as well;
+                        // "* m EXPUNGE" once a count is known (the count one less)
         IdleEnded,      // the IDLE's tagged OK after done(), or the failure
         NoopDone,
         Closed,         // LOGOUT answered (BYE or OK), or nothing more can come
@@ -194,6 +195,7 @@ private:
     void answerFailed(std::uint64_t serial, const MailFailure &failure);
     void flushAnswers();
     void notice(ImapEvent event); // an event that answers nothing
+    void mailboxChanged(std::int64_t messages);
 
     void send(Verb verb, std::uint64_t request, std::deque<QByteArray> parts);
     void sendDone();
@@ -227,6 +229,7 @@ private:
     bool loginAsked_ = false;
     bool authenticated_ = false;
     bool selected_ = false;
+    std::int64_t messages_ = -1; // in the selected mailbox, as last told; -1: not told
     std::deque<Request> requests_; // unanswered, or answered and not yet taken
     std::uint64_t nextSerial_ = 1;
     std::uint64_t loginRequest_ = 0;

@@ -3,6 +3,7 @@
 #include "mail/fake_pop3_server.h"
 #include "mail/qt_printers.h"
 
+#include <QDir>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -15,6 +16,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -255,6 +257,49 @@ TEST_P(MailConnectionDriven, SurvivesDeletionInEachSlotAndDropsPlaintextBeforeTl
 
 INSTANTIATE_TEST_SUITE_P(Table, MailConnectionDriven, ::testing::Values("", "opened", "readyRead", "encrypted", "failed"),
                          [](const auto &info) { return *info.param ? std::string(info.param) : std::string("none"); });
+
+// How long this process's connection to the port lasts after its peer vanished without
+// a word, nothing being sent: 0 for ever (no keep-alive), -1 when there is no such connection.
+int secondsToNoticeVanishedPeer(quint16 port)
+{
+    for (const QString &name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System)) {
+        const int fd = name.toInt();
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) != 0 || ntohs(peer.sin_port) != port)
+            continue;
+        int on = 0, idle = 0, interval = 0, probes = 0;
+        socklen_t size = sizeof(int);
+        ::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &size);
+        ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size);
+        ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &size);
+        ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, &size);
+        return on ? idle + interval * probes : 0;
+    }
+    return -1;
+}
+
+class MailConnectionKeepAlive : public ::testing::TestWithParam<bool> {};
+
+TEST_P(MailConnectionKeepAlive, OnlyALongLivedConnectionNoticesAVanishedPeerWithinTwoMinutes)
+{
+    ScriptedServer server(Server::Silent);
+    ConnectionSettings settings;
+    settings.keepAlive = GetParam();
+    MailConnection connection(settings);
+    ConnectionRecorder recorder(&connection);
+    connection.open(server.host(), server.port(), false);
+    ASSERT_TRUE(recorder.waitFor(QStringLiteral("opened")));
+    const int seconds = secondsToNoticeVanishedPeer(server.port());
+    if (GetParam()) {
+        EXPECT_GT(seconds, 0);
+        EXPECT_LE(seconds, 120);
+    } else {
+        EXPECT_EQ(seconds, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MailConnectionKeepAlive, ::testing::Bool());
 
 } // namespace
 } // namespace kingyo

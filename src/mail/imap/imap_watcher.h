@@ -1,0 +1,101 @@
+#pragma once
+#include "mail/connection/mail_connection.h"
+#include "mail/connection/retry_backoff.h"
+#include "mail/mail_failure.h"
+#include "mail/mail_server_address.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+
+namespace kingyo {
+
+class ImapChannel;
+struct ImapEvent;
+
+struct ImapWatcherTimings {
+    // IDLE is ended and asked again this often: servers may drop an IDLE after 29 minutes.
+    std::chrono::milliseconds renewEvery{std::chrono::minutes(25)};
+    BackoffTimings backoff; // between attempts after a failure
+};
+
+// Keeps one IMAP connection in IDLE on INBOX and says when mail arrives, so that the
+// program checks at once rather than at its next poll. It logs in, examines INBOX
+// (read-only: nothing is ever marked), remembers its count and waits in IDLE; every
+// renewal it ends the IDLE, asks NOOP (whose answer must come within the connection's
+// step time, so a peer gone silent is found there) and idles again. A failure drops the
+// connection and a new one is tried after a backoff; wake() tries at once.
+//
+// Signals are never emitted from inside a call to the watcher; their slots may call
+// anything on it or delete it. After stop() nothing more is emitted.
+class ImapWatcher : public QObject {
+    Q_OBJECT
+public:
+    // settings: the connection's, given keep-alive and no deadline here.
+    ImapWatcher(ConnectionSettings settings, RandomSource &random, ImapWatcherTimings timings = {},
+                QObject *parent = nullptr);
+    ~ImapWatcher() override; // closes at once
+
+    // Starts watching the account; the same account while watched (or waiting to retry)
+    // changes nothing, another one starts afresh. A POP3 address: idleUnavailable().
+    void watch(const MailServerAddress &address, const QString &user, const QString &password);
+    // Ends at once: the connection is dropped without a word, nothing more is emitted.
+    void stop();
+    // The machine resumed or the network came back: the connection is made anew at once
+    // and the backoff starts over. Nothing while stopped.
+    void wake();
+
+signals:
+    // A connection reached IDLE (not again at its renewals).
+    void watching();
+    // ...and it follows one that was lost (or dropped by wake()): mail may have come
+    // meanwhile. Emitted right after watching().
+    void reconnected();
+    // The INBOX holds more messages than before: once per rise, whatever its size.
+    void mailArrived();
+    // The server does not offer IDLE; the watcher logged out and stopped.
+    void idleUnavailable();
+    // The first failure of a streak that ends when IDLE is reached again; retrying.
+    void connectionLost(const MailFailure &failure);
+    // A failure that retrying would only repeat until the user acts: the password
+    // refused, the certificate not trusted or changed, encryption missing where it is
+    // needed or struck, credentials that cannot be sent. The watcher stopped.
+    void stopped(const MailFailure &failure);
+
+private:
+    void connectToServer();
+    void loggedIn(const ImapEvent &event);
+    void examined(const ImapEvent &event);
+    void unasked(const ImapEvent &event);
+    void idling();
+    void idleEnded(const ImapEvent &event);
+    void renew();
+    void lose(const MailFailure &failure);
+    void dropChannel();
+    void logOutForGood();
+    // Emits from the event loop, unless stop() or a new watch() came first.
+    template <class... Parameters, class... Arguments>
+    void announce(void (ImapWatcher::*signal)(Parameters...), Arguments &&...arguments);
+
+    ConnectionSettings settings_;
+    ImapWatcherTimings timings_;
+    RetryBackoff backoff_;
+    MailServerAddress address_;
+    QString user_;
+    QString password_;
+    bool active_ = false;            // from watch() until stop(), a failure that stops, or no IDLE
+    ImapChannel *channel_ = nullptr; // a child; dropped ones are deleted from the event loop
+    std::int64_t messages_ = -1;     // in INBOX, as last told; -1: not told on this connection
+    bool idledHere_ = false;         // this connection reached IDLE once
+    bool renewing_ = false;          // our DONE went out; the NOOP and a new IDLE follow
+    bool endedByServer_ = false;     // the server ended the last IDLE itself
+    bool afterLoss_ = false;         // this connection replaces one that was lost
+    bool lossAnnounced_ = false;     // connectionLost() said for the current streak
+    std::uint64_t generation_ = 0;   // one more with each stop() and each new watch
+    QTimer retry_;
+    QTimer renewal_;
+};
+
+} // namespace kingyo
