@@ -140,7 +140,7 @@ TEST_P(ImapCheckDovecotTest, HardPasswordsLogInAndWrongOnesAreRefused)
         MailProblem problem;
     } rows[] = {
         {TestPop3Server::passwordOf(hard), 1, MailProblem::None},
-        {TestPop3Server::passwordOf(hard) + u'x', int(MailFailure{MailProblem::LoginRejected}.code()),
+        {TestPop3Server::passwordOf(hard) + u'x', failureCode(MailProblem::LoginRejected),
          MailProblem::LoginRejected},
     };
     for (const auto &row : rows) {
