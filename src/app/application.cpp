@@ -184,6 +184,7 @@ int runApplication(int argc, char **argv)
     ConnectionSettings watchSettings = mailSettings;
     watchSettings.keepAlive = true; // the IDLE connection stays open for hours
     ImapWatcher imapWatcher(watchSettings, random);
+    mail.setLender(&imapWatcher); // a check of the watched account costs no login
     WakeSignals wake(QDBusConnection::systemBus());
     DialupHangup hangup(QDBusConnection::systemBus());
     NewMailNotification notification([] { return QDBusConnection::sessionBus(); },

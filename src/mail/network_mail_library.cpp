@@ -1,9 +1,8 @@
 #include "mail/network_mail_library.h"
 
 #include "mail/imap/imap_unread_count.h"
+#include "mail/imap/imap_watcher.h"
 #include "mail/pop3_failure.h"
-
-#include <type_traits>
 
 namespace kingyo {
 
@@ -12,6 +11,11 @@ NetworkMailLibrary::NetworkMailLibrary(Pop3Settings settings) : settings_(std::m
 NetworkMailLibrary::~NetworkMailLibrary()
 {
     abandon();
+}
+
+void NetworkMailLibrary::setLender(ImapWatcher *watcher)
+{
+    lender_ = watcher;
 }
 
 QObject *NetworkMailLibrary::Session::channel() const
@@ -35,12 +39,6 @@ Pop3Channel *NetworkMailLibrary::pop3(int handle)
 {
     const auto found = sessions_.find(handle);
     return found == sessions_.end() ? nullptr : found->second.pop3.get();
-}
-
-ImapChannel *NetworkMailLibrary::imap(int handle)
-{
-    const auto found = sessions_.find(handle);
-    return found == sessions_.end() ? nullptr : found->second.imap.get();
 }
 
 void NetworkMailLibrary::later(MailFailure failure, std::function<void()> answer)
@@ -77,23 +75,22 @@ void NetworkMailLibrary::connect(const QString &server, QDeadlineTimer deadline,
               [answer = std::move(answer)] { answer(pop3::kCouldNotConnect); });
         return;
     }
-    Pop3Settings channelSettings = settings_;
-    channelSettings.deadline = deadline;
-    if (address->protocol == MailServerAddress::Protocol::Imap)
-        open(std::make_unique<ImapChannel>(channelSettings), *address, std::move(answer));
-    else
-        open(std::make_unique<Pop3Channel>(channelSettings), *address, std::move(answer));
+    if (address->protocol == MailServerAddress::Protocol::Pop3)
+        return openPop3(*address, deadline, std::move(answer));
+    const int handle = nextHandle_++;
+    Session &session = sessions_[handle];
+    session.imapAddress = *address;
+    session.deadline = deadline;
+    later({}, [handle, answer = std::move(answer)] { answer(handle); });
 }
 
-template <class Channel>
-void NetworkMailLibrary::open(std::unique_ptr<Channel> owned, const MailServerAddress &address, Answer answer)
+void NetworkMailLibrary::openPop3(const MailServerAddress &address, QDeadlineTimer deadline, Answer answer)
 {
-    Channel *channel = owned.get();
-    Session &session = connecting_[channel];
-    if constexpr (std::is_same_v<Channel, ImapChannel>)
-        session.imap = std::move(owned);
-    else
-        session.pop3 = std::move(owned);
+    Pop3Settings channelSettings = settings_;
+    channelSettings.deadline = deadline;
+    auto owned = std::make_unique<Pop3Channel>(channelSettings);
+    Pop3Channel *channel = owned.get();
+    connecting_[channel].pop3 = std::move(owned);
     channel->open(address, [this, channel, answer = std::move(answer)](const MailFailure &failure) {
         if (failure.problem != MailProblem::None) {
             lastFailure_ = failure;
@@ -112,7 +109,7 @@ void NetworkMailLibrary::open(std::unique_ptr<Channel> owned, const MailServerAd
 MailLibrary::Counting NetworkMailLibrary::counting(int handle) const
 {
     const auto found = sessions_.find(handle);
-    return found != sessions_.end() && found->second.imap ? Counting::Unread : Counting::Waiting;
+    return found != sessions_.end() && !found->second.pop3 ? Counting::Unread : Counting::Waiting;
 }
 
 void NetworkMailLibrary::authenticate(int handle, const QString &user, const QString &password, bool apop, Use use,
@@ -194,16 +191,44 @@ std::int64_t NetworkMailLibrary::lastBodySize(int handle) const
 void NetworkMailLibrary::countUnread(int handle, const QString &user, const QString &password,
                                      std::optional<UnreadMark> since, int summaries, UnreadAnswer answer)
 {
-    ImapChannel *channel = imap(handle);
-    if (!channel)
+    const auto found = sessions_.find(handle);
+    if (found == sessions_.end() || !found->second.imapAddress)
         return answerUnknown(handle, [answer = std::move(answer)] { answer({pop3::kNotConnected, {}, {}}); });
-    channel->logIn(user, password, [this, channel, since, summaries, answer = std::move(answer)](const ImapEvent &event) {
-        if (noted(event) < 0)
-            return answer({event.result, {}, {}});
-        kingyo::countUnread(*channel, since, summaries, [this, answer](UnreadCount count, const MailFailure &failure) {
+    auto count = [this, since, summaries, answer](ImapChannel &channel) {
+        kingyo::countUnread(channel, since, summaries, [this, answer](UnreadCount count, const MailFailure &failure) {
             if (count.result < 0)
                 lastFailure_ = failure;
             answer(count);
+        });
+    };
+    borrowOrOpen(found->second, user, password, std::move(count), std::move(answer));
+}
+
+void NetworkMailLibrary::borrowOrOpen(Session &session, const QString &user, const QString &password,
+                                      std::function<void(ImapChannel &)> count, UnreadAnswer answer)
+{
+    const MailServerAddress address = *std::exchange(session.imapAddress, std::nullopt);
+    if (lender_) {
+        if (auto lent = lender_->lend(address, user, password)) {
+            session.imap = std::move(lent);
+            session.borrowed = true;
+            session.imap->setDeadline(session.deadline);
+            return count(*session.imap);
+        }
+    }
+    Pop3Settings channelSettings = settings_;
+    channelSettings.deadline = session.deadline;
+    session.imap = std::make_unique<ImapChannel>(channelSettings);
+    ImapChannel *channel = session.imap.get();
+    channel->open(address, [=, this, count = std::move(count)](const MailFailure &failure) {
+        if (failure.problem != MailProblem::None) {
+            lastFailure_ = failure;
+            return answer({pop3::kCouldNotConnect, {}, {}});
+        }
+        channel->logIn(user, password, [this, channel, count, answer](const ImapEvent &event) {
+            if (noted(event) < 0)
+                return answer({event.result, {}, {}});
+            count(*channel);
         });
     });
 }
@@ -213,8 +238,19 @@ void NetworkMailLibrary::close(int handle)
     const auto found = sessions_.find(handle);
     if (found == sessions_.end())
         return;
-    QObject *channel = found->second.channel();
-    Session &closing = closing_[channel] = std::move(found->second);
+    Session &session = found->second;
+    if (session.borrowed && lender_) {
+        std::unique_ptr<ImapChannel> channel = std::move(session.imap);
+        sessions_.erase(found);
+        lender_->takeBack(std::move(channel));
+        return;
+    }
+    QObject *channel = session.channel();
+    if (!channel) {
+        sessions_.erase(found); // an IMAP connection never made
+        return;
+    }
+    Session &closing = closing_[channel] = std::move(session);
     sessions_.erase(found);
     const auto closed = [this, channel] { dispose(closing_, channel); };
     if (closing.imap)

@@ -4,20 +4,29 @@
 #include "mail/pop3/pop3_channel.h"
 
 #include <QObject>
+#include <QPointer>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace kingyo {
 
+class ImapWatcher;
+
 // The mail library over our own channels to real servers: handles name live POP3 or
-// IMAP sessions, as the server field says. connect() opens the connection only; the
-// dialogue, TLS included, happens in authenticate() or countUnread(), so that every
-// failure after connecting reaches the user as a failure text. Lives on the thread that
+// IMAP sessions, as the server field says. connect() opens a POP3 connection only; the
+// dialogue, TLS included, happens in authenticate(), so that every failure after
+// connecting reaches the user as a failure text. An IMAP connection is made (or
+// borrowed) in countUnread(), as the account is known only there. Lives on the thread that
 // calls it; abandon() and end() are not for the library's own answers to call.
 class NetworkMailLibrary : public QObject, public MailLibrary {
 public:
     explicit NetworkMailLibrary(Pop3Settings settings = {});
     ~NetworkMailLibrary() override;
+
+    // A check of the account the watcher keeps in IDLE borrows its connection, logged in
+    // already, instead of making one; it goes back at close(). Null: none.
+    void setLender(ImapWatcher *watcher);
 
     void initialize() override {}
     void setOption(int, int) override {} // no option changes how this library works
@@ -46,22 +55,27 @@ public:
     std::int64_t lastBodySize(int handle) const;
 
 private:
-    // One of the two is set.
+    // POP3 opens at connect(); IMAP at the login, where it may be borrowed instead.
     struct Session {
         std::unique_ptr<Pop3Channel> pop3;
         std::unique_ptr<ImapChannel> imap;
+        std::optional<MailServerAddress> imapAddress; // until the IMAP channel is there
+        QDeadlineTimer deadline;
+        bool borrowed = false; // goes back to the lender at close()
         std::int64_t lastBodySize = 0;
         QObject *channel() const;
     };
     using Room = std::map<QObject *, Session>;
 
     Pop3Channel *pop3(int handle);
-    ImapChannel *imap(int handle);
-    template <class Channel>
-    void open(std::unique_ptr<Channel> channel, const MailServerAddress &address, Answer answer);
+    void openPop3(const MailServerAddress &address, QDeadlineTimer deadline, Answer answer);
     // Notes failure, then answers, from the event loop as every answer.
     void later(MailFailure failure, std::function<void()> answer);
     void answerUnknown(int handle, std::function<void()> answer);
+    // Counts over the session's channel: borrowed from the lender if it can lend one
+    // logged in as user, else opened now and logged in.
+    void borrowOrOpen(Session &session, const QString &user, const QString &password,
+                      std::function<void(ImapChannel &)> count, UnreadAnswer answer);
     // Notes a failed result's failure, then answers.
     template <class Event>
     std::int64_t noted(const Event &event);
@@ -76,6 +90,7 @@ private:
     int nextHandle_ = 1;
     int generation_ = 0; // one more with each abandon()
     MailFailure lastFailure_;
+    QPointer<ImapWatcher> lender_;
 };
 
 } // namespace kingyo

@@ -73,8 +73,7 @@ void MailConnection::open(const QString &host, quint16 port, bool implicitTls)
     port_ = port;
     implicitTls_ = implicitTls;
     trustKey_ = ServerTrust::keyFor(host, port);
-    if (!settings_.deadline.isForever())
-        deadline_.start(timeLeft(settings_.deadline));
+    armDeadline();
     setPhase(Phase::LookingUp);
     if (QHostAddress literal; literal.setAddress(host)) {
         lookedUp({literal});
@@ -314,6 +313,21 @@ void MailConnection::setPhase(Phase phase)
     if (phase == Phase::Closed)
         deadline_.stop();
     armSilence();
+}
+
+void MailConnection::setDeadline(QDeadlineTimer deadline)
+{
+    settings_.deadline = deadline;
+    if (phase_ != Phase::Idle && phase_ != Phase::Closed)
+        armDeadline();
+}
+
+void MailConnection::armDeadline()
+{
+    if (settings_.deadline.isForever())
+        deadline_.stop();
+    else
+        deadline_.start(timeLeft(settings_.deadline));
 }
 
 void MailConnection::armSilence()

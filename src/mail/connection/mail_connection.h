@@ -60,6 +60,9 @@ public:
     void setAwaitingReply(bool awaiting);
     // What arrived since the last read (decrypted), at most max bytes; 0 when nothing.
     qint64 read(char *data, qint64 max);
+    // A new deadline for the rest of the conversation (Forever: none); one already
+    // past ends it as TooLong from the event loop. Nothing once closed.
+    void setDeadline(QDeadlineTimer deadline);
     // Closes once what was sent is out; says nothing more.
     void disconnect();
     // Closes at once; says nothing more. Safe at any moment, from any step.
@@ -101,6 +104,7 @@ private:
     void fail(MailFailure failure);
     void tellFailure();
     void armSilence();
+    void armDeadline();
     void silent();
     void close();
     void closeSocket();

@@ -66,6 +66,9 @@ public:
     // answers.
     void setUnaskedHandler(std::function<void(const Event &)> handler) { unasked_ = std::move(handler); }
 
+    // The rest of the conversation must end by then (see MailConnection::setDeadline).
+    void setDeadline(QDeadlineTimer deadline) { connection_.setDeadline(deadline); }
+
     const Session &session() const { return session_; }
     bool usesTls() const { return connection_.isEncrypted(); }
 

@@ -2,6 +2,7 @@
 
 #include "mail/imap/imap_channel.h"
 
+#include <QPointer>
 #include <utility>
 
 namespace kingyo {
@@ -48,6 +49,15 @@ void ImapWatcher::announce(void (ImapWatcher::*signal)(Parameters...), Arguments
         Qt::QueuedConnection);
 }
 
+template <class Step>
+std::function<void(const ImapEvent &)> ImapWatcher::answer(Step step)
+{
+    return [watcher = QPointer<ImapWatcher>(this), channel = channel_, step](const ImapEvent &event) {
+        if (watcher && watcher->channel_ == channel)
+            (watcher.data()->*step)(event);
+    };
+}
+
 ImapWatcher::ImapWatcher(ConnectionSettings settings, RandomSource &random, ImapWatcherTimings timings,
                          QObject *parent)
     : QObject(parent), settings_(longLived(std::move(settings))), timings_(timings), backoff_(timings.backoff, random)
@@ -72,6 +82,8 @@ void ImapWatcher::watch(const MailServerAddress &address, const QString &user, c
     address_ = address;
     user_ = user;
     password_ = password;
+    messages_ = -1;
+    wokenWhileLent_ = false;
     if (address.protocol != MailServerAddress::Protocol::Imap)
         return announce(&ImapWatcher::idleUnavailable);
     afterLoss_ = false;
@@ -84,6 +96,8 @@ void ImapWatcher::stop()
 {
     ++generation_;
     dropChannel();
+    if (lent_)
+        disconnect(std::exchange(lent_, nullptr), &QObject::destroyed, this, nullptr);
     active_ = false;
 }
 
@@ -92,26 +106,82 @@ void ImapWatcher::wake()
     if (!active_)
         return;
     backoff_.reset();
+    if (lent_) {
+        wokenWhileLent_ = true;
+        return;
+    }
     afterLoss_ = true;
     connectToServer();
+}
+
+std::unique_ptr<ImapChannel> ImapWatcher::lend(const MailServerAddress &address, const QString &user,
+                                               const QString &password)
+{
+    if (!idling_ || address != address_ || user != user_ || password != password_)
+        return nullptr;
+    idling_ = false;
+    renewing_ = true; // the IDLE's end is ours, and its answer no longer comes to us
+    renewal_.stop();
+    ImapChannel *channel = std::exchange(channel_, nullptr);
+    lent_ = channel;
+    channel->setUnaskedHandler(nullptr);
+    channel->done();
+    channel->setParent(nullptr);
+    connect(channel, &QObject::destroyed, this, &ImapWatcher::lentChannelGone);
+    return std::unique_ptr<ImapChannel>(channel);
+}
+
+void ImapWatcher::takeBack(std::unique_ptr<ImapChannel> channel)
+{
+    if (!channel)
+        return;
+    ImapChannel *returned = channel.release();
+    returned->setParent(this);
+    disconnect(returned, &QObject::destroyed, this, nullptr);
+    const bool ours = returned == std::exchange(lent_, nullptr);
+    const bool usable = returned->session().state() == ImapSession::State::Ready;
+    if (!ours || !usable || std::exchange(wokenWhileLent_, false)) {
+        // The borrower may be inside one of the channel's answers.
+        returned->logout([returned] { returned->deleteLater(); });
+        if (ours && active_) {
+            afterLoss_ = true;
+            connectToServer();
+        }
+        return;
+    }
+    channel_ = returned;
+    listenTo(channel_);
+    channel_->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
+    channel_->examine(answer(&ImapWatcher::examined));
+}
+
+void ImapWatcher::lentChannelGone()
+{
+    lent_ = nullptr;
+    afterLoss_ = true;
+    retry_.start(0); // from the event loop: the borrower may be going with the program
 }
 
 void ImapWatcher::connectToServer()
 {
     dropChannel();
     active_ = true;
-    messages_ = -1;
     idledHere_ = false;
     renewing_ = false;
     endedByServer_ = false;
     channel_ = new ImapChannel(settings_);
     channel_->setParent(this);
-    channel_->setUnaskedHandler([this](const ImapEvent &event) { unasked(event); });
+    listenTo(channel_);
     channel_->open(address_, [this](const MailFailure &failure) {
         if (failure.problem != MailProblem::None)
             return lose(failure);
-        channel_->logIn(user_, password_, [this](const ImapEvent &event) { loggedIn(event); });
+        channel_->logIn(user_, password_, answer(&ImapWatcher::loggedIn));
     });
+}
+
+void ImapWatcher::listenTo(ImapChannel *channel)
+{
+    channel->setUnaskedHandler([this](const ImapEvent &event) { unasked(event); });
 }
 
 void ImapWatcher::loggedIn(const ImapEvent &event)
@@ -120,15 +190,15 @@ void ImapWatcher::loggedIn(const ImapEvent &event)
         return lose(event.failure);
     if (!channel_->session().canIdle())
         return logOutForGood();
-    channel_->examine([this](const ImapEvent &event) { examined(event); });
+    channel_->examine(answer(&ImapWatcher::examined));
 }
 
 void ImapWatcher::examined(const ImapEvent &event)
 {
     if (event.result < 0)
         return lose(event.failure);
-    messages_ = event.status.messages;
-    channel_->idle([this](const ImapEvent &event) { idleEnded(event); });
+    noteCount(event.status.messages);
+    channel_->idle(answer(&ImapWatcher::idleEnded));
 }
 
 void ImapWatcher::unasked(const ImapEvent &event)
@@ -137,15 +207,21 @@ void ImapWatcher::unasked(const ImapEvent &event)
         return idling();
     if (event.kind != ImapEvent::Kind::MailboxChanged)
         return;
+    noteCount(event.status.messages);
+}
+
+void ImapWatcher::noteCount(std::int64_t messages)
+{
     // A fall (messages removed) only moves the mark the next rise is measured from.
-    const bool rose = messages_ >= 0 && event.status.messages > messages_;
-    messages_ = event.status.messages;
+    const bool rose = messages_ >= 0 && messages > messages_;
+    messages_ = messages;
     if (rose)
         announce(&ImapWatcher::mailArrived);
 }
 
 void ImapWatcher::idling()
 {
+    idling_ = true;
     renewing_ = false;
     if (!std::exchange(endedByServer_, false))
         backoff_.reset();
@@ -160,6 +236,7 @@ void ImapWatcher::idling()
 
 void ImapWatcher::idleEnded(const ImapEvent &event)
 {
+    idling_ = false;
     if (event.result < 0)
         return lose(event.failure);
     if (renewing_)
@@ -173,12 +250,16 @@ void ImapWatcher::idleEnded(const ImapEvent &event)
 void ImapWatcher::renew()
 {
     renewing_ = true;
+    idling_ = false;
     channel_->done();
-    channel_->noop([this](const ImapEvent &event) {
-        if (event.result < 0)
-            lose(event.failure);
-    });
-    channel_->idle([this](const ImapEvent &event) { idleEnded(event); });
+    channel_->noop(answer(&ImapWatcher::renewed));
+    channel_->idle(answer(&ImapWatcher::idleEnded));
+}
+
+void ImapWatcher::renewed(const ImapEvent &event)
+{
+    if (event.result < 0)
+        lose(event.failure);
 }
 
 void ImapWatcher::lose(const MailFailure &failure)
@@ -198,6 +279,7 @@ void ImapWatcher::dropChannel()
 {
     retry_.stop();
     renewal_.stop();
+    idling_ = false;
     if (!channel_)
         return;
     channel_->abandon();

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
 namespace kingyo {
 
@@ -44,8 +45,19 @@ public:
     // Ends at once: the connection is dropped without a word, nothing more is emitted.
     void stop();
     // The machine resumed or the network came back: the connection is made anew at once
-    // and the backoff starts over. Nothing while stopped.
+    // and the backoff starts over (once a lent connection is back). Nothing while stopped.
     void wake();
+
+    // Lends the connection, logged in and INBOX examined, to a check of the account it
+    // watches, so that the check costs no login: its IDLE is ended (DONE, the server's
+    // answer coming before the borrower's) and nothing is renewed meanwhile. Null when
+    // not in IDLE on this account at this moment. Whatever it says unasked goes nowhere.
+    std::unique_ptr<ImapChannel> lend(const MailServerAddress &address, const QString &user,
+                                      const QString &password);
+    // The borrower is done: a channel still logged in goes back to IDLE on INBOX, another
+    // is let go and a new one made. mailArrived() follows when INBOX holds more messages
+    // than when it was lent. A lent channel destroyed instead counts as lost.
+    void takeBack(std::unique_ptr<ImapChannel> channel);
 
 signals:
     // A connection reached IDLE (not again at its renewals).
@@ -53,7 +65,8 @@ signals:
     // ...and it follows one that was lost (or dropped by wake()): mail may have come
     // meanwhile. Emitted right after watching().
     void reconnected();
-    // The INBOX holds more messages than before: once per rise, whatever its size.
+    // The INBOX holds more messages than before: once per rise, whatever its size, also
+    // when the rise is seen on a new connection or once a lent one is back.
     void mailArrived();
     // The server does not offer IDLE; the watcher logged out and stopped.
     void idleUnavailable();
@@ -66,12 +79,19 @@ signals:
 
 private:
     void connectToServer();
+    void listenTo(ImapChannel *channel);
+    // The watcher's answer for its own channel, dropped once that channel is not its own.
+    template <class Step>
+    std::function<void(const ImapEvent &)> answer(Step step);
+    void lentChannelGone();
     void loggedIn(const ImapEvent &event);
     void examined(const ImapEvent &event);
     void unasked(const ImapEvent &event);
+    void noteCount(std::int64_t messages);
     void idling();
     void idleEnded(const ImapEvent &event);
     void renew();
+    void renewed(const ImapEvent &event);
     void lose(const MailFailure &failure);
     void dropChannel();
     void logOutForGood();
@@ -87,8 +107,11 @@ private:
     QString password_;
     bool active_ = false;            // from watch() until stop(), a failure that stops, or no IDLE
     ImapChannel *channel_ = nullptr; // a child; dropped ones are deleted from the event loop
-    std::int64_t messages_ = -1;     // in INBOX, as last told; -1: not told on this connection
+    std::int64_t messages_ = -1;     // in INBOX, as last told (on any connection); -1: not yet
     bool idledHere_ = false;         // this connection reached IDLE once
+    bool idling_ = false;            // in IDLE now, neither ended nor renewing
+    ImapChannel *lent_ = nullptr;    // out with a borrower (not ours meanwhile)
+    bool wokenWhileLent_ = false;    // the lent channel may be dead: made anew on return
     bool renewing_ = false;          // our DONE went out; the NOOP and a new IDLE follow
     bool endedByServer_ = false;     // the server ended the last IDLE itself
     bool afterLoss_ = false;         // this connection replaces one that was lost

@@ -1,6 +1,7 @@
 // The IDLE watcher against Dovecot (the shared one, or one of a row's own that it stops
 // or distrusts) and against a scripted server for what Dovecot will not do.
 #include "mail/imap/imap_watcher.h"
+#include "mail/network_mail_library.h"
 #include "mail/qt_printers.h"
 #include "mail/test_pop3_server.h"
 #include "settings/server_trust.h"
@@ -69,25 +70,26 @@ TEST_P(ImapWatcherDovecot, EachRiseOfTheInboxIsToldOnceAndAFallNever)
     TestPop3Server server;
     QString problem;
     ASSERT_TRUE(server.load(&problem)) << problem.toStdString();
-    server.clearMailbox(kUser);
+    const QString user = GetParam() == 200ms ? QStringLiteral("ursula") : kUser; // rows run side by side
+    server.clearMailbox(user);
     ConnectionSettings settings;
     settings.extraCaCertificates = QSslCertificate::fromPath(server.certificatePath());
     testing::ScriptedRandom random;
     ImapWatcher watcher(settings, random, {GetParam(), {}});
     WatcherLog log(&watcher);
-    watcher.watch(imapAt(server.imapPort()), kUser, TestPop3Server::passwordOf(kUser));
+    watcher.watch(imapAt(server.imapPort()), user, TestPop3Server::passwordOf(user));
     ASSERT_TRUE(log.waitFor(QStringLiteral("watching")));
     for (int number = 1; number <= 2; ++number) {
-        server.deliver(kUser, message(number));
+        server.deliver(user, message(number));
         ASSERT_TRUE(log.waitFor(QStringLiteral("arrived"), number));
     }
-    server.expungeOne(kUser);
+    server.expungeOne(user);
     QTest::qWait(kQuietMs);
-    server.deliver(kUser, message(3));
+    server.deliver(user, message(3));
     ASSERT_TRUE(log.waitFor(QStringLiteral("arrived"), 3));
     QTest::qWait(kQuietMs);
     EXPECT_EQ(log.words.join(u' '), QStringLiteral("watching arrived arrived arrived"));
-    server.clearMailbox(kUser);
+    server.clearMailbox(user);
 }
 
 INSTANTIATE_TEST_SUITE_P(Renewing, ImapWatcherDovecot, ::testing::Values(25min, 200ms),
@@ -304,6 +306,84 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"CertificateUntrusted", Server::DistrustedDovecot, {}, Then::Nothing, "stopped", P::CertificateUnknown, 1},
         Fault{"NoIdle", Server::Scripted, {Imap::WithoutIdle}, Then::Nothing, "unavailable", P::None, 1},
         Fault{"ServerEndsIdle", Server::Scripted, {Imap::EndsIdle}, Then::Nothing, "watching", P::None, 1, 3}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A check of the account while it is watched, and what happens to the watch meanwhile.
+enum class During { Nothing, Wake, Abandon };
+
+struct Loan {
+    const char *name;
+    const char *watched; // each row its own, as rows run side by side
+    const char *user;    // the check's
+    During during;
+    int connections;  // made through the relay in all
+    int unread;       // the check's count (-1: it did not end)
+};
+
+void PrintTo(const Loan &loan, std::ostream *out) { *out << loan.name; }
+
+class ImapWatcherLoan : public ::testing::TestWithParam<Loan> {};
+
+TEST_P(ImapWatcherLoan, ACheckBorrowsTheIdleConnectionOfItsAccountAndTheWatchGoesOn)
+{
+    const Loan &row = GetParam();
+    TestPop3Server server;
+    QString problem;
+    ASSERT_TRUE(server.load(&problem)) << problem.toStdString();
+    const QString watched = QString::fromLatin1(row.watched), checked = QString::fromLatin1(row.user);
+    for (const QString &user : {watched, checked})
+        server.clearMailbox(user);
+    LoopbackRelay relay(server.imapPort());
+    Pop3Settings settings;
+    settings.extraCaCertificates = QSslCertificate::fromPath(server.certificatePath());
+    testing::ScriptedRandom random;
+    ImapWatcher watcher(settings, random, {25min, {10min, 10min, 0}}); // only wake() retries
+    WatcherLog log(&watcher);
+    NetworkMailLibrary library(settings);
+    library.setLender(&watcher);
+    watcher.watch(imapAt(relay.port()), watched, TestPop3Server::passwordOf(watched));
+    ASSERT_TRUE(log.waitFor(QStringLiteral("watching")));
+    server.deliver(checked, message(1));
+    if (checked == watched) {
+        ASSERT_TRUE(log.waitFor(QStringLiteral("arrived")));
+    }
+
+    int handle = -1;
+    library.connect(QStringLiteral("imap://127.0.0.1:%1").arg(relay.port()), QDeadlineTimer(kHangGuardMs),
+                    [&](std::int64_t result) { handle = int(result); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return handle > 0; }, kHangGuardMs));
+    std::int64_t unread = -1;
+    library.countUnread(handle, checked, TestPop3Server::passwordOf(checked), std::nullopt, 3,
+                        [&](const UnreadCount &count) { unread = count.result; });
+    if (row.during == During::Wake)
+        watcher.wake();
+    if (row.during == During::Abandon)
+        library.abandon();
+    else
+        ASSERT_TRUE(QTest::qWaitFor([&] { return unread >= 0; }, kHangGuardMs)) << describe(library.lastFailure());
+    library.close(handle);
+    if (row.during != During::Nothing) {
+        ASSERT_TRUE(log.waitFor(QStringLiteral("reconnected")));
+    }
+
+    server.deliver(watched, message(2)); // still told, once
+    const int arrivals = checked == watched ? 2 : 1;
+    ASSERT_TRUE(log.waitFor(QStringLiteral("arrived"), arrivals));
+    QTest::qWait(kQuietMs);
+    EXPECT_EQ(unread, row.unread);
+    EXPECT_EQ(relay.connections, row.connections);
+    EXPECT_EQ(log.words.count(QStringLiteral("arrived")), arrivals) << log.words.join(u' ').toStdString();
+    EXPECT_TRUE(log.failures.isEmpty());
+    for (const QString &user : {watched, checked})
+        server.clearMailbox(user);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ImapWatcherLoan,
+    ::testing::Values(Loan{"SameAccount", "walter", "walter", During::Nothing, 1, 1},
+                      Loan{"OtherAccount", "wendy", "xavier", During::Nothing, 2, 1},
+                      Loan{"WokenMeanwhile", "yvonne", "yvonne", During::Wake, 2, 1},
+                      Loan{"CheckAbandoned", "zoe", "zoe", During::Abandon, 2, -1}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
