@@ -22,10 +22,14 @@ PATH = "/org/freedesktop/Notifications"
 
 
 class Recorder(dbus.service.Object):
-    def __init__(self, bus, log):
-        super().__init__(bus, PATH)
+    def __init__(self, bus_name, log):
+        super().__init__(bus_name, PATH)  # holds the name for as long as the recorder lives
         self.log = log
         self.last_id = 0
+
+    def serve(self):
+        print("ready", flush=True)
+        GLib.MainLoop().run()
 
     # byte_arrays: the icon's pixels come as one bytes object, not thousands of objects
     # made before the call is stamped.
@@ -36,27 +40,11 @@ class Recorder(dbus.service.Object):
         self.last_id += 1
         return self.last_id
 
-    @dbus.service.method(NAME, in_signature="", out_signature="as")
-    def GetCapabilities(self):
-        return ["body", "actions"]
-
-    @dbus.service.method(NAME, in_signature="", out_signature="ssss")
-    def GetServerInformation(self):
-        return ("notification-recorder", "kingyo bench", "1.0", "1.2")
-
-    @dbus.service.method(NAME, in_signature="u", out_signature="")
-    def CloseNotification(self, id):
-        pass
-
 
 def main():
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
     with open(sys.argv[1], "a", buffering=1) as log:
-        recorder = Recorder(bus, log)  # noqa: F841 (held while the loop runs)
-        name = dbus.service.BusName(NAME, bus)  # noqa: F841
-        print("ready", flush=True)
-        GLib.MainLoop().run()
+        Recorder(dbus.service.BusName(NAME, dbus.SessionBus()), log).serve()
 
 
 if __name__ == "__main__":
