@@ -68,6 +68,15 @@ stop_started_after() { # count
     done
 }
 
+# Runs COMMAND among the processes stopped at the end and waits for it: a signal to
+# this script is answered at once, not once the command has ended.
+run_tracked() { # command...
+    "$@" &
+    pids+=($!)
+    wait "${pids[-1]}"
+    unset 'pids[-1]'
+}
+
 # Runs COMMAND every 50 ms until it succeeds; after SECONDS says WHAT did not happen.
 wait_until() { # seconds what command...
     local seconds=$1 what=$2
@@ -153,7 +162,7 @@ wait_for_idle_login() { # user count
 }
 
 deliver() { # user first count log
-    "$here/maildir_delivery.py" "$(maildir "$1")" "$2" "$3" "$4"
+    run_tracked "$here/maildir_delivery.py" "$(maildir "$1")" "$2" "$3" "$4"
 }
 
 # A row of delays: label, what was timed, then idle_delays.py's figures.
@@ -240,7 +249,7 @@ for round in $(seq "$restarts"); do
     printf '%d\t%s\n' "$number" "$EPOCHREALTIME" >>"$work/restart.starts"
     note_server_back "$number" "$work/restart.back" &
     pids+=($!)
-    "$server_script" restart "$server_dir" >/dev/null
+    run_tracked "$server_script" restart "$server_dir" >/dev/null
     deliver carol "$number" 1 "$work/restart.deliveries"
     wait "${pids[-1]}"
     unset 'pids[-1]'
@@ -259,7 +268,7 @@ erin_logins=$(logins pop3 erin)
 frank_logins=$(logins imap frank)
 load_before_idle=$(load)
 # Measured once the IDLE connection is there (idle_cpu.sh settles 6 s first).
-"$here/idle_cpu.sh" --then "[ \$(grep -c 'imap-login: Info: Login: user=<dave>,' '$POP3_DIR/dovecot.log') -gt $dave_logins ]" \
+run_tracked "$here/idle_cpu.sh" --then "[ \$(grep -c 'imap-login: Info: Login: user=<dave>,' '$POP3_DIR/dovecot.log') -gt $dave_logins ]" \
     "$seconds" "imap_idle=$(copy_command imap_idle)" "pop3_every1=$(copy_command pop3_every1)" \
     "interval_0=$(copy_command interval_0)" >"$work/idle_cpu.out"
 
