@@ -165,11 +165,21 @@ deliver() { # user first count log
     run_tracked "$here/maildir_delivery.py" "$(maildir "$1")" "$2" "$3" "$4"
 }
 
-# A row of delays: label, what was timed, then idle_delays.py's figures.
-row() { # label event starts events [baseline]
-    local median p95 worst heard total
-    read -r median p95 worst heard total < <("$here/idle_delays.py" "${@:3}")
+# idle_delays.py's figures into median, p95, worst, heard and total.
+read_delays() { # starts events [baseline]
+    read -r median p95 worst heard total < <("$here/idle_delays.py" "$@")
+}
+
+# A row of the delivery table: what listened, what it heard, then its figures.
+delivery_row() { # label event starts events [baseline]
+    read_delays "${@:3}"
     printf '| %s | %s | %s | %s | %s | %d of %d |\n' "$1" "$2" "$median" "$p95" "$worst" "$heard" "$total"
+}
+
+# A row of the restart table: from what, to what, then the median and the worst.
+restart_row() { # from to starts events
+    read_delays "$3" "$4"
+    printf '| %s | %s | %s | %s | %d of %d |\n' "$1" "$2" "$median" "$worst" "$heard" "$total"
 }
 
 load_at_start=$(load)
@@ -218,7 +228,8 @@ start_virtual_display
 make_copy carol carol "imaps://127.0.0.1:$IMAPS_PORT" 1
 carol_logins=$(logins imap carol)
 bash -c "$(copy_command carol)" >"$work/carol.log" 2>&1 &
-pids+=($!)
+kingyo_pid=$!
+pids+=("$kingyo_pid")
 wait_for_idle_login carol "$carol_logins" || { cat "$work/carol.log" >&2; exit 1; }
 start_bare_client carol "$work/carol.events"
 load_before_kingyo=$(load)
@@ -255,7 +266,7 @@ for round in $(seq "$restarts"); do
     unset 'pids[-1]'
     wait_until 60 "kingyo's notification of delivery $number" grep -qw "delivery $number" "$notifications" || true
 done
-kill -0 "${pids[-1]}" 2>/dev/null || { echo "kingyo ended early:" >&2; cat "$work/carol.log" >&2; exit 1; }
+kill -0 "$kingyo_pid" 2>/dev/null || { echo "kingyo ended early:" >&2; cat "$work/carol.log" >&2; exit 1; }
 stop_started_after "$services"
 stop_virtual_display
 
@@ -282,11 +293,11 @@ echo "   new-only, NOTIFY=1, the bare client on its mailbox at the same time ($l
 echo
 echo "| listener (user) | heard at | median | 95th percentile | worst | heard |"
 echo "|---|---|---|---|---|---|"
-row "bare client (alice)" "* N EXISTS" "$work/alice.deliveries" "$work/alice.events"
-row "fetchmail --idle, keep (bob)" "its MDA starts" "$work/bob.deliveries" "$work/bob.events"
-row "kingyo (carol)" "Notify on the bus" "$work/carol.deliveries" "$notifications"
-row "bare client beside kingyo (carol)" "* N EXISTS" "$work/carol.deliveries" "$work/carol.events"
-row "**kingyo after the server's EXISTS**" "Notify − EXISTS" "$work/carol.deliveries" "$notifications" "$work/carol.events"
+delivery_row "bare client (alice)" "* N EXISTS" "$work/alice.deliveries" "$work/alice.events"
+delivery_row "fetchmail --idle, keep (bob)" "its MDA starts" "$work/bob.deliveries" "$work/bob.events"
+delivery_row "kingyo (carol)" "Notify on the bus" "$work/carol.deliveries" "$notifications"
+delivery_row "bare client beside kingyo (carol)" "* N EXISTS" "$work/carol.deliveries" "$work/carol.events"
+delivery_row "**kingyo after the server's EXISTS**" "Notify − EXISTS" "$work/carol.deliveries" "$notifications" "$work/carol.events"
 echo
 echo "2. Idle, no mail, over $seconds s ($load_before_idle before; bench/idle_cpu.sh's measure);"
 echo "   Dovecot logins during the run, start included: imap_idle $(($(logins imap dave) - dave_logins)),"
@@ -300,11 +311,6 @@ echo "   ($load_before_restarts before)."
 echo
 echo "| from | to | median | worst | heard |"
 echo "|---|---|---|---|---|"
-restart_row() { # from to starts events
-    local median p95 worst heard total
-    read -r median p95 worst heard total < <("$here/idle_delays.py" "$3" "$4")
-    printf '| %s | %s | %s | %s | %d of %d |\n' "$1" "$2" "$median" "$worst" "$heard" "$total"
-}
 awk -F'\t' '{ printf "%s\tdelivery %s\n", $2, $1 }' "$work/restart.deliveries" >"$work/restart.delivered"
 restart_row "the restart command" "Dovecot takes connections again" "$work/restart.starts" "$work/restart.back"
 restart_row "the restart command" "its end, the delivery" "$work/restart.starts" "$work/restart.delivered"
