@@ -32,6 +32,8 @@ finish() {
   stop_virtual_display
 }
 trap finish EXIT
+trap 'exit 130' INT # a signal alone would end the script without its EXIT trap
+trap 'exit 143' TERM
 
 start_virtual_display
 for entry in "$@"; do
