@@ -30,7 +30,7 @@ void writeSettings(const std::filesystem::path &programFolder, const std::filesy
     writeFile(workFolder / "vbmail.ini", "SMTP=\r\nPOP3=" + settings.pop3Server + "\r\nMAIL=\r\nAPOP=0\r\n");
     writeFile(programFolder / "★MailData/iniIdPass.ini",
               "[EXEINI]\r\nNAME=" + settings.user + "\r\nNAME2=" + settings.password + "\r\nNAME3=1\r\n");
-    writeFile(programFolder / "★MailData/ini.ini", "[EXEINI]\r\nNUMBER=0\r\n");
+    writeFile(programFolder / "★MailData/ini.ini", "[EXEINI]\r\nNUMBER=0\r\n" + settings.options);
 }
 
 // The test's environment with HOME in the given folder and the XDG folders at their
@@ -166,6 +166,82 @@ void KingyoProcess::sendSignal(int number)
 {
     if (pid_ > 0 && !exited())
         ::kill(pid_, number);
+}
+
+namespace {
+
+// KEY=VALUE lines, a value possibly in single quotes.
+std::map<std::string, std::string> readEnvFile(const std::filesystem::path &path)
+{
+    std::map<std::string, std::string> values;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) {
+        const auto equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        std::string value = line.substr(equals + 1);
+        if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'')
+            value = value.substr(1, value.size() - 2);
+        values[line.substr(0, equals)] = value;
+    }
+    return values;
+}
+
+std::string fileText(const std::filesystem::path &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+} // namespace
+
+TestDovecot::TestDovecot(std::filesystem::path script, std::filesystem::path dir, Tls tls)
+    : script_(std::move(script)), dir_(std::move(dir))
+{
+    if (run("start", tls == Tls::On ? "" : "plain"))
+        env_ = readEnvFile(dir_ / "env");
+}
+
+TestDovecot::~TestDovecot() { run("stop"); }
+
+bool TestDovecot::run(const std::string &action, const std::string &option) const
+{
+    const std::string command = script_.string() + " " + action + " '" + dir_.string() + "' " + option + " >>'" +
+        dir_.string() + ".log' 2>&1 </dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
+int TestDovecot::port(const std::string &name) const
+{
+    const auto found = env_.find(name);
+    return found == env_.end() ? 0 : std::atoi(found->second.c_str());
+}
+
+bool TestDovecot::restart() { return run("restart"); }
+
+std::filesystem::path TestDovecot::maildir(const std::string &user) const { return dir_ / "home" / user / "Maildir"; }
+
+std::filesystem::path TestDovecot::certificate() const { return dir_ / "cert.pem"; }
+
+std::string TestDovecot::log() const { return fileText(dir_ / "dovecot.log"); }
+
+int TestDovecot::idlingSessions(const std::string &user) const
+{
+    // Its processes carry its instance name, made of the name of its files' folder.
+    const auto files = env_.find("POP3_DIR");
+    if (files == env_.end())
+        return 0;
+    const std::string instance = "kingyo-test-" + std::filesystem::path(files->second).filename().string() + "-";
+    const std::string session = "/imap [" + user + " ";
+    int sessions = 0;
+    std::error_code error;
+    for (const auto &process : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string title = fileText(process.path() / "cmdline");
+        if (title.find(instance) != std::string::npos && title.find(session) != std::string::npos
+            && title.find(" IDLE]") != std::string::npos)
+            ++sessions;
+    }
+    return sessions;
 }
 
 xcb_window_t findWindow(X11Client &x11, KingyoProcess &kingyo, const std::function<bool(xcb_window_t)> &matches)

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,7 @@ struct KingyoSettings {
     std::string pop3Server;
     std::string user;
     std::string password;
+    std::string options = {}; // further [EXEINI] lines of ini.ini, each ending in CR LF
 };
 
 // A folder of the test's own for the real kingyo: a copy of the program in bin/, a
@@ -43,6 +45,7 @@ public:
     std::filesystem::path bin() const { return root_ / "bin"; }
     std::filesystem::path home() const { return root_ / "home"; }
     std::filesystem::path work() const { return root_ / "work"; }
+    std::filesystem::path mailData() const { return bin() / "★MailData"; }
 
     // A portable copy: "★MailData" beside the program, holding these settings, and the
     // server file in the current folder.
@@ -79,6 +82,38 @@ private:
     std::filesystem::path logFile_;
     pid_t pid_ = -1;
     std::optional<int> exitStatus_;
+};
+
+// A Dovecot of the test's own, serving POP3 and IMAP on free loopback ports: started by
+// scripts/test-pop3-server in `dir` (where its output goes to `dir`.log), stopped by it
+// when this goes.
+class TestDovecot {
+public:
+    enum class Tls { Off, On };
+    TestDovecot(std::filesystem::path script, std::filesystem::path dir, Tls tls);
+    ~TestDovecot();
+    TestDovecot(const TestDovecot &) = delete;
+    TestDovecot &operator=(const TestDovecot &) = delete;
+
+    // A port its env file names ("POP3_PORT", "IMAPS_PORT", …); 0 when it did not start.
+    int port(const std::string &name) const;
+    // Down, its clients cut off, and up again on the same ports a second later; false
+    // when the script failed.
+    bool restart();
+    std::filesystem::path maildir(const std::string &user) const;
+    std::filesystem::path certificate() const; // self-signed, PEM
+    std::string log() const; // Dovecot's own, for a failure's message
+    // The user's IMAP sessions waiting in IDLE now, as the server's process titles say.
+    int idlingSessions(const std::string &user) const;
+    // The password of every user but the two whose passwords are hard to send.
+    static std::string passwordOf(const std::string &user) { return user + "-pass-1"; }
+
+private:
+    bool run(const std::string &action, const std::string &option = {}) const;
+
+    std::filesystem::path script_;
+    std::filesystem::path dir_;
+    std::map<std::string, std::string> env_;
 };
 
 // The first of kingyo's windows that matches, waiting up to 5 s for one; XCB_NONE when

@@ -2,11 +2,11 @@
 #include "support/maildir.h"
 
 #include <QByteArray>
-#include <QSettings>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 namespace kingyo::e2e {
@@ -14,64 +14,39 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The program trusts only the system's certificates, so it meets a Dovecot of its
-// own without TLS here; the script records the server's pid and stops it by that.
-void pop3Server(const char *action)
-{
-    const std::string command = std::string(KINGYO_SOURCE_DIR "/scripts/test-pop3-server ") + action +
-        " " KINGYO_POP3_SERVER_DIR " plain >" KINGYO_POP3_SERVER_DIR ".log 2>&1 </dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-// The running server as its env file describes it, and its users' mailboxes.
-struct PlainPop3Server {
-    bool load()
-    {
-        QSettings env(QStringLiteral(KINGYO_POP3_SERVER_DIR "/env"), QSettings::IniFormat);
-        port = env.value(QStringLiteral("POP3_PORT")).toInt();
-        return port > 0;
-    }
-
-    static QString maildir(const QString &user)
-    {
-        return QStringLiteral(KINGYO_POP3_SERVER_DIR "/home/") + user + QStringLiteral("/Maildir");
-    }
-
-    static void deliver(const QString &user, int count)
-    {
-        for (int k = 1; k <= count; ++k) {
-            ASSERT_TRUE(test::deliverToMaildir(maildir(user), QStringLiteral("%1.%2.kingyo-e2e").arg(::getpid()).arg(k),
-                                               "Subject: " + QByteArray::number(k) + "\r\n\r\nbody\r\n"));
-        }
-    }
-
-    static QString passwordOf(const QString &user) { return user + QStringLiteral("-pass-1"); }
-
-    int port = 0;
-};
+// The program trusts only the system's certificates, so it meets a Dovecot of its own
+// without TLS here.
+TestDovecot *server = nullptr;
 
 class PanelOnTheDesktop : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { pop3Server("start"); }
-    static void TearDownTestSuite() { pop3Server("stop"); }
+    static void SetUpTestSuite()
+    {
+        server = new TestDovecot(KINGYO_SOURCE_DIR "/scripts/test-pop3-server", KINGYO_POP3_SERVER_DIR,
+                                 TestDovecot::Tls::Off);
+    }
+    static void TearDownTestSuite() { delete std::exchange(server, nullptr); }
 
     void SetUp() override
     {
         ASSERT_TRUE(x11.connected()) << "needs an X display (run through scripts/with-x11)";
-        ASSERT_TRUE(server.load()) << "the private Dovecot did not start";
+        ASSERT_GT(server->port("POP3_PORT"), 0) << "the private Dovecot did not start";
     }
 
     X11Client x11;
-    PlainPop3Server server;
 };
 
 TEST_F(PanelOnTheDesktop, OpensBelowTheBowlTakesItAlongAndChecksTheMail)
 {
-    const QString user = QStringLiteral("frank");
-    server.deliver(user, 3);
+    const std::string user = "frank";
+    for (int k = 1; k <= 3; ++k) {
+        ASSERT_TRUE(test::deliverToMaildir(QString::fromStdString(server->maildir(user).string()),
+                                           QStringLiteral("%1.%2.kingyo-e2e").arg(::getpid()).arg(k),
+                                           "Subject: " + QByteArray::number(k) + "\r\n\r\nbody\r\n"));
+    }
     x11.warpPointer(400, 200);
-    KingyoProcess kingyo(KingyoSettings{"127.0.0.1:" + std::to_string(server.port), user.toStdString(),
-                                        PlainPop3Server::passwordOf(user).toStdString()});
+    KingyoProcess kingyo(KingyoSettings{"127.0.0.1:" + std::to_string(server->port("POP3_PORT")), user,
+                                        TestDovecot::passwordOf(user)});
 
     const xcb_window_t bowl = findBowl(x11, kingyo);
     ASSERT_NE(bowl, XCB_NONE);
