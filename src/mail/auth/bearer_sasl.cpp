@@ -85,6 +85,19 @@ QByteArray bearerErrorReply(BearerMechanism mechanism)
     return mechanism == BearerMechanism::OAuthBearer ? QByteArray(1, kFieldEnd) : QByteArray();
 }
 
+std::string_view bearerRefusalText(const std::optional<std::string> &challengeError, std::string_view closingWords)
+{
+    return challengeError && !challengeError->empty() ? std::string_view(*challengeError) : closingWords;
+}
+
+QStringList bearerSentForms(const QString &user, const QString &token)
+{
+    QStringList forms;
+    for (const BearerMechanism mechanism : {BearerMechanism::OAuthBearer, BearerMechanism::XOAuth2})
+        forms << QString::fromLatin1(bearerInitialResponse(mechanism, user, token).toBase64());
+    return forms;
+}
+
 std::string bearerErrorText(std::string_view challenge)
 {
     const auto decoded = QByteArray::fromBase64Encoding(

@@ -1,6 +1,8 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,5 +51,13 @@ QByteArray bearerErrorReply(BearerMechanism mechanism);
 // The server's error challenge (base64 of a JSON object: status, scope, ...) decoded,
 // as the server's own words; the challenge as it came when it is not base64.
 std::string bearerErrorText(std::string_view challenge);
+
+// The server's words for a refused token: the error of its challenge when it sent one
+// (bearerErrorText()), else the closing words of its refusal.
+std::string_view bearerRefusalText(const std::optional<std::string> &challengeError, std::string_view closingWords);
+
+// The token in base64 as either mechanism's first message carries it, to be hidden
+// wherever the server's words are kept.
+QStringList bearerSentForms(const QString &user, const QString &token);
 
 } // namespace kingyo

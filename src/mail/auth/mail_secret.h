@@ -20,6 +20,9 @@ public:
 
     const QString &text() const { return text_; }
     bool isAccessToken() const { return accessToken_; }
+    // Whether a login can write it and the user into its commands unchanged: neither
+    // holds CR, LF or NUL, and a token passes isSafeForBearer().
+    bool isSafeToSend(const QString &user) const;
     bool operator==(const MailSecret &) const = default;
 
 private:
