@@ -1,7 +1,6 @@
 #include "mail/auth/bearer_sasl.h"
 
 #include <gtest/gtest.h>
-#include <initializer_list>
 #include <string>
 
 namespace kingyo {
@@ -9,22 +8,18 @@ namespace {
 
 using M = BearerMechanism;
 
-TEST(BearerSasl, PrefersOauthBearerAndKnowsOnlyWholeNames)
+// Which one is preferred shows in the sessions' dialogues; here, what counts as listed.
+TEST(BearerSasl, KnowsMechanismsByTheirWholeNamesInAnyCase)
 {
     const struct {
-        std::initializer_list<const char *> listed;
+        const char *listed;
         M chosen;
-    } rows[] = {
-        {{"PLAIN", "XOAUTH2"}, M::XOAuth2},
-        {{"xoauth2", "OAuthBearer", "PLAIN"}, M::OAuthBearer},
-        {{"PLAIN", "LOGIN"}, M::None},
-        {{"XOAUTH", "XOAUTH2X", "OAUTHBEARER2", ""}, M::None},
-    };
+    } rows[] = {{"xoauth2", M::XOAuth2}, {"OAuthBearer", M::OAuthBearer}, {"XOAUTH", M::None},
+                {"XOAUTH2X", M::None},   {"OAUTHBEARER2", M::None},        {"", M::None}};
     for (const auto &row : rows) {
         BearerOffer offer;
-        for (const char *name : row.listed)
-            offer.note(name);
-        EXPECT_EQ(offer.preferred(), row.chosen) << *row.listed.begin();
+        offer.note(row.listed);
+        EXPECT_EQ(offer.preferred(), row.chosen) << row.listed;
     }
 }
 
@@ -63,19 +58,10 @@ TEST(BearerSasl, FirstMessagesNameTheUserAsEachMechanismSpellsIt)
               QByteArray("n,,\x01" "auth=Bearer t0k\x01\x01"));
 }
 
-TEST(BearerSasl, ErrorChallengesAreReadAsTheServersJson)
+// A challenge that is not base64 is kept as it came (the sessions' dialogues read the JSON of one that is).
+TEST(BearerSasl, AnErrorChallengeThatIsNotBase64IsKeptAsItCame)
 {
-    const std::string json = R"({"status":"invalid_token","scope":"mail"})";
-    const struct {
-        std::string challenge;
-        std::string text;
-    } rows[] = {
-        {QByteArray::fromStdString(json).toBase64().toStdString(), json},
-        {"not base64: {\"status\":\"401\"}", "not base64: {\"status\":\"401\"}"},
-        {"", ""},
-    };
-    for (const auto &row : rows)
-        EXPECT_EQ(bearerErrorText(row.challenge), row.text) << row.challenge;
+    EXPECT_EQ(bearerErrorText("not base64: {\"status\":\"401\"}"), "not base64: {\"status\":\"401\"}");
 }
 
 } // namespace
