@@ -19,7 +19,10 @@ int failureCode(MailProblem problem)
         return pop3::kCouldNotConnect;
     case P::UserRejected:
     case P::LoginRejected:
+    case P::TokenRejected:
         return pop3::kLoginRejected;
+    case P::TokenLoginUnavailable:
+        return pop3::kTokenLoginUnavailable;
     case P::ApopUnavailable:
         return pop3::kApopUnavailable;
     case P::NoGreeting:

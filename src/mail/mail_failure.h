@@ -54,6 +54,8 @@ enum class MailProblem {
     ImapReplyUnreadable,    // facts: the command whose answer is malformed
     IdleUnsupported,        // the server does not list IDLE
     NoMailboxSelected,
+    TokenRejected,          // the server refused the access token (expired or revoked); its words: the JSON it sent
+    TokenLoginUnavailable,  // a token to log in with, but the server offers neither OAUTHBEARER nor XOAUTH2
 };
 
 // The failure code the mail library returns for a problem (see pop3_failure.h).

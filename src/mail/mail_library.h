@@ -1,4 +1,5 @@
 #pragma once
+#include "mail/auth/mail_secret.h"
 #include "mail/mail_failure.h"
 #include "mail/seen_messages.h"
 
@@ -49,8 +50,10 @@ public:
     // What a session is for: fetching messages, or only listing their IDs (then nothing
     // is asked of the server that only fetching needs, such as the messages' sizes).
     enum class Use { Fetch, ListIds };
-    // Answers the number of messages waiting (>= 0), or a negative failure code.
-    virtual void authenticate(int handle, const QString &user, const QString &password, bool apop, Use use,
+    // Answers the number of messages waiting (>= 0), or a negative failure code. The
+    // secret is a password (apop: sent as APOP) or an access token, the user then being
+    // the mail address.
+    virtual void authenticate(int handle, const QString &user, const MailSecret &secret, bool apop, Use use,
                               Answer answer) = 0;
     virtual int mailStatus(int handle, int message) = 0;        // 0, or a negative failure code
     virtual std::int64_t mailSize(int handle, int message) = 0; // bytes, or a negative failure code
@@ -68,9 +71,9 @@ public:
     // those that came after it (a mailbox whose UIDVALIDITY changed counts as on a first
     // check: all unread), and reads the header blocks of up to `summaries` of the newest
     // counted. Never marks anything read. kNotConnected for a POP3 session.
-    virtual void countUnread(int handle, const QString &user, const QString &password,
+    virtual void countUnread(int handle, const QString &user, const MailSecret &secret,
                              std::optional<UnreadMark> since, int summaries, UnreadAnswer answer) = 0;
-    virtual MailFailure lastFailure() const = 0; // never holds the password
+    virtual MailFailure lastFailure() const = 0; // never holds the password or token
     // Ends the session at once for its caller; the goodbye to the server goes on alone.
     virtual void close(int handle) = 0;
     virtual void end() = 0; // last call, at shutdown

@@ -112,13 +112,13 @@ MailLibrary::Counting NetworkMailLibrary::counting(int handle) const
     return found != sessions_.end() && !found->second.pop3 ? Counting::Unread : Counting::Waiting;
 }
 
-void NetworkMailLibrary::authenticate(int handle, const QString &user, const QString &password, bool apop, Use use,
-                                   Answer answer)
+void NetworkMailLibrary::authenticate(int handle, const QString &user, const MailSecret &secret, bool apop, Use use,
+                                      Answer answer)
 {
     Pop3Channel *channel = pop3(handle);
     if (!channel)
         return answerUnknown(handle, [answer = std::move(answer)] { answer(pop3::kNotConnected); });
-    channel->logIn(user, password, apop, use == Use::Fetch,
+    channel->logIn(user, secret, apop, use == Use::Fetch,
                          [this, answer = std::move(answer)](const Pop3Event &event) { answer(noted(event)); });
 }
 
@@ -188,7 +188,7 @@ std::int64_t NetworkMailLibrary::lastBodySize(int handle) const
     return found == sessions_.end() ? std::int64_t{pop3::kNotConnected} : found->second.lastBodySize;
 }
 
-void NetworkMailLibrary::countUnread(int handle, const QString &user, const QString &password,
+void NetworkMailLibrary::countUnread(int handle, const QString &user, const MailSecret &secret,
                                      std::optional<UnreadMark> since, int summaries, UnreadAnswer answer)
 {
     const auto found = sessions_.find(handle);
@@ -201,15 +201,15 @@ void NetworkMailLibrary::countUnread(int handle, const QString &user, const QStr
             answer(count);
         });
     };
-    borrowOrOpen(found->second, user, password, std::move(count), std::move(answer));
+    borrowOrOpen(found->second, user, secret, std::move(count), std::move(answer));
 }
 
-void NetworkMailLibrary::borrowOrOpen(Session &session, const QString &user, const QString &password,
+void NetworkMailLibrary::borrowOrOpen(Session &session, const QString &user, const MailSecret &secret,
                                       std::function<void(ImapChannel &)> count, UnreadAnswer answer)
 {
     const MailServerAddress address = *std::exchange(session.imapAddress, std::nullopt);
     if (lender_) {
-        if (auto lent = lender_->lend(address, user, password)) {
+        if (auto lent = lender_->lend(address, user, secret)) {
             session.imap = std::move(lent);
             session.borrowed = true;
             session.imap->setDeadline(session.deadline);
@@ -225,7 +225,7 @@ void NetworkMailLibrary::borrowOrOpen(Session &session, const QString &user, con
             lastFailure_ = failure;
             return answer({pop3::kCouldNotConnect, {}, {}});
         }
-        channel->logIn(user, password, [this, channel, count, answer](const ImapEvent &event) {
+        channel->logIn(user, secret, [this, channel, count, answer](const ImapEvent &event) {
             if (noted(event) < 0)
                 return answer({event.result, {}, {}});
             count(*channel);

@@ -37,14 +37,14 @@ public:
     // The calls on a handle answer what the channel's matching request answers, or
     // kNotConnected (UnknownHandle) for a handle that is not open, or open for the
     // other protocol.
-    void authenticate(int handle, const QString &user, const QString &password, bool apop, Use use,
+    void authenticate(int handle, const QString &user, const MailSecret &secret, bool apop, Use use,
                       Answer answer) override;
     int mailStatus(int handle, int message) override;
     std::int64_t mailSize(int handle, int message) override;
     void fetchMail(int handle, int message, Answer answer) override;
     void messageIds(int handle, IdsAnswer answer) override;
     void messageHeaders(int handle, int message, HeadersAnswer answer) override;
-    void countUnread(int handle, const QString &user, const QString &password, std::optional<UnreadMark> since,
+    void countUnread(int handle, const QString &user, const MailSecret &secret, std::optional<UnreadMark> since,
                      int summaries, UnreadAnswer answer) override;
     MailFailure lastFailure() const override { return lastFailure_; }
     void close(int handle) override;
@@ -74,7 +74,7 @@ private:
     void answerUnknown(int handle, std::function<void()> answer);
     // Counts over the session's channel: borrowed from the lender if it can lend one
     // logged in as user, else opened now and logged in.
-    void borrowOrOpen(Session &session, const QString &user, const QString &password,
+    void borrowOrOpen(Session &session, const QString &user, const MailSecret &secret,
                       std::function<void(ImapChannel &)> count, UnreadAnswer answer);
     // Notes a failed result's failure, then answers.
     template <class Event>

@@ -6,7 +6,7 @@ namespace kingyo::pop3 {
 // each has its own code. -1 is also what connect() returns on any failure.
 enum Failure : int {
     kCouldNotConnect = -1,   // name not found, refused, unreachable, bad server field
-    kLoginRejected = -2,     // the server refused the user ID or password
+    kLoginRejected = -2,     // the server refused the user ID, password or access token
     kApopUnavailable = -3,   // APOP asked, but the greeting carries no timestamp
     kProtocolError = -4,     // the server's replies make no sense
     kTlsFailure = -5,        // handshake or certificate check failed, or STLS refused
@@ -17,7 +17,8 @@ enum Failure : int {
     kNotConnected = -10,     // unknown handle, or not logged in yet
     kUnsafeCredentials = -11, // user ID or password holds a line break
     kTooLong = -12,          // the whole check ran past its time budget
-    kAbandoned = -13         // the program is ending; nothing is shown for it
+    kAbandoned = -13,        // the program is ending; nothing is shown for it
+    kTokenLoginUnavailable = -14 // a token to log in with, but the server takes none
 };
 
 } // namespace kingyo::pop3

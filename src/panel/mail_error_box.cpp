@@ -104,6 +104,12 @@ QString sentenceFor(MailProblem problem)
         return QStringLiteral("このサーバーは新着メールの知らせ（IDLE）に対応していません。");
     case P::NoMailboxSelected:
         return QStringLiteral("メールボックスを開いていません。");
+    case P::TokenRejected:
+        return QStringLiteral("ログインできませんでした。サーバーがアクセストークンを受け付けませんでした"
+                              "（期限が切れたか、取り消されたおそれがあります）。");
+    case P::TokenLoginUnavailable:
+        return QStringLiteral("このサーバーはアクセストークンでのログイン（OAUTHBEARER や XOAUTH2）に対応していないので、"
+                              "アクセストークンは送りませんでした。");
     }
     return {};
 }

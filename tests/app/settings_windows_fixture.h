@@ -24,8 +24,8 @@ public:
     void setOption(int option, int value) override { calls << QStringLiteral("setOption %1 %2").arg(option).arg(value); }
     void connect(const QString &, QDeadlineTimer, Answer) override {}
     Counting counting(int) const override { return Counting::Waiting; }
-    void countUnread(int, const QString &, const QString &, std::optional<UnreadMark>, int, UnreadAnswer) override {}
-    void authenticate(int, const QString &, const QString &, bool, Use, Answer) override {}
+    void countUnread(int, const QString &, const MailSecret &, std::optional<UnreadMark>, int, UnreadAnswer) override {}
+    void authenticate(int, const QString &, const MailSecret &, bool, Use, Answer) override {}
     int mailStatus(int, int) override { return -1; }
     std::int64_t mailSize(int, int) override { return -1; }
     void fetchMail(int, int, Answer) override {}

@@ -1,8 +1,9 @@
 // Drives the IMAP session the way a connection and a mail check would, with the
 // server's bytes and the order of requests taken from the input. Every request must
 // be answered exactly once and in order, with what it asked for; once the session
-// failed, every later answer carries that failure; the password never shows in the
-// server's words and never goes out in the clear to a server once seen with STARTTLS.
+// failed, every later answer carries that failure; the password or token never shows
+// in the server's words and never goes out in the clear to a server once seen with
+// STARTTLS.
 #include "mail/imap/imap_session.h"
 #include "mail/mail_headers.h"
 
@@ -20,8 +21,11 @@ using kingyo::ImapEvent;
 using kingyo::ImapSession;
 using Kind = ImapEvent::Kind;
 
-// An atom, a quoted string and a literal to LOGIN, each with its SASL PLAIN form.
-const QString kPasswords[] = {QStringLiteral("pw-f8Zq"), QStringLiteral("pw d\"8Zq"), QStringLiteral("pässwörd8Zq")};
+// An atom, a quoted string and a literal to LOGIN, each with its SASL PLAIN form, and
+// an access token.
+const kingyo::MailSecret kSecrets[] = {QStringLiteral("pw-f8Zq"), QStringLiteral("pw d\"8Zq"),
+                                       QStringLiteral("pässwörd8Zq"),
+                                       kingyo::MailSecret::accessToken(QStringLiteral("tok.f8Zq"))};
 
 class Script {
 public:
@@ -57,8 +61,10 @@ class Checker {
 public:
     Checker(ImapSession &session, const kingyo::ImapLogin &login) : session_(session), login_(login)
     {
-        const QByteArray password = login.password.toUtf8();
-        secretForms_ = {password, ('\0' + login.user.toUtf8() + '\0' + password).toBase64()};
+        const QByteArray secret = login.secret.text().toUtf8();
+        secretForms_ = {secret, ('\0' + login.user.toUtf8() + '\0' + secret).toBase64()};
+        for (const auto mechanism : {kingyo::BearerMechanism::OAuthBearer, kingyo::BearerMechanism::XOAuth2})
+            secretForms_ << kingyo::bearerInitialResponse(mechanism, login.user, login.secret.text()).toBase64();
     }
 
     void asked(Open open)
@@ -94,7 +100,7 @@ public:
 private:
     void check(const ImapEvent &event)
     {
-        if (event.failure.serverText.contains(login_.password))
+        if (event.failure.serverText.contains(login_.secret.text()))
             std::abort();
         switch (event.kind) {
         case Kind::StartTls:
@@ -154,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
     const std::uint8_t flags = script.byte();
     kingyo::ImapLogin login;
     login.user = QStringLiteral("u");
-    login.password = kPasswords[(flags >> 2) % 3];
+    login.secret = kSecrets[(flags >> 2) % 4];
     login.encrypted = flags & 1;
     login.startTlsSeenBefore = flags & 2;
 

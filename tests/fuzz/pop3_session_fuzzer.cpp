@@ -1,8 +1,8 @@
 // Drives the POP3 session the way a connection and a mail check would, with the
 // server's bytes and the order of requests taken from the input. Every request
 // must be answered exactly once and in order; once the session failed, nothing but
-// that failure may come out; the password never shows in the server's words and
-// never goes out when a server once seen with STLS offers none now.
+// that failure may come out; the password or token never shows in the server's words
+// and never goes out when a server once seen with STLS offers none now.
 #include "mail/mail_headers.h"
 #include "mail/pop3/pop3_session.h"
 
@@ -18,7 +18,7 @@ using kingyo::Pop3Event;
 using kingyo::Pop3Session;
 using Kind = Pop3Event::Kind;
 
-const QString kPassword = QStringLiteral("pw-f8Zq");
+const QString kPassword = QStringLiteral("pw-f8Zq"); // a token's shape too
 
 class Script {
 public:
@@ -60,7 +60,8 @@ public:
         sent_ += session_.takeOutgoing();
         if (over_ && !sent_.isEmpty())
             std::abort(); // a closed or failed session says nothing more
-        if (stlsRequired && !tlsStarted_ && (sent_.contains("PASS ") || sent_.contains("APOP ")))
+        if (stlsRequired && !tlsStarted_ &&
+            (sent_.contains("PASS ") || sent_.contains("APOP ") || sent_.contains("AUTH ")))
             std::abort();
         for (const Pop3Event &event : session_.takeEvents())
             check(event);
@@ -123,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
     pipeline.window = 1 + (flags >> 5); // small windows reach the refills
     kingyo::Pop3Login login;
     login.user = QStringLiteral("u");
-    login.password = kPassword;
+    login.secret = flags & 16 ? kingyo::MailSecret::accessToken(kPassword) : kingyo::MailSecret(kPassword);
     login.apop = flags & 1;
     login.listSizes = !(flags & 2);
     login.encrypted = flags & 4;

@@ -37,11 +37,11 @@ public:
     {
         return int(awaitAnswer<std::int64_t>([&](auto done) { library_.connect(server, deadline, done); }));
     }
-    int authenticate(int handle, const QString &user, const QString &password, bool apop,
+    int authenticate(int handle, const QString &user, const MailSecret &secret, bool apop,
                      MailLibrary::Use use = MailLibrary::Use::Fetch)
     {
         return int(awaitAnswer<std::int64_t>(
-            [&](auto done) { library_.authenticate(handle, user, password, apop, use, done); }));
+            [&](auto done) { library_.authenticate(handle, user, secret, apop, use, done); }));
     }
     int mailStatus(int handle, int message) { return library_.mailStatus(handle, message); }
     std::int64_t mailSize(int handle, int message) { return library_.mailSize(handle, message); }
@@ -56,6 +56,11 @@ public:
         });
         *ids = listed;
         return result;
+    }
+    UnreadCount countUnread(int handle, const QString &user, const MailSecret &secret)
+    {
+        return awaitAnswer<UnreadCount>(
+            [&](auto done) { library_.countUnread(handle, user, secret, std::nullopt, 0, done); });
     }
     int messageHeaders(int handle, int message, QByteArray *headers)
     {
@@ -86,10 +91,10 @@ public:
         failure_ = awaitAnswer<MailFailure>([&](auto done) { channel_.open(address, done); });
         return failure_.problem == MailProblem::None ? 0 : pop3::kCouldNotConnect;
     }
-    int login(const QString &user, const QString &password, bool apop, bool listSizes = true)
+    int login(const QString &user, const MailSecret &secret, bool apop, bool listSizes = true)
     {
         return int(noted(awaitAnswer<Pop3Event>(
-            [&](auto done) { channel_.logIn(user, password, apop, listSizes, done); })));
+            [&](auto done) { channel_.logIn(user, secret, apop, listSizes, done); })));
     }
     int checkMessage(int message) { return int(notedNow(channel_.session().checkMessage(message, &why_))); }
     std::int64_t messageSize(int message) { return notedNow(channel_.session().messageSize(message, &why_)); }

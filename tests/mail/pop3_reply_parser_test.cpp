@@ -98,6 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParserCase{"err", Shape::SingleLine, "-ERR no such message\r\n", true, Status::Err, "no such message", "", 22},
         ParserCase{"err_ends_multiline", Shape::MultiLine, "-ERR no\r\n.\r\n", true, Status::Err, "no", "", 9},
         ParserCase{"not_pop3", Shape::SingleLine, "* OK IMAP\r\n", true, Status::Invalid, "* OK IMAP", "", 11},
+        ParserCase{"bare_challenge_ends_multiline", Shape::MultiLine, "+\r\n.\r\n", true, Status::Challenge, "", "", 3},
+        ParserCase{"plus_and_a_word", Shape::SingleLine, "+go on\r\n", true, Status::Invalid, "+go on", "", 8},
         ParserCase{"bare_lf", Shape::MultiLine, "+OK\nA\n\nB\n.\n", true, Status::Ok, "", "A\n\nB\n", 11},
         ParserCase{"empty_block", Shape::MultiLine, "+OK 0 messages\r\n.\r\n", true, Status::Ok, "0 messages", "", 19},
         ParserCase{"unstuffing", Shape::MultiLine, "+OK\r\n..\r\n...x\r\n.y\r\n.\r\n", true, Status::Ok, "",

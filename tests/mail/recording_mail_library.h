@@ -32,9 +32,9 @@ public:
         connectDeadlines << deadline;
         later([answer, result = connectResult] { answer(result); });
     }
-    void authenticate(int handle, const QString &user, const QString &password, bool apop, Use, Answer answer) override
+    void authenticate(int handle, const QString &user, const MailSecret &secret, bool apop, Use, Answer answer) override
     {
-        log_ << QStringLiteral("authenticate %1 %2 %3 %4").arg(handle).arg(user, password, apop ? "apop" : "user");
+        log_ << QStringLiteral("authenticate %1 %2 %3 %4").arg(handle).arg(user, secret.text(), apop ? "apop" : "user");
         later([answer, result = authenticateResult] { answer(result); });
     }
     int mailStatus(int handle, int message) override
@@ -72,12 +72,12 @@ public:
     Counting countingKind = Counting::Waiting;
     Counting counting(int) const override { return countingKind; }
     UnreadCount unread; // what countUnread() answers
-    void countUnread(int handle, const QString &user, const QString &password, std::optional<UnreadMark> since,
+    void countUnread(int handle, const QString &user, const MailSecret &secret, std::optional<UnreadMark> since,
                      int summaries, UnreadAnswer answer) override
     {
         const QString mark = since ? QStringLiteral("%1/%2").arg(since->uidValidity).arg(since->uidNext)
                                    : QStringLiteral("none");
-        log_ << QStringLiteral("unread %1 %2 %3 since %4, %5 newest").arg(handle).arg(user, password, mark).arg(summaries);
+        log_ << QStringLiteral("unread %1 %2 %3 since %4, %5 newest").arg(handle).arg(user, secret.text(), mark).arg(summaries);
         later([answer, unread = unread] { answer(unread); });
     }
     MailFailure lastFailure() const override

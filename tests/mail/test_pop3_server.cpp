@@ -37,6 +37,8 @@ bool TestPop3Server::loadFrom(const QString &dir, QString *problem)
             imapPort_ = static_cast<quint16>(value.toUInt());
         else if (key == u"IMAPS_PORT")
             imapsPort_ = static_cast<quint16>(value.toUInt());
+        else if (key == u"OAUTH_PORT")
+            oauthPort_ = static_cast<quint16>(value.toUInt());
         else if (key == u"POP3_CA")
             caPath_ = value;
         else if (key == u"POP3_IPV6")

@@ -24,6 +24,9 @@ public:
     quint16 tlsPort() const { return tlsPort_; }
     quint16 imapPort() const { return imapPort_; }   // STARTTLS offered
     quint16 imapsPort() const { return imapsPort_; } // TLS from the first byte
+    // The test OAuth2 provider whose tokens the server takes from users named by a mail
+    // address (see TestOAuthProvider).
+    quint16 oauthPort() const { return oauthPort_; }
     bool hasIpv6() const { return ipv6_; }
     QString logText() const;
     static QString passwordOf(const QString &user);
@@ -53,6 +56,7 @@ private:
     quint16 tlsPort_ = 0;
     quint16 imapPort_ = 0;
     quint16 imapsPort_ = 0;
+    quint16 oauthPort_ = 0;
     bool ipv6_ = false;
     QString caPath_;
     std::map<QString, std::unique_ptr<QLockFile>> heldMailboxes_;

@@ -19,10 +19,10 @@ public:
     }
     // The session's logIn(); the trust store's downgrade memory comes from the connection,
     // and a successful STARTTLS is remembered in it.
-    void logIn(const QString &user, const QString &password, Answer answer)
+    void logIn(const QString &user, const MailSecret &secret, Answer answer)
     {
         beginLogIn(std::move(answer), [&](bool encrypted, bool startTlsSeenBefore) {
-            mutableSession().logIn({user, password, encrypted, startTlsSeenBefore});
+            mutableSession().logIn({user, secret, encrypted, startTlsSeenBefore});
         });
     }
     void status(Answer answer)

@@ -15,11 +15,6 @@ namespace {
 // Only a greeting may come before logIn(); more than this is a flood.
 constexpr std::size_t kUnaskedByteLimit = 16 << 10;
 
-bool hasLineBreakOrNul(const QString &text)
-{
-    return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
-}
-
 // ATOM-CHAR of RFC 3501: printable ASCII but for the atom specials.
 bool isAtom(const QByteArray &text)
 {
@@ -111,6 +106,18 @@ QByteArray uidSet(const std::vector<std::uint32_t> &uids)
         first = last + 1;
     }
     return set;
+}
+
+// The SASL mechanism a capability such as "AUTH=XOAUTH2" names; empty for any other.
+std::string_view saslMechanism(const ImapToken &capability)
+{
+    constexpr std::string_view kPrefix = "AUTH=";
+    const std::string_view text = capability.text;
+    const bool named = capability.type == Type::Atom && text.size() > kPrefix.size() &&
+                       std::equal(kPrefix.begin(), kPrefix.end(), text.begin(), [](char x, char y) {
+                           return x == std::toupper(static_cast<unsigned char>(y));
+                       });
+    return named ? text.substr(kPrefix.size()) : std::string_view{};
 }
 
 // A number of 32 bits, as every count and UID in IMAP is.
@@ -399,6 +406,8 @@ void ImapSession::continued(const ImapResponse &response)
             sendDone();
         return;
     }
+    if (command_ && command_->verb == Verb::Login && bearer_ != BearerMechanism::None && !command_->tokenRefusal)
+        return endTokenExchange(response);
     die(failure(MailProblem::NotImap, {}, response.opening)); // a go-ahead for nothing
 }
 
@@ -483,7 +492,7 @@ void ImapSession::finished(Command &command, const ImapResponse &response)
         return notice(eventOf(Kind::StartTls));
     case Verb::Login:
         if (!ok)
-            return endLogin(failure(MailProblem::LoginRejected, {}, response.text));
+            return endLogin(loginRefusal(command, response));
         authenticated_ = true;
         return command.capabilitiesHeard ? capabilitiesKnown() : askCapabilities();
     case Verb::Logout:
@@ -529,9 +538,11 @@ void ImapSession::logIn(const ImapLogin &login)
     request.started = true;
     loginRequest_ = request.serial;
     login_ = login;
-    secrets_ = {QString::fromUtf8(escaped(login.password.toUtf8())), login.password,
-                QString::fromLatin1(plainResponse())};
-    if (hasLineBreakOrNul(login.user) || hasLineBreakOrNul(login.password)) {
+    const QString &secret = login.secret.text();
+    secrets_ = QStringList{QString::fromUtf8(escaped(secret.toUtf8())), secret,
+                           QString::fromLatin1(plainResponse().toBase64())} +
+               bearerSentForms(login.user, secret);
+    if (!login.secret.isSafeToSend(login.user)) {
         answerFailed(loginRequest_, failure(MailProblem::UnsafeCredentials));
         setState(State::Closed);
         return startRequests();
@@ -576,6 +587,7 @@ void ImapSession::readCapabilities(const std::vector<ImapToken> &tokens, std::si
         capabilities_.saslIr |= name.is("SASL-IR");
         capabilities_.literalPlus |= name.is("LITERAL+");
         capabilities_.idle |= name.is("IDLE");
+        capabilities_.bearer.note(saslMechanism(name));
     }
     if (command_)
         command_->capabilitiesHeard = true;
@@ -596,9 +608,12 @@ void ImapSession::capabilitiesKnown()
         if (login_.startTlsSeenBefore)
             return endLogin(failure(MailProblem::EncryptionWithdrawn));
     }
-    // LOGINDISABLED forbids LOGIN; in the clear no password goes out at all then.
-    if (capabilities_.loginDisabled && (!login_.encrypted || !capabilities_.authPlain))
+    const bool token = login_.secret.isAccessToken();
+    // LOGINDISABLED forbids LOGIN; in the clear no secret goes out at all then.
+    if (capabilities_.loginDisabled && (!login_.encrypted || (!token && !capabilities_.authPlain)))
         return endLogin(failure(MailProblem::LoginDisabled));
+    if (token && capabilities_.bearer.preferred() == BearerMechanism::None)
+        return endLogin(failure(MailProblem::TokenLoginUnavailable));
     authenticate();
 }
 
@@ -613,23 +628,51 @@ void ImapSession::tlsStarted()
 void ImapSession::authenticate()
 {
     setState(State::Authenticating);
-    if (capabilities_.authPlain) {
-        if (capabilities_.saslIr)
-            return send(Verb::Login, loginRequest_, {"AUTHENTICATE PLAIN " + plainResponse() + "\r\n"});
-        return send(Verb::Login, loginRequest_, {"AUTHENTICATE PLAIN\r\n", plainResponse() + "\r\n"});
+    if (login_.secret.isAccessToken()) {
+        bearer_ = capabilities_.bearer.preferred();
+        return authenticateWith(bearerMechanismName(bearer_),
+                                bearerInitialResponse(bearer_, login_.user, login_.secret.text()));
     }
+    if (capabilities_.authPlain)
+        return authenticateWith("PLAIN", plainResponse());
     std::deque<QByteArray> parts{"LOGIN "};
     appendString(parts, login_.user.toUtf8(), capabilities_.literalPlus);
     parts.back() += ' ';
-    appendString(parts, login_.password.toUtf8(), capabilities_.literalPlus);
+    appendString(parts, login_.secret.text().toUtf8(), capabilities_.literalPlus);
     parts.back() += "\r\n";
     send(Verb::Login, loginRequest_, std::move(parts));
+}
+
+// The client's first message on the command's line with SASL-IR, else once the server asks.
+void ImapSession::authenticateWith(const QByteArray &mechanism, const QByteArray &firstMessage)
+{
+    const QByteArray encoded = firstMessage.toBase64();
+    if (capabilities_.saslIr)
+        return send(Verb::Login, loginRequest_, {"AUTHENTICATE " + mechanism + ' ' + encoded + "\r\n"});
+    send(Verb::Login, loginRequest_, {"AUTHENTICATE " + mechanism + "\r\n", encoded + "\r\n"});
 }
 
 // SASL PLAIN (RFC 4616): no authorization identity, the user, the password.
 QByteArray ImapSession::plainResponse() const
 {
-    return ('\0' + login_.user.toUtf8() + '\0' + login_.password.toUtf8()).toBase64();
+    return '\0' + login_.user.toUtf8() + '\0' + login_.secret.text().toUtf8();
+}
+
+// A refused token comes back as a challenge holding the server's error (JSON); the
+// command ends only once the client answers it.
+void ImapSession::endTokenExchange(const ImapResponse &challenge)
+{
+    command_->tokenRefusal = bearerErrorText(challenge.text);
+    outgoing_ += bearerErrorReply(bearer_).toBase64() + "\r\n";
+}
+
+// A refused token is told apart from a wrong password, with the error the server sent
+// for it (status, scope) rather than its closing words.
+MailFailure ImapSession::loginRefusal(const Command &command, const ImapResponse &response) const
+{
+    if (!login_.secret.isAccessToken())
+        return failure(MailProblem::LoginRejected, {}, response.text);
+    return failure(MailProblem::TokenRejected, {}, bearerRefusalText(command.tokenRefusal, response.text));
 }
 
 void ImapSession::endLogin(const MailFailure &failure)

@@ -1,4 +1,6 @@
 #pragma once
+#include "mail/auth/bearer_sasl.h"
+#include "mail/auth/mail_secret.h"
 #include "mail/imap/imap_response_reader.h"
 #include "mail/mail_failure.h"
 
@@ -15,8 +17,8 @@
 namespace kingyo {
 
 struct ImapLogin {
-    QString user;
-    QString password;
+    QString user; // the mail address for an access token
+    MailSecret secret;
     bool encrypted = false; // the connection speaks TLS from the start (imaps)
     // The server was once seen offering STARTTLS: a plain dialogue without it now is
     // refused before the password goes out (someone between us may have struck it).
@@ -94,13 +96,18 @@ public:
 
     // Begins the dialogue: waits for the greeting, learns the capabilities (from the
     // greeting's code, else CAPABILITY), upgrades with STARTTLS when offered on a plain
-    // connection (StartTls event), logs in (AUTHENTICATE PLAIN when offered, else LOGIN)
-    // and learns the capabilities again. A PREAUTH greeting is a login already made, no
-    // password sent. On a plain connection the password never goes out when the server
-    // lists LOGINDISABLED (LoginDisabled) or once offered STARTTLS and no longer does
-    // (EncryptionWithdrawn). One per session; a second is answered with kNotConnected
-    // (NoLoginPossible). A user or password holding CR, LF or NUL: kUnsafeCredentials,
-    // nothing sent. After a failed login the session is Closed.
+    // connection (StartTls event), logs in and learns the capabilities again. A password
+    // goes with AUTHENTICATE PLAIN when offered, else LOGIN; an access token with
+    // AUTHENTICATE OAUTHBEARER, else XOAUTH2 (kTokenLoginUnavailable,
+    // TokenLoginUnavailable when the server lists neither, nothing sent), refused as
+    // kLoginRejected with TokenRejected and the JSON the server sent as its words. The
+    // first message rides on the command with SASL-IR. A PREAUTH greeting is a login
+    // already made, nothing sent. On a plain connection the secret never goes out when the
+    // server lists LOGINDISABLED (LoginDisabled) or once offered STARTTLS and no longer
+    // does (EncryptionWithdrawn). One per session; a second is answered with kNotConnected
+    // (NoLoginPossible). A user or password holding CR, LF or NUL, or a token that
+    // isSafeForBearer() refuses: kUnsafeCredentials, nothing sent. After a failed login
+    // the session is Closed.
     void logIn(const ImapLogin &login);
     // The TLS handshake after StartTls succeeded: the capabilities are asked again, as
     // the ones in the clear prove nothing.
@@ -152,6 +159,7 @@ private:
         bool saslIr = false;
         bool literalPlus = false;
         bool idle = false;
+        BearerOffer bearer;
     };
     // A request and, once known, its answer; answers leave in request order.
     struct Request {
@@ -174,6 +182,7 @@ private:
         bool accepted = false;       // IDLE: the server's continuation came
         bool capabilitiesHeard = false;
         bool unreadable = false;
+        std::optional<std::string> tokenRefusal; // the error a refused token was answered with
         ImapMailboxStatus status;
         std::vector<std::uint32_t> uids;
         std::vector<std::pair<std::uint32_t, QByteArray>> headers;
@@ -212,7 +221,10 @@ private:
     void askCapabilities();
     void capabilitiesKnown();
     void authenticate();
+    void authenticateWith(const QByteArray &mechanism, const QByteArray &firstMessage);
     QByteArray plainResponse() const;
+    void endTokenExchange(const ImapResponse &challenge);
+    MailFailure loginRefusal(const Command &command, const ImapResponse &response) const;
     void endLogin(const MailFailure &failure);
     void readCapabilities(const std::vector<ImapToken> &tokens, std::size_t from);
 
@@ -224,8 +236,9 @@ private:
 
     State state_ = State::Greeting;
     ImapLogin login_;
-    QStringList secrets_; // the password in every form it may be sent in
+    QStringList secrets_; // the password or token in every form it may be sent in
     Capabilities capabilities_;
+    BearerMechanism bearer_ = BearerMechanism::None; // the token's mechanism, once chosen
     bool loginAsked_ = false;
     bool authenticated_ = false;
     bool selected_ = false;

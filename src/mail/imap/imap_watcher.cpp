@@ -9,13 +9,15 @@ namespace kingyo {
 namespace {
 
 // Failures that a retry would only repeat, at the server's cost, until the user does
-// something: another password, trusting a certificate, looking into a server that no
-// longer offers encryption.
+// something: another password or token, trusting a certificate, looking into a server
+// that no longer offers encryption.
 bool needsTheUser(MailProblem problem)
 {
     switch (problem) {
     case MailProblem::UserRejected:
     case MailProblem::LoginRejected:
+    case MailProblem::TokenRejected:
+    case MailProblem::TokenLoginUnavailable:
     case MailProblem::CertificateUnknown:
     case MailProblem::CertificateAwaitsUser:
     case MailProblem::CertificateChanged:
@@ -73,15 +75,15 @@ ImapWatcher::~ImapWatcher()
     stop(); // the channels, children of this, go with it
 }
 
-void ImapWatcher::watch(const MailServerAddress &address, const QString &user, const QString &password)
+void ImapWatcher::watch(const MailServerAddress &address, const QString &user, const MailSecret &secret)
 {
-    const bool sameAccount = address == address_ && user == user_ && password == password_;
+    const bool sameAccount = address == address_ && user == user_ && secret == secret_;
     if (sameAccount && active_)
         return;
     stop();
     address_ = address;
     user_ = user;
-    password_ = password;
+    secret_ = secret;
     messages_ = -1;
     wokenWhileLent_ = false;
     if (address.protocol != MailServerAddress::Protocol::Imap)
@@ -115,9 +117,9 @@ void ImapWatcher::wake()
 }
 
 std::unique_ptr<ImapChannel> ImapWatcher::lend(const MailServerAddress &address, const QString &user,
-                                               const QString &password)
+                                               const MailSecret &secret)
 {
-    if (!idling_ || address != address_ || user != user_ || password != password_)
+    if (!idling_ || address != address_ || user != user_ || secret != secret_)
         return nullptr;
     idling_ = false;
     renewing_ = true; // the IDLE's end is ours, and its answer no longer comes to us
@@ -175,7 +177,7 @@ void ImapWatcher::connectToServer()
     channel_->open(address_, [this](const MailFailure &failure) {
         if (failure.problem != MailProblem::None)
             return lose(failure);
-        channel_->logIn(user_, password_, answer(&ImapWatcher::loggedIn));
+        channel_->logIn(user_, secret_, answer(&ImapWatcher::loggedIn));
     });
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "mail/auth/mail_secret.h"
 #include "mail/connection/mail_connection.h"
 #include "mail/connection/retry_backoff.h"
 #include "mail/mail_failure.h"
@@ -41,7 +42,7 @@ public:
 
     // Starts watching the account; the same account while watched (or waiting to retry)
     // changes nothing, another one starts afresh. A POP3 address: idleUnavailable().
-    void watch(const MailServerAddress &address, const QString &user, const QString &password);
+    void watch(const MailServerAddress &address, const QString &user, const MailSecret &secret);
     // Ends at once: the connection is dropped without a word, nothing more is emitted.
     void stop();
     // The machine resumed or the network came back: the connection is made anew at once
@@ -53,7 +54,7 @@ public:
     // answer coming before the borrower's) and nothing is renewed meanwhile. Null when
     // not in IDLE on this account at this moment. Whatever it says unasked goes nowhere.
     std::unique_ptr<ImapChannel> lend(const MailServerAddress &address, const QString &user,
-                                      const QString &password);
+                                      const MailSecret &secret);
     // The borrower is done: a channel still logged in goes back to IDLE on INBOX, another
     // is let go and a new one made. mailArrived() follows when INBOX holds more messages
     // than when it was lent. A lent channel destroyed instead counts as lost.
@@ -72,8 +73,8 @@ signals:
     void idleUnavailable();
     // The first failure of a streak that ends when IDLE is reached again; retrying.
     void connectionLost(const MailFailure &failure);
-    // A failure that retrying would only repeat until the user acts: the password
-    // refused, the certificate not trusted or changed, encryption missing where it is
+    // A failure that retrying would only repeat until the user acts: the password or
+    // token refused (or a token with no way to send it), the certificate not trusted or changed, encryption missing where it is
     // needed or struck, credentials that cannot be sent. The watcher stopped.
     void stopped(const MailFailure &failure);
 
@@ -104,7 +105,7 @@ private:
     RetryBackoff backoff_;
     MailServerAddress address_;
     QString user_;
-    QString password_;
+    MailSecret secret_;
     bool active_ = false;            // from watch() until stop(), a failure that stops, or no IDLE
     ImapChannel *channel_ = nullptr; // a child; dropped ones are deleted from the event loop
     std::int64_t messages_ = -1;     // in INBOX, as last told (on any connection); -1: not yet

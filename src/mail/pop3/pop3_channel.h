@@ -23,10 +23,10 @@ public:
     }
     // The session's logIn(); the trust store's downgrade memory comes from the connection,
     // and a successful STLS is remembered in it.
-    void logIn(const QString &user, const QString &password, bool apop, bool listSizes, Answer answer)
+    void logIn(const QString &user, const MailSecret &secret, bool apop, bool listSizes, Answer answer)
     {
         beginLogIn(std::move(answer), [&](bool encrypted, bool stlsSeenBefore) {
-            mutableSession().logIn({user, password, apop, listSizes, encrypted, stlsSeenBefore});
+            mutableSession().logIn({user, secret, apop, listSizes, encrypted, stlsSeenBefore});
         });
     }
     void retrieve(int message, Answer answer)

@@ -92,6 +92,9 @@ void Pop3ReplyParser::finishStatus(Sink &sink)
     } else if (line.starts_with("-ERR")) {
         status = Status::Err;
         text.remove_prefix(4);
+    } else if (line == "+" || line.starts_with("+ ")) { // RFC 5034: the challenge, in base64
+        status = Status::Challenge;
+        text.remove_prefix(1);
     }
     if (status != Status::Invalid && !text.empty() && text.front() == ' ')
         text.remove_prefix(1);

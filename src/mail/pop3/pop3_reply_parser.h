@@ -6,8 +6,8 @@
 namespace kingyo {
 
 // Reads POP3 replies from a byte stream fed in arbitrary chunks. A reply is a
-// status line ("+OK ..." or "-ERR ...") and, for multi-line commands answered
-// with "+OK", a block of lines ended by a line holding a single ".". The block
+// status line ("+OK ...", "-ERR ..." or a SASL challenge "+ ...") and, for multi-line
+// commands answered with "+OK", a block of lines ended by a line holding a single ".". The block
 // reaches the sink already unstuffed, as slices of the input (no copies), so a
 // message body can be counted and dropped as it arrives. Bare LF line ends are
 // accepted; a status line longer than kMaxStatusText keeps only its start.
@@ -16,7 +16,7 @@ public:
     static constexpr std::size_t kMaxStatusText = 512;
 
     enum class Shape { SingleLine, MultiLine };
-    enum class Status { Ok, Err, Invalid };
+    enum class Status { Ok, Err, Challenge, Invalid };
 
     class Sink {
     public:

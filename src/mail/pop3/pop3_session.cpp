@@ -20,6 +20,9 @@ namespace {
 
 // Only a greeting may come before anything was asked; more than this is a flood.
 constexpr std::size_t kUnaskedByteLimit = 16 << 10;
+// A command line's length, CRLF included (RFC 2449); AUTH's first message rides on
+// its line only within it (RFC 5034).
+constexpr qsizetype kCommandLineLimit = 255;
 
 bool isFatal(int code)
 {
@@ -57,11 +60,6 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                       [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == y; });
-}
-
-bool hasLineBreakOrNul(const QString &text)
-{
-    return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
 }
 
 // RFC 1939: one to seventy characters from 0x21 to 0x7E.
@@ -177,8 +175,20 @@ private:
             const std::string_view word = firstWord(line);
             session_.stls_ |= equalsIgnoringCase(word, "STLS");
             session_.pipelining_ |= equalsIgnoringCase(word, "PIPELINING");
+            if (equalsIgnoringCase(word, "SASL"))
+                noteMechanisms(line.substr(word.size()));
         } else if (lines <= session_.messageCount_) {
             reply_ == Expected::Reply::List ? readSize(line) : readId(line);
+        }
+    }
+
+    // "SASL PLAIN XOAUTH2 ...": the mechanisms, after the word.
+    void noteMechanisms(std::string_view names)
+    {
+        for (std::size_t start = 0; start < names.size();) {
+            const std::size_t end = std::min(names.find(' ', start), names.size());
+            session_.bearerOffer_.note(names.substr(start, end - start));
+            start = end + 1;
         }
     }
 
@@ -240,7 +250,7 @@ bool Pop3Session::awaitsReply() const
 
 MailFailure Pop3Session::failure(MailProblem problem, QStringList facts, std::string_view serverText) const
 {
-    return MailFailure{problem, std::move(facts), cleanServerText(serverText, {login_.password})};
+    return MailFailure{problem, std::move(facts), cleanServerText(serverText, secrets_)};
 }
 
 void Pop3Session::die(const MailFailure &failure)
@@ -438,7 +448,9 @@ void Pop3Session::readReply(const Expected &expected)
     const auto refused = [&](MailProblem problem) {
         endLogin(failure(problem, {}, reply.text));
     };
-    if (reply.result == Status::Invalid && expected.reply != Reply::List && expected.reply != Reply::Quit)
+    const bool unshaped =
+        reply.result == Status::Invalid || (reply.result == Status::Challenge && expected.reply != Reply::Auth);
+    if (unshaped && expected.reply != Reply::List && expected.reply != Reply::Quit)
         return die(failure(MailProblem::NotPop3, {}, reply.text));
     const bool ok = reply.result == Status::Ok;
     switch (expected.reply) {
@@ -462,11 +474,20 @@ void Pop3Session::readReply(const Expected &expected)
         if (!ok)
             return refused(MailProblem::UserRejected);
         setState(State::Password);
-        send({Reply::Password}, "PASS " + login_.password.toUtf8() + "\r\n");
+        send({Reply::Password}, "PASS " + login_.secret.text().toUtf8() + "\r\n");
         break;
     case Reply::Password:
         if (!ok)
             return refused(MailProblem::LoginRejected);
+        askStat();
+        break;
+    case Reply::Auth:
+        if (reply.result == Status::Challenge)
+            return tokenChallenged();
+        if (!ok) {
+            // The server's JSON says why (status, scope); its closing words only that it failed.
+            return endLogin(failure(MailProblem::TokenRejected, {}, bearerRefusalText(tokenRefusal_, reply.text)));
+        }
         askStat();
         break;
     case Reply::Stat:
@@ -504,7 +525,8 @@ void Pop3Session::logIn(const Pop3Login &login)
     request.started = true;
     loginRequest_ = request.serial;
     login_ = login;
-    if (hasLineBreakOrNul(login.user) || hasLineBreakOrNul(login.password)) {
+    secrets_ = QStringList{login.secret.text()} + bearerSentForms(login.user, login.secret.text());
+    if (!login.secret.isSafeToSend(login.user)) {
         answerFailed(loginRequest_, failure(MailProblem::UnsafeCredentials));
         setState(State::Closed);
         return startRequests();
@@ -516,6 +538,7 @@ void Pop3Session::logIn(const Pop3Login &login)
 void Pop3Session::askCapabilities()
 {
     stls_ = pipelining_ = false;
+    bearerOffer_ = {};
     setState(State::Capabilities);
     send({Expected::Reply::Capabilities}, "CAPA\r\n");
 }
@@ -544,6 +567,8 @@ void Pop3Session::tlsStarted()
 
 void Pop3Session::authenticate()
 {
+    if (login_.secret.isAccessToken())
+        return authenticateWithToken();
     const QByteArray user = login_.user.toUtf8();
     if (!login_.apop) {
         setState(State::User);
@@ -551,11 +576,41 @@ void Pop3Session::authenticate()
     }
     if (apopTimestamp_.empty())
         return endLogin(failure(MailProblem::ApopUnavailable));
-    const QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(apopTimestamp_) + login_.password.toUtf8(),
-                                                       QCryptographicHash::Md5)
+    const QByteArray digest = QCryptographicHash::hash(
+                                  QByteArray::fromStdString(apopTimestamp_) + login_.secret.text().toUtf8(),
+                                  QCryptographicHash::Md5)
                                   .toHex();
     setState(State::Password);
     send({Expected::Reply::Password}, "APOP " + user + ' ' + digest + "\r\n");
+}
+
+// AUTH (RFC 5034) with the first message on its line, unless that makes the line too
+// long: then it goes once the server asks.
+void Pop3Session::authenticateWithToken()
+{
+    bearer_ = bearerOffer_.preferred();
+    if (bearer_ == BearerMechanism::None)
+        return endLogin(failure(MailProblem::TokenLoginUnavailable));
+    setState(State::Password);
+    const QByteArray command = "AUTH " + bearerMechanismName(bearer_);
+    const QByteArray response = bearerInitialResponse(bearer_, login_.user, login_.secret.text()).toBase64();
+    if (command.size() + 1 + response.size() + 2 <= kCommandLineLimit)
+        return send({Expected::Reply::Auth}, command + ' ' + response + "\r\n");
+    unsentResponse_ = response;
+    send({Expected::Reply::Auth}, command + "\r\n");
+}
+
+// A challenge asks for AUTH's first message when it did not ride on the command; after
+// it, a challenge holds the error of a refused token (JSON), and the exchange must be
+// ended for the server to answer. A further one is not POP3.
+void Pop3Session::tokenChallenged()
+{
+    if (!unsentResponse_.isEmpty())
+        return send({Expected::Reply::Auth}, std::exchange(unsentResponse_, {}) + "\r\n");
+    if (tokenRefusal_)
+        return die(failure(MailProblem::NotPop3, {}, sinks_->text));
+    tokenRefusal_ = bearerErrorText(sinks_->text);
+    send({Expected::Reply::Auth}, bearerErrorReply(bearer_).toBase64() + "\r\n");
 }
 
 void Pop3Session::askStat()

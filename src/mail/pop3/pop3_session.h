@@ -1,9 +1,12 @@
 #pragma once
+#include "mail/auth/bearer_sasl.h"
+#include "mail/auth/mail_secret.h"
 #include "mail/mail_failure.h"
 #include "mail/pop3/pop3_reply_parser.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -30,9 +33,9 @@ inline constexpr int kMaxPipelineWindow = 1000;
 int pipelineWindowFor(const std::vector<std::int64_t> &sizes, const Pop3Pipeline &pipeline);
 
 struct Pop3Login {
-    QString user;
-    QString password;
-    bool apop = false;
+    QString user; // the mail address for an access token
+    MailSecret secret;
+    bool apop = false; // a password only
     bool listSizes = true; // LIST after STAT; without it no message can be sized or retrieved
     bool encrypted = false; // the connection speaks TLS from the start (pop3s)
     // The server was once seen offering STLS: a plain dialogue without it now is refused
@@ -81,7 +84,7 @@ public:
         Stls,         // STLS asked
         Handshake,    // the connection shakes hands; input is dropped
         User,         // USER sent
-        Password,     // PASS or APOP sent
+        Password,     // PASS, APOP or AUTH sent
         Stat,         // STAT (and LIST) sent
         Ready,        // logged in; requests flow
         Quitting,     // QUIT sent
@@ -95,9 +98,15 @@ public:
     Pop3Session &operator=(const Pop3Session &) = delete;
 
     // Begins the dialogue: waits for the greeting, asks CAPA, upgrades with STLS when
-    // offered (StartTls event), logs in and asks STAT (and LIST). One per session; a
-    // second is answered with kNotConnected (NoLoginPossible). A user ID or password
-    // holding a line break or NUL is answered with kUnsafeCredentials, nothing sent.
+    // offered (StartTls event), logs in and asks STAT (and LIST). A password goes with
+    // USER and PASS, or APOP; an access token with AUTH OAUTHBEARER, else XOAUTH2, as
+    // CAPA's SASL line lists them (kTokenLoginUnavailable, TokenLoginUnavailable when
+    // it lists neither, nothing sent), its first message on the command's line unless
+    // that passes 255 octets; refused as kLoginRejected with TokenRejected and the JSON
+    // the server sent as its words. One per session; a second is answered with
+    // kNotConnected (NoLoginPossible). A user ID or password holding a line break or
+    // NUL, or a token that isSafeForBearer() refuses, is answered with
+    // kUnsafeCredentials, nothing sent.
     void logIn(const Pop3Login &login);
     // The TLS handshake after StartTls succeeded: CAPA is asked again, as the answer in
     // the clear proves nothing.
@@ -131,7 +140,7 @@ public:
 private:
     // A reply the server owes, in the order the commands went out.
     struct Expected {
-        enum class Reply { Greeting, Capabilities, Stls, User, Password, Stat, List, Retr, Uidl, Top, Quit };
+        enum class Reply { Greeting, Capabilities, Stls, User, Password, Auth, Stat, List, Retr, Uidl, Top, Quit };
         Reply reply;
         int message = 0;
         std::uint64_t request = 0; // the request it answers; 0 for a RETR asked ahead
@@ -173,6 +182,8 @@ private:
     void askCapabilities();
     void capabilitiesRead();
     void authenticate();
+    void authenticateWithToken();
+    void tokenChallenged();
     void askStat();
     void statRead();
     void listRead();
@@ -203,6 +214,11 @@ private:
     std::string apopTimestamp_;
     bool stls_ = false;
     bool pipelining_ = false;
+    BearerOffer bearerOffer_;         // from CAPA's SASL line
+    BearerMechanism bearer_ = BearerMechanism::None; // the token's mechanism, once chosen
+    QByteArray unsentResponse_;       // AUTH's first message, when too long for its line
+    std::optional<std::string> tokenRefusal_; // the error a refused token was answered with
+    QStringList secrets_;             // the password or token in every form it may be sent in
     bool loginAsked_ = false;
     std::size_t messageCount_ = 0;
     bool sizesListed_ = false;

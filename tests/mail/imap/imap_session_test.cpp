@@ -120,7 +120,7 @@ ImapLogin login(const char *user = "u", const char *password = "p", bool encrypt
 {
     ImapLogin login;
     login.user = QString::fromUtf8(user);
-    login.password = QString::fromUtf8(password);
+    login.secret = QString::fromUtf8(password);
     login.encrypted = encrypted;
     return login;
 }
@@ -131,6 +131,27 @@ ImapLogin plain(bool startTlsSeenBefore = false)
     plain.startTlsSeenBefore = startTlsSeenBefore;
     return plain;
 }
+
+ImapLogin tokenLogin(const char *token = "t0k-8Zq", bool encrypted = true, bool startTlsSeenBefore = false)
+{
+    ImapLogin login;
+    login.user = QStringLiteral("olive@kingyo.test");
+    login.secret = MailSecret::accessToken(QString::fromUtf8(token));
+    login.encrypted = encrypted;
+    login.startTlsSeenBefore = startTlsSeenBefore;
+    return login;
+}
+
+std::string base64(std::string_view raw)
+{
+    return QByteArray(raw.data(), qsizetype(raw.size())).toBase64().toStdString();
+}
+
+// The first messages of tokenLogin(), and errors as Dovecot sends them for each.
+const std::string kOauthBearerSent = base64("n,a=olive@kingyo.test,\x01" "auth=Bearer t0k-8Zq\x01\x01");
+const std::string kXoauth2Sent = base64("user=olive@kingyo.test\x01" "auth=Bearer t0k-8Zq\x01\x01");
+const std::string kOauthBearerError = R"({"status":"invalid_token"})";
+const std::string kXoauth2Error = R"({"status":"401","schemes":"bearer","scope":"mail"})";
 
 // Dovecot over TLS: AUTHENTICATE PLAIN with its initial response.
 const std::string kGreeting = "* OK [CAPABILITY IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE LITERAL+ AUTH=PLAIN] Dovecot ready.\r\n";
@@ -276,6 +297,49 @@ std::vector<Dialogue> dialogues()
         {"BYE for a greeting", login(), {{{}, "* BYE Too many connections\r\n"}}, "",
          {{K::LoggedIn, pop3::kConnectionLost, P::ClosedByServer, "|Too many connections"}}},
         {"a line break in the password: nothing sent", login("u", "p\r\nk2 DELETE INBOX"), {{{}, kGreeting}}, "",
+         {{K::LoggedIn, pop3::kUnsafeCredentials, P::UnsafeCredentials, "|"}}},
+        {"a token: OAUTHBEARER preferred, its first message on the command's line", tokenLogin(),
+         {{{{K::StatusRead}}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN AUTH=XOAUTH2 AUTH=OAUTHBEARER] ready\r\n"
+                              "k1 OK [CAPABILITY IMAP4rev1] Logged in\r\n* STATUS INBOX (MESSAGES 2 UNSEEN 1)\r\nk2 OK\r\n"}},
+         "k1 AUTHENTICATE OAUTHBEARER " + kOauthBearerSent + "\r\nk2 STATUS INBOX (MESSAGES UNSEEN UIDNEXT UIDVALIDITY)\r\n",
+         {{K::LoggedIn, 0}, {K::StatusRead, 0, P::None, "2/1/-1/-1"}}},
+        {"a token refused over XOAUTH2 without SASL-IR: its error answered with an empty line, its JSON kept",
+         tokenLogin(),
+         {{{{K::StatusRead}}, "* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready\r\n+ \r\n+ " + base64(kXoauth2Error) +
+                                  "\r\nk1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"}},
+         "k1 AUTHENTICATE XOAUTH2\r\n" + kXoauth2Sent + "\r\n\r\n",
+         {{K::LoggedIn, pop3::kLoginRejected, P::TokenRejected, "|" + kXoauth2Error},
+          {K::StatusRead, pop3::kNotConnected, P::NotLoggedIn, "|"}}},
+        {"a token refused over OAUTHBEARER: its error answered with 0x01", tokenLogin(),
+         {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=OAUTHBEARER] ready\r\n+ " + base64(kOauthBearerError) +
+                   "\r\nk1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"}},
+         "k1 AUTHENTICATE OAUTHBEARER " + kOauthBearerSent + "\r\nAQ==\r\n",
+         {{K::LoggedIn, pop3::kLoginRejected, P::TokenRejected, "|" + kOauthBearerError}}},
+        {"a token refused without a challenge: the tagged words, the token hidden in them as sent and as it is",
+         tokenLogin(),
+         {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\r\nk1 NO [UNAVAILABLE] " + kXoauth2Sent +
+                   " holds t0k-8Zq\r\n"}},
+         "k1 AUTHENTICATE XOAUTH2 " + kXoauth2Sent + "\r\n",
+         {{K::LoggedIn, pop3::kLoginRejected, P::TokenRejected, "|*** holds ***"}}},
+        {"a second error challenge is not IMAP", tokenLogin(),
+         {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=OAUTHBEARER] ready\r\n+ e30=\r\n+ e30=\r\n"}},
+         "k1 AUTHENTICATE OAUTHBEARER " + kOauthBearerSent + "\r\nAQ==\r\n",
+         {{K::LoggedIn, pop3::kProtocolError, P::NotImap, "|+ e30="}}},
+        {"a token for a server listing neither mechanism: nothing sent", tokenLogin(), {{{}, kGreeting}}, "",
+         {{K::LoggedIn, pop3::kTokenLoginUnavailable, P::TokenLoginUnavailable, "|"}}},
+        {"a token over STARTTLS: only the capabilities after the handshake count", tokenLogin("t0k-8Zq", false),
+         {{{}, "* OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED] ready\r\nk1 OK Begin TLS negotiation now.\r\n"},
+          {{}, "* CAPABILITY IMAP4rev1 AUTH=OAUTHBEARER\r\nk2 OK\r\n+ \r\nk3 OK Logged in\r\n* CAPABILITY IMAP4rev1\r\nk4 OK\r\n"}},
+         "k1 STARTTLS\r\nk2 CAPABILITY\r\nk3 AUTHENTICATE OAUTHBEARER\r\n" + kOauthBearerSent + "\r\nk4 CAPABILITY\r\n",
+         {{K::StartTls, 0}, {K::LoggedIn, 0}}},
+        {"a token in the clear where LOGINDISABLED: nothing sent", tokenLogin("t0k-8Zq", false),
+         {{{}, "* OK [CAPABILITY IMAP4rev1 LOGINDISABLED AUTH=XOAUTH2] ready\r\n"}}, "",
+         {{K::LoggedIn, pop3::kTlsFailure, P::LoginDisabled, "|"}}},
+        {"a token to a server that struck STARTTLS: nothing sent", tokenLogin("t0k-8Zq", false, true),
+         {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\r\n"}}, "",
+         {{K::LoggedIn, pop3::kTlsFailure, P::EncryptionWithdrawn, "|"}}},
+        {"a token that would end the message's field: nothing sent", tokenLogin("t0k\x01" "auth=Bearer x"),
+         {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\r\n"}}, "",
          {{K::LoggedIn, pop3::kUnsafeCredentials, P::UnsafeCredentials, "|"}}},
     };
 }

@@ -108,10 +108,32 @@ Pop3Login login(const char *password = "p", bool apop = false)
 {
     Pop3Login login;
     login.user = QStringLiteral("u");
-    login.password = QString::fromLatin1(password);
+    login.secret = QString::fromLatin1(password);
     login.apop = apop;
     return login;
 }
+
+Pop3Login tokenLogin(const std::string &token = "t0k-8Zq")
+{
+    Pop3Login login;
+    login.user = QStringLiteral("olive@kingyo.test");
+    login.secret = MailSecret::accessToken(QString::fromStdString(token));
+    return login;
+}
+
+std::string base64(const std::string &raw)
+{
+    return QByteArray::fromStdString(raw).toBase64().toStdString();
+}
+
+std::string oauthBearerSent(const std::string &token)
+{
+    return base64("n,a=olive@kingyo.test,\x01" "auth=Bearer " + token + "\x01\x01");
+}
+
+// Errors as Dovecot sends them for each mechanism.
+const std::string kOauthBearerError = R"({"status":"invalid_token"})";
+const std::string kXoauth2Error = R"({"status":"401","schemes":"bearer","scope":"mail"})";
 
 const std::string kLogin = "+OK ready\r\n+OK\r\nUSER\r\n.\r\n+OK\r\n+OK\r\n";
 const std::string kPipelinedLogin = "+OK ready\r\n+OK\r\nUSER\r\nPIPELINING\r\n.\r\n+OK\r\n+OK\r\n";
@@ -133,6 +155,9 @@ std::vector<Dialogue> dialogues()
     sawStls.stlsSeenBefore = true;
     Pop3Login newOnly = login();
     newOnly.listSizes = false;
+    Pop3Login tokenSawStls = tokenLogin();
+    tokenSawStls.stlsSeenBefore = true;
+    const std::string longToken(200, 't');
     const Action quit{3, K::Closed};
     return {
         {"plain login, list, two messages", login(), {{1, K::Retrieved, 1}, {2, K::Retrieved, 2}, quit},
@@ -191,6 +216,35 @@ std::vector<Dialogue> dialogues()
         {"a server that floods unasked", login(), {{100, K::Retrieved, 1}},
          {kLogin + "+OK 1 3\r\n+OK\r\n1 3\r\n.\r\n" + std::string(20000, 'x')}, kSent + "LIST\r\n",
          {{K::LoggedIn, 0, 1}, {K::Retrieved, 1, pop3::kProtocolError, P::ReplyOverrun}}},
+        {"a token: AUTH OAUTHBEARER with its first message on the line, then STAT", tokenLogin(), {{1, K::Closed}},
+         {"+OK ready\r\n+OK\r\nUSER\r\nSASL PLAIN XOAUTH2 OAUTHBEARER\r\n.\r\n+OK Logged in.\r\n+OK 1 5\r\n+OK\r\n1 5\r\n"
+          ".\r\n+OK\r\n"},
+         "CAPA\r\nAUTH OAUTHBEARER " + oauthBearerSent("t0k-8Zq") + "\r\nSTAT\r\nLIST\r\nQUIT\r\n",
+         {{K::LoggedIn, 0, 1}, {K::Closed, 0, 0}}},
+        {"a token refused over XOAUTH2: its error answered with an empty line, its JSON kept", tokenLogin(),
+         {{0, K::Retrieved, 1}},
+         {"+OK ready\r\n+OK\r\nSASL PLAIN XOAUTH2\r\n.\r\n+ " + base64(kXoauth2Error) + "\r\n-ERR [AUTH] failed\r\n"},
+         "CAPA\r\nAUTH XOAUTH2 " + base64("user=olive@kingyo.test\x01" "auth=Bearer t0k-8Zq\x01\x01") + "\r\n\r\n",
+         {{K::LoggedIn, 0, pop3::kLoginRejected, P::TokenRejected, kXoauth2Error},
+          {K::Retrieved, 1, pop3::kNotConnected, P::NotLoggedIn}}},
+        {"a long token refused: its first message waits for the go-ahead, as the line would pass 255 octets",
+         tokenLogin(longToken), {},
+         {"+OK\r\n+OK\r\nSASL OAUTHBEARER\r\n.\r\n+ \r\n+ " + base64(kOauthBearerError) + "\r\n-ERR [AUTH] failed\r\n"},
+         "CAPA\r\nAUTH OAUTHBEARER\r\n" + oauthBearerSent(longToken) + "\r\nAQ==\r\n",
+         {{K::LoggedIn, 0, pop3::kLoginRejected, P::TokenRejected, kOauthBearerError}}},
+        {"a token over STLS: only the CAPA after the handshake counts, and it lists no token mechanism", tokenLogin(),
+         {}, {"+OK\r\n+OK\r\nSTLS\r\nSASL XOAUTH2\r\n.\r\n+OK go\r\n", "+OK\r\nSASL PLAIN\r\nUSER\r\n.\r\n"},
+         "CAPA\r\nSTLS\r\nCAPA\r\n",
+         {{K::StartTls, 0, 0}, {K::LoggedIn, 0, pop3::kTokenLoginUnavailable, P::TokenLoginUnavailable}}},
+        {"a token to a server that struck STLS: nothing sent", tokenSawStls, {},
+         {"+OK\r\n+OK\r\nSASL XOAUTH2\r\n.\r\n"}, "CAPA\r\n",
+         {{K::LoggedIn, 0, pop3::kTlsFailure, P::EncryptionWithdrawn}}},
+        {"a second error challenge, or a challenge to another command, is not POP3", tokenLogin(), {},
+         {"+OK\r\n+OK\r\nSASL OAUTHBEARER\r\n.\r\n+ e30=\r\n+ e30=\r\n"},
+         "CAPA\r\nAUTH OAUTHBEARER " + oauthBearerSent("t0k-8Zq") + "\r\nAQ==\r\n",
+         {{K::LoggedIn, 0, pop3::kProtocolError, P::NotPop3, "e30="}}},
+        {"a challenge to PASS is not POP3", login(), {}, {"+OK\r\n-ERR\r\n+OK\r\n+ more\r\n"}, "CAPA\r\nUSER u\r\nPASS p\r\n",
+         {{K::LoggedIn, 0, pop3::kProtocolError, P::NotPop3, "more"}}},
         {"garbage greeting", login(), {{0, K::Retrieved, 1}, {100, K::Closed}}, {"HTTP/1.1 400 Bad\r\n+OK\r\n"}, "",
          {{K::LoggedIn, 0, pop3::kProtocolError, P::NotPop3, "HTTP/1.1 400 Bad"},
           {K::Retrieved, 1, pop3::kProtocolError, P::NotPop3, "HTTP/1.1 400 Bad"},
