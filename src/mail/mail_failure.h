@@ -54,6 +54,7 @@ enum class MailProblem {
     ImapReplyUnreadable,    // facts: the command whose answer is malformed
     IdleUnsupported,        // the server does not list IDLE
     NoMailboxSelected,
+    KeyringLocked,          // the password is kept in the keyring, which is locked or does not answer
 };
 
 // The failure code the mail library returns for a problem (see pop3_failure.h).

@@ -104,6 +104,9 @@ QString sentenceFor(MailProblem problem)
         return QStringLiteral("このサーバーは新着メールの知らせ（IDLE）に対応していません。");
     case P::NoMailboxSelected:
         return QStringLiteral("メールボックスを開いていません。");
+    case P::KeyringLocked:
+        return QStringLiteral("パスワードはキーリングに保存してありますが、キーリングがロックされているか応答しないので読めませんでした。"
+                              "キーリングのロックを解除してから、もう一度「受信」を押してください。");
     }
     return {};
 }
