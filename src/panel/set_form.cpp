@@ -225,7 +225,9 @@ void SetForm::showKeyringState()
     else if (keeper.busy())
         why = QStringLiteral("キーリングとやりとりしています");
     const QSignalBlocker blocker(keyringCheck_);
-    keyringCheck_->setChecked(keeper.wantsKeyring());
+    // While no keyring answers, the box says where the password is, not where it would go.
+    const bool answers = keeper.keyring() == PasswordKeeper::Keyring::Answers;
+    keyringCheck_->setChecked(answers ? keeper.wantsKeyring() : readPasswordPlace(settings_.paths()).isKeyring());
     keyringCheck_->setEnabled(why.isEmpty());
     keyringCheck_->setToolTip(why);
 }

@@ -46,8 +46,8 @@ private:
     QCheckBox *addOptionBox(const char *objectName, const QString &text);
     QCheckBox *addAutostartRow();
     void addKeyringRow();
-    // The box as the keeper stands: ticked where the password is wanted, greyed with
-    // the reason when it cannot be moved now.
+    // The box as the keeper stands: ticked when the password is (or is to be) in the
+    // keyring, greyed with the reason when it cannot be moved now.
     void showKeyringState();
     void tellMoveFailed(PasswordKeeper::MoveFailure failure);
     QList<QWidget *> addMailWatchRows();

@@ -150,7 +150,10 @@ TEST_F(SetFormRows, ATypedZeroReadsAsNoneAtOnce)
 // says why instead.
 TEST(SetFormKeyring, TheRowIsGreyedWithTheReasonWhileNoKeyringAnswers)
 {
-    SettingsModel settings;
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
+    SettingsModel settings(AppPaths{.programDir = dir.path(), .installed = true});
+    ASSERT_TRUE(writeAccount(settings.paths(), {QStringLiteral("taro"), QStringLiteral("pie")}, true));
     SetForm form(settings);
     QCheckBox *row = form.keyringCheck();
     EXPECT_FALSE(row->isEnabled());
@@ -160,6 +163,7 @@ TEST(SetFormKeyring, TheRowIsGreyedWithTheReasonWhileNoKeyringAnswers)
     EXPECT_FALSE(row->isEnabled());
     EXPECT_FALSE(row->toolTip().isEmpty());
     EXPECT_NE(row->toolTip(), asking);
+    EXPECT_FALSE(row->isChecked()) << "the password stays in the file";
 }
 
 } // namespace
