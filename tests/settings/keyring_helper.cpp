@@ -1,6 +1,7 @@
 // Uses the keyring from a process of its own, so that a test can give it a keyring that
 // is locked or missing, or end it in the middle of a move:
-//   keyring_helper store ACTION...   read:KEY, write:KEY:SECRET or remove:KEY in turn;
+//   keyring_helper store ACTION...   read:KEY, write:KEY:SECRET or remove:KEY in turn (the
+//                                    secret after the last colon);
 //                                    prints each outcome, and what a read found
 //   keyring_helper start FOLDER installed|portable
 //                                    starts the password's keeper of the copy whose
@@ -45,17 +46,19 @@ void runStoreActions(const SecretStore &store, QStringList actions)
 {
     if (actions.isEmpty())
         return QCoreApplication::quit();
-    const QStringList parts = actions.takeFirst().split(u':');
+    const QString action = actions.takeFirst();
+    const QString verb = action.section(u':', 0, 0);
+    const QString key = action.section(u':', 1); // keys hold colons themselves
     const auto answered = [&store, actions](const SecretStore::Result &result) {
         say(QString::fromLatin1(outcomeName(result.outcome)) + u' ' + result.secret);
         runStoreActions(store, actions);
     };
-    if (parts.value(0) == QStringLiteral("read"))
-        store.read(parts.value(1), qApp, answered);
-    else if (parts.value(0) == QStringLiteral("write"))
-        store.write(parts.value(1), parts.value(2), qApp, answered);
+    if (verb == QStringLiteral("read"))
+        store.read(key, qApp, answered);
+    else if (verb == QStringLiteral("write"))
+        store.write(key.section(u':', 0, -2), key.section(u':', -1), qApp, answered);
     else
-        store.remove(parts.value(1), qApp, answered);
+        store.remove(key, qApp, answered);
 }
 
 // Calls `then` from the event loop each time the keeper has nothing more to do.
