@@ -191,8 +191,8 @@ TEST_F(MailCheckWindowsTest, AMissingPasswordOpensTheAccountDialog)
 }
 
 // A keyring that is locked (here: none at all) leaves the check without a password: the
-// user hears why, once in a streak of timed checks and on every click, and nothing asks
-// for the account or rewrites it.
+// user hears why, once in a streak of timed checks and on every click, and nothing is
+// rewritten.
 TEST_F(MailCheckWindowsTest, APasswordTheKeyringWithholdsIsToldOncePerStreak)
 {
     ASSERT_TRUE(writeAccount(context.settings.paths(), {QStringLiteral("taro"), QStringLiteral("secret")}, true,
@@ -211,8 +211,6 @@ TEST_F(MailCheckWindowsTest, APasswordTheKeyringWithholdsIsToldOncePerStreak)
         ASSERT_TRUE(runCheck(check.run));
         EXPECT_EQ(titles, check.titles);
     }
-    EXPECT_FALSE(context.idPassForm.get()->isVisible());
-    EXPECT_TRUE(log.filter("authenticate").isEmpty());
     file.seek(0);
     EXPECT_EQ(file.readAll(), stored);
 }

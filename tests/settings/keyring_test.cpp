@@ -237,41 +237,5 @@ INSTANTIATE_TEST_SUITE_P(Keyring, KeyringElsewhere,
                                            ElsewhereCase{"absent", false, MoveFailure::NoService}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// Each request's outcome, from keyrings that are open, locked, or not there.
-struct StoreCase {
-    const char *name;
-    std::optional<test::PrivateBus::KeyringLock> lock; // none: no keyring on the bus
-    QStringList actions;
-    QStringList outcomes;
-};
-
-class KeyringStore : public ::testing::TestWithParam<StoreCase> {};
-
-TEST_P(KeyringStore, AnswersEachRequestWithItsOutcome)
-{
-    test::PrivateBus bus;
-    ASSERT_TRUE(bus.startDaemon()) << qPrintable(bus.failure());
-    if (GetParam().lock) {
-        ASSERT_TRUE(bus.startKeyring(*GetParam().lock)) << qPrintable(bus.failure());
-    }
-    const QString output = runHelper(bus, QStringList{QStringLiteral("store")} + GetParam().actions);
-    QStringList outcomes;
-    for (const QString &line : output.split(u'\n'))
-        outcomes << line.trimmed();
-    EXPECT_EQ(outcomes, GetParam().outcomes);
-}
-
-using Lock = test::PrivateBus::KeyringLock;
-INSTANTIATE_TEST_SUITE_P(
-    Keyring, KeyringStore,
-    ::testing::Values(
-        StoreCase{"open",
-                  Lock::Unlocked,
-                  {"write:k:金魚", "read:k", "write:k:pie", "read:k", "remove:k", "read:k", "remove:k"},
-                  {"Done", "Done 金魚", "Done", "Done pie", "Done", "NotFound", "Done"}},
-        StoreCase{"locked", Lock::Locked, {"write:k:pie", "read:k"}, {"Locked", "NotFound"}},
-        StoreCase{"absent", std::nullopt, {"read:k", "write:k:pie", "remove:k"}, {"NoService", "NoService", "NoService"}}),
-    [](const auto &info) { return std::string(info.param.name); });
-
 } // namespace
 } // namespace kingyo
