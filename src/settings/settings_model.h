@@ -37,7 +37,8 @@ public:
     // The account dialog's OK: the account becomes the one in use and is stored as the
     // save box says (the password where the user keeps it). A complete account confirmed
     // this way is remembered for the run, so a user who keeps the password off the disk
-    // can still check mail. False when the file could not be written.
+    // can still check mail. False when the file could not be written at once (a save
+    // into the keyring ends later).
     bool confirmAccount(const Account &account, bool save);
     // The account a mail check logs in with: the stored one when it is complete, else
     // the one confirmed in the dialog since start-up when that is complete, else the
