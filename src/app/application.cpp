@@ -22,6 +22,7 @@
 #include "panel/new_mail_notification.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
+#include "settings/secret_store.h"
 #include "settings/server_trust.h"
 
 #include <QApplication>
@@ -189,8 +190,10 @@ int runApplication(int argc, char **argv)
     DialupHangup hangup(QDBusConnection::systemBus());
     NewMailNotification notification([] { return QDBusConnection::sessionBus(); },
                                      form::programIcon().pixmap(64).toImage());
+    const SecretStore keyring(QStringLiteral("kingyo"));
     Program program; // after the services it uses, so it goes first
     program.settings.setPaths(paths);
+    program.settings.passwords().useStore(&keyring);
     program.random = &random;
     program.clock = &clock;
     program.mail = &mail;

@@ -17,6 +17,9 @@ void wireIdleWatch(Program &program, ImapWatcher &watcher, WakeSignals &wake)
             runMailCheckForNewMail(program);
     });
     QObject::connect(&wake, &WakeSignals::woke, &watcher, &ImapWatcher::wake);
+    // The keyring gives the password later than the files.
+    QObject::connect(&program.settings.passwords(), &PasswordKeeper::passwordChanged, &watcher,
+                     [&program] { updateIdleWatch(program); });
 }
 
 void updateIdleWatch(Program &program)

@@ -19,6 +19,8 @@ namespace kingyo {
 
 Account MailCheckWindows::readAccount() { return program_.settings.accountForCheck(); }
 
+bool MailCheckWindows::passwordLocked() { return program_.settings.passwordWithheld(); }
+
 void MailCheckWindows::fillAccountDialog(const Account &account)
 {
     IdPassForm *dialog = program_.idPassForm.get();
@@ -164,11 +166,17 @@ void startMailCheck(Program &program, MailRunRules::Origin origin)
 
 } // namespace
 
-void runMailCheck(Program &program) { startMailCheck(program, MailRunRules::Origin::Click); }
+void runMailCheck(Program &program)
+{
+    if (!program.mailCheck || program.mailCheck->isRunning())
+        return;
+    program.settings.passwords().reread([&program] { startMailCheck(program, MailRunRules::Origin::Click); });
+}
 
 void runPeriodicMailCheck(Program &program)
 {
-    if (isComplete(program.settings.accountForCheck()))
+    const SettingsModel &settings = program.settings;
+    if (isComplete(settings.accountForCheck()) || settings.passwordWithheld())
         startMailCheck(program, MailRunRules::Origin::Timer);
 }
 

@@ -16,6 +16,7 @@ public:
     explicit MailCheckWindows(Program &program) : program_(program) {}
 
     Account readAccount() override;
+    bool passwordLocked() override;
     void fillAccountDialog(const Account &account) override;
     void showAccountDialog() override;
     void showError(const MailFailure &failure) override;
@@ -36,11 +37,13 @@ private:
 // panel while a check runs.
 void wireMailCheck(Program &program);
 
-// The panel's "受信": starts a check unless one is running. Without a mail library it
-// does nothing.
+// The panel's "受信": starts a check unless one is running, once the keyring was asked
+// again for a password it withholds (the user who clicked can unlock it). Without a
+// mail library it does nothing.
 void runMailCheck(Program &program);
 // The timer's check: quiet (see MailRunRules); skipped while a check runs or when the
-// account is incomplete.
+// account is incomplete, unless the keyring withholds the password, which the check
+// then tells once.
 void runPeriodicMailCheck(Program &program);
 // The server says mail came: the timer's check, at once, or right after the one
 // running (which may have started before the mail came).

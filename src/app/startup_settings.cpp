@@ -39,8 +39,12 @@ void loadSettingsAtStartup(Program &program)
     if (program.settings.state().pop3Server.isEmpty())
         program.optionForm.show();
 
+    program.settings.passwords().start();
     const IdPassForm *account = program.idPassForm.get(); // loads the stored account
-    if (account->idText()->text().isEmpty() || account->passText()->text().isEmpty())
+    // A password kept in the keyring comes later, or not at all while it is locked:
+    // the check says so then.
+    const bool noPassword = account->passText()->text().isEmpty() && !program.settings.passwordWithheld();
+    if (account->idText()->text().isEmpty() || noPassword)
         program.idPassForm.show();
     updateIdleWatch(program);
 }

@@ -86,6 +86,12 @@ void MailCheck::connected(int handle)
     state_.userId = account.userId;
     state_.userPass = account.password;
     if (state_.userId.isEmpty() || state_.userPass.isEmpty()) {
+        if (surroundings_.passwordLocked()) {
+            const MailFailure locked{MailProblem::KeyringLocked, {}, {}};
+            surroundings_.showError(locked);
+            closeThenFinish(locked.code());
+            return;
+        }
         surroundings_.showAccountDialog();
         closeThenFinish(0);
         return;

@@ -26,6 +26,9 @@ class MailCheckSurroundings {
 public:
     virtual ~MailCheckSurroundings() = default;
     virtual Account readAccount() = 0;
+    // The account's password is kept in the keyring, which has not given it (locked,
+    // or not answering): the check says so rather than asking for the account.
+    virtual bool passwordLocked() { return false; }
     // Writes the account into the account dialog's boxes, loading it hidden if needed.
     virtual void fillAccountDialog(const Account &account) = 0;
     virtual void showAccountDialog() = 0;                  // modeless

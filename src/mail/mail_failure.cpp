@@ -66,6 +66,7 @@ int failureCode(MailProblem problem)
     case P::NoLoginPossible:
     case P::UnknownHandle:
     case P::NoMailboxSelected:
+    case P::KeyringLocked:
         return pop3::kNotConnected;
     case P::UnsafeCredentials:
         return pop3::kUnsafeCredentials;

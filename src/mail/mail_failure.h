@@ -56,6 +56,7 @@ enum class MailProblem {
     NoMailboxSelected,
     TokenRejected,          // the server refused the access token (expired or revoked); its words: the JSON it sent
     TokenLoginUnavailable,  // a token to log in with, but the server offers neither OAUTHBEARER nor XOAUTH2
+    KeyringLocked,          // the password is kept in the keyring, which is locked or does not answer
 };
 
 // The failure code the mail library returns for a problem (see pop3_failure.h).

@@ -45,9 +45,14 @@ IdPassForm::IdPassForm(SettingsModel &settings, QWidget *parent) : QWidget(paren
     connect(okCommand_, &QPushButton::clicked, this, &IdPassForm::accept);
     connect(cancelCommand_, &QPushButton::clicked, this, &QWidget::close);
 
-    const Account stored = readAccount(settings_.paths());
+    const Account stored = settings_.passwords().stored();
     idText_->setText(stored.userId);
     passText_->setText(stored.password);
+    // A password kept in the keyring arrives once the keyring answers.
+    connect(&settings_.passwords(), &PasswordKeeper::passwordChanged, this, [this] {
+        if (passText_->text().isEmpty() && !passText_->isModified())
+            passText_->setText(settings_.passwords().stored().password);
+    });
 }
 
 void IdPassForm::keyPressEvent(QKeyEvent *event)

@@ -9,8 +9,9 @@ namespace kingyo {
 
 class SettingsModel;
 
-// The account dialog: user ID and password, filled from the account file when it
-// loads; OK makes them the account in use and stores them when the save box is ticked.
+// The account dialog: user ID and password, filled from the account file (the password
+// from the keyring, when kept there, once it answers) when it loads; OK makes them the
+// account in use and stores them when the save box is ticked.
 class IdPassForm : public QWidget {
     Q_OBJECT
 public:

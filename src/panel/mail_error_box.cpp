@@ -110,6 +110,9 @@ QString sentenceFor(MailProblem problem)
     case P::TokenLoginUnavailable:
         return QStringLiteral("このサーバーはアクセストークンでのログイン（OAUTHBEARER や XOAUTH2）に対応していないので、"
                               "アクセストークンは送りませんでした。");
+    case P::KeyringLocked:
+        return QStringLiteral("パスワードはキーリングに保存してありますが、キーリングがロックされているか応答しないので読めませんでした。"
+                              "キーリングのロックを解除してから、もう一度「受信」を押してください。");
     }
     return {};
 }

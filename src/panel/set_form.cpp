@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -99,7 +100,9 @@ SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), se
     setBackground(line1, form::blue());
     QList<QWidget *> rows = addMailWatchRows();
     autostartCheck_ = addAutostartRow();
-    layOutRowsBelowRule(rows << autostartCheck_, scale);
+    addKeyringRow();
+    layOutRowsBelowRule(rows << autostartCheck_ << keyringCheck_, scale);
+    line1->resize(width(), line1->height()); // across the whole width, however wide the rows made it
 
     for (QPushButton *button : {command1, command2})
         button->setAutoDefault(true); // Enter on a focused button presses that button
@@ -109,6 +112,7 @@ SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), se
     setTabOrder(newOnlyCheck_, intervalSpin_);
     setTabOrder(intervalSpin_, notifyCheck_);
     setTabOrder(notifyCheck_, autostartCheck_);
+    setTabOrder(autostartCheck_, keyringCheck_);
     check1_->setFocus();
 
     connect(command1, &QPushButton::clicked, this, &SetForm::accountDialogRequested);
@@ -198,15 +202,75 @@ QCheckBox *SetForm::addAutostartRow()
     return check;
 }
 
+void SetForm::addKeyringRow()
+{
+    keyringCheck_ = addOptionBox("KeyringCheck", QStringLiteral("パスワードをキーリングに保存する"));
+    PasswordKeeper &keeper = settings_.passwords();
+    connect(keyringCheck_, &QCheckBox::toggled, this, [&keeper](bool ticked) {
+        keeper.choose(ticked ? PasswordPlace::Keyring : PasswordPlace::File);
+    });
+    connect(&keeper, &PasswordKeeper::stateChanged, this, &SetForm::showKeyringState);
+    connect(&keeper, &PasswordKeeper::moveFailed, this, &SetForm::tellMoveFailed);
+    showKeyringState();
+}
+
+void SetForm::showKeyringState()
+{
+    const PasswordKeeper &keeper = settings_.passwords();
+    QString why;
+    if (keeper.keyring() == PasswordKeeper::Keyring::Absent)
+        why = QStringLiteral("キーリング（Secret Service）が見つからないので使えません");
+    else if (keeper.keyring() == PasswordKeeper::Keyring::Unknown)
+        why = QStringLiteral("キーリングの応答を待っています");
+    else if (keeper.busy())
+        why = QStringLiteral("キーリングとやりとりしています");
+    const QSignalBlocker blocker(keyringCheck_);
+    // While no keyring answers, the box says where the password is, not where it would go.
+    const bool answers = keeper.keyring() == PasswordKeeper::Keyring::Answers;
+    keyringCheck_->setChecked(answers ? keeper.wantsKeyring() : readPasswordPlace(settings_.paths()).isKeyring());
+    keyringCheck_->setEnabled(why.isEmpty());
+    keyringCheck_->setToolTip(why);
+}
+
+void SetForm::tellMoveFailed(PasswordKeeper::MoveFailure failure)
+{
+    using F = PasswordKeeper::MoveFailure;
+    QString why;
+    switch (failure) {
+    case F::Locked:
+        why = QStringLiteral("キーリングがロックされているので、パスワードを移せませんでした。");
+        break;
+    case F::NoService:
+        why = QStringLiteral("キーリングが応答しないので、パスワードを移せませんでした。");
+        break;
+    case F::NotKept:
+        why = QStringLiteral("キーリングがパスワードを保存できなかったので、移せませんでした。");
+        break;
+    case F::FileNotWritten:
+        why = QStringLiteral("設定ファイルに書き込めないので、パスワードを移せませんでした。");
+        break;
+    case F::TooLongForFile:
+        why = QStringLiteral("パスワードが長すぎて設定ファイルに入らないので、キーリングに残しました。");
+        break;
+    }
+    auto *box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("設定"), why, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("KeyringMoveBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open(); // nothing waits for the answer
+}
+
 void SetForm::layOutRowsBelowRule(const QList<QWidget *> &rows, const TwipsScale &scale)
 {
+    float rowWidth = formWidth - 2 * rowLeft;
+    for (const QWidget *row : rows)
+        rowWidth = std::max(rowWidth, float(row->sizeHint().width() * scale.perPixelX));
     float top = rowsTop;
     for (QWidget *row : rows) {
         const float height = std::max(rowHeight, float(row->sizeHint().height() * scale.perPixelY));
-        row->setGeometry(scale.toPixels(TwipsRect{rowLeft, top, formWidth - 2 * rowLeft, height}));
+        row->setGeometry(scale.toPixels(TwipsRect{rowLeft, top, rowWidth, height}));
         top += height + rowGap;
     }
-    setFixedSize(scale.toPixels(formWidth, top - rowGap + bottomMargin));
+    setFixedSize(scale.toPixels(rowWidth + 2 * rowLeft, top - rowGap + bottomMargin));
 }
 
 void SetForm::storeAutostart(bool ticked)

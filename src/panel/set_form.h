@@ -1,4 +1,6 @@
 #pragma once
+#include "settings/password_keeper.h"
+
 #include <QWidget>
 
 class QCheckBox;
@@ -13,8 +15,9 @@ struct TwipsScale;
 // option in its check box, loaded from the option file and stored on every close. A
 // tick counts at once, before it is stored. Below its rule, one option per row: the
 // mail watcher's (count only new mail, minutes between checks by themselves, tell the
-// desktop), which count at once and are stored with the hang-up option, and start at
-// login, stored in its autostart entry the moment the box changes.
+// desktop), which count at once and are stored with the hang-up option; start at
+// login, stored in its autostart entry the moment the box changes; and the password in
+// the keyring, moved there or back the moment the box changes.
 class SetForm : public QWidget {
     Q_OBJECT
 public:
@@ -27,6 +30,9 @@ public:
     QCheckBox *newOnlyCheck() const { return newOnlyCheck_; }
     QSpinBox *intervalSpin() const { return intervalSpin_; } // 0: no checks by themselves
     QCheckBox *notifyCheck() const { return notifyCheck_; }  // only counts with an interval
+    // Ticked: the password is kept in the keyring. Greyed while the keyring cannot be
+    // used or a move is under way.
+    QCheckBox *keyringCheck() const { return keyringCheck_; }
 
 signals:
     void accountDialogRequested(); // ID/PASS
@@ -39,13 +45,19 @@ protected:
 private:
     QCheckBox *addOptionBox(const char *objectName, const QString &text);
     QCheckBox *addAutostartRow();
+    void addKeyringRow();
+    // The box as the keeper stands: ticked when the password is (or is to be) in the
+    // keyring, greyed with the reason when it cannot be moved now.
+    void showKeyringState();
+    void tellMoveFailed(PasswordKeeper::MoveFailure failure);
     QList<QWidget *> addMailWatchRows();
     // Greyed without an interval: only checks by themselves notify.
     void enableNotifyRow(bool hasInterval);
     void showTypedZeroAsNone();
     void applyMailWatch();
-    // Stacks the rows below the rule, top to bottom, and sizes the window to hold them;
-    // everything above the rule keeps its place. A new option row joins the list here.
+    // Stacks the rows below the rule, top to bottom, and sizes the window to hold them
+    // (wider too, when a row's text needs it); everything above the rule keeps its place.
+    // A new option row joins the list here.
     void layOutRowsBelowRule(const QList<QWidget *> &rows, const TwipsScale &scale);
     void storeAutostart(bool ticked);
 
@@ -55,6 +67,7 @@ private:
     QCheckBox *newOnlyCheck_ = nullptr;
     QSpinBox *intervalSpin_ = nullptr;
     QCheckBox *notifyCheck_ = nullptr;
+    QCheckBox *keyringCheck_ = nullptr;
 };
 
 } // namespace kingyo

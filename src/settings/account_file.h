@@ -8,16 +8,44 @@ struct AppPaths;
 // The POP3 account kept in the account file (section "EXEINI").
 struct Account {
     QString userId;   // key "NAME"
-    QString password; // key "NAME2", plain text
+    QString password; // key "NAME2", plain text; blank while the keyring keeps it
+};
+
+// Where the user wants the password kept: key "KEYRING" of the account file. "0" is the
+// file; any other value is the keyring, and names this copy's secrets there, so that
+// copies with the same user ID never share (or overwrite) one. The file's "NAME2" is
+// blank while the keyring holds the password.
+struct PasswordPlace {
+    enum Kind { Unchosen, File, Keyring };
+    Kind kind = Unchosen;
+    QString keyringId; // Keyring only
+
+    static PasswordPlace file() { return {File, {}}; }
+    static PasswordPlace keyring(const QString &id) { return {Keyring, id}; }
+    bool isKeyring() const { return kind == Keyring; }
 };
 
 // A missing file, section or key gives an empty text; values are cut to 255 bytes.
 Account readAccount(const AppPaths &paths);
 
+// Unchosen when the file names no place.
+PasswordPlace readPasswordPlace(const AppPaths &paths);
+
 // As the account dialog's OK stores it: with the save box ticked "NAME", "NAME2" and
-// "NAME3" = "1"; unticked only "NAME3" = "0", so an account stored earlier stays.
-// One write with every key, or nothing; the file is left readable by its owner only.
-// False when nothing was stored.
-bool writeAccount(const AppPaths &paths, const Account &account, bool save);
+// "NAME3" = "1"; unticked only "NAME3" = "0", so an account stored earlier stays. Saved
+// to the keyring, "NAME2" is left blank and the place written with it. One write with
+// every key, or nothing; the file is left readable by its owner only. False when
+// nothing was stored.
+bool writeAccount(const AppPaths &paths, const Account &account, bool save,
+                  const PasswordPlace &place = PasswordPlace());
+
+// Writes the place with the file's copy of the password, in one write: "NAME2" holds
+// the password in the file and is blank in the keyring. An empty password writes the
+// place alone. False when nothing was stored.
+bool writePasswordPlace(const AppPaths &paths, const PasswordPlace &place, const QString &password);
+
+// Whether the file can hold the password so that it reads back the same (at most 255
+// bytes, on one line).
+bool fitsAccountFile(const QString &password);
 
 } // namespace kingyo

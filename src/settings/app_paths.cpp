@@ -58,7 +58,7 @@ PathsDecision decideAppPaths(const PathsOrigin &origin)
     if (QFileInfo(paths.dataDir()).isDir())
         return decision;
 
-    decision.installed = true;
+    paths.installed = true;
     const QString data = xdgBaseFolder(origin.environment, QStringLiteral("XDG_DATA_HOME"), origin.home,
                                        QStringLiteral("/.local/share"));
     if (data.isEmpty()) {

@@ -17,6 +17,8 @@ struct AppPaths {
     QString autostartEntry{};
     // The running executable's absolute path, which the autostart entry starts.
     QString executable{};
+    // No "★MailData" beside the executable: the files live in the per-user folder.
+    bool installed = false;
 
     QString dataDir() const { return programDir + QStringLiteral("/★MailData"); }
     QString optionFile() const { return dataDir() + QStringLiteral("/ini.ini"); }
@@ -42,7 +44,6 @@ struct PathsOrigin {
 
 struct PathsDecision {
     AppPaths paths;
-    bool installed = false;
     // Why the per-user folder or its "★MailData" cannot be used; empty when all is well.
     // The paths then point at the missing folder, or at nothing when the folder exists
     // but is not this user's alone, so nothing is read from it or stored.

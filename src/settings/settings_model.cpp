@@ -24,12 +24,12 @@ bool SettingsModel::confirmAccount(const Account &account, bool save)
     state_.userPass = account.password;
     if (isComplete(account))
         confirmed_ = account;
-    return writeAccount(paths_, account, save);
+    return save ? passwords_.save(account) : writeAccount(paths_, account, false);
 }
 
 Account SettingsModel::accountForCheck() const
 {
-    const Account stored = readAccount(paths_);
+    const Account stored = passwords_.stored();
     if (!isComplete(stored) && confirmed_)
         return *confirmed_;
     return stored;

@@ -1,6 +1,7 @@
 #pragma once
 #include "settings/account_file.h"
 #include "settings/app_paths.h"
+#include "settings/password_keeper.h"
 #include "settings/settings_option.h"
 #include "settings/shared_state.h"
 
@@ -9,11 +10,13 @@
 namespace kingyo {
 
 // The live settings of one run: the server fields, the account in use and the hang-up
-// option, with the files they are kept in. The dialogs and the settings window's box
-// edit it; start-up and the mail check read it.
+// option, with the files (and the keyring) they are kept in. The dialogs and the
+// settings window's box edit it; start-up and the mail check read it.
 class SettingsModel {
 public:
     explicit SettingsModel(AppPaths paths = {}) : paths_(std::move(paths)) {}
+    SettingsModel(const SettingsModel &) = delete;
+    SettingsModel &operator=(const SettingsModel &) = delete;
 
     const AppPaths &paths() const { return paths_; }
     void setPaths(AppPaths paths) { paths_ = std::move(paths); }
@@ -27,14 +30,23 @@ public:
     // file could not be stored (the fields are set all the same).
     bool storeServer(const QString &smtp, const QString &pop3, const QString &mail, bool apop);
 
+    // Where the password is kept, the file or the keyring, and the moves between them.
+    PasswordKeeper &passwords() { return passwords_; }
+    const PasswordKeeper &passwords() const { return passwords_; }
+
     // The account dialog's OK: the account becomes the one in use and is stored as the
-    // save box says. A complete account confirmed this way is remembered for the run,
-    // so a user who keeps the password off the disk can still check mail.
+    // save box says (the password where the user keeps it). A complete account confirmed
+    // this way is remembered for the run, so a user who keeps the password off the disk
+    // can still check mail. False when the file could not be written at once (a save
+    // into the keyring ends later).
     bool confirmAccount(const Account &account, bool save);
     // The account a mail check logs in with: the stored one when it is complete, else
     // the one confirmed in the dialog since start-up when that is complete, else the
-    // stored one as it is (which sends the check to the account dialog).
+    // stored one as it is (which sends the check to the account dialog, unless the
+    // keyring withholds the password).
     Account accountForCheck() const;
+    // The stored password is in the keyring, which has not given it (see PasswordKeeper).
+    bool passwordWithheld() const { return passwords_.withheld(); }
 
     // Ticked: every mail check hangs up the dial-up connections afterwards.
     bool hangUpAfterCheck() const { return hangUp_; }
@@ -54,6 +66,7 @@ public:
 
 private:
     AppPaths paths_;
+    PasswordKeeper passwords_{paths_};
     SharedState state_;
     std::optional<Account> confirmed_;
     bool hangUp_ = false;

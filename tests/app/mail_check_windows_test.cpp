@@ -190,6 +190,31 @@ TEST_F(MailCheckWindowsTest, AMissingPasswordOpensTheAccountDialog)
     EXPECT_TRUE(log.filter("authenticate").isEmpty());
 }
 
+// A keyring that is locked (here: none at all) leaves the check without a password: the
+// user hears why, once in a streak of timed checks and on every click, and nothing is
+// rewritten.
+TEST_F(MailCheckWindowsTest, APasswordTheKeyringWithholdsIsToldOncePerStreak)
+{
+    ASSERT_TRUE(writeAccount(context.settings.paths(), {QStringLiteral("taro"), QStringLiteral("secret")}, true,
+                             PasswordPlace::keyring(QStringLiteral("k1"))));
+    QFile file(context.settings.paths().accountFile());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray stored = file.readAll();
+    const struct {
+        void (*run)(Program &);
+        QStringList titles;
+    } checks[] = {{runPeriodicMailCheck, {"エラー"}}, {runPeriodicMailCheck, {}}, {runMailCheck, {"エラー"}}};
+    QStringList titles;
+    answerBoxesWithNo(titles);
+    for (const auto &check : checks) {
+        titles.clear();
+        ASSERT_TRUE(runCheck(check.run));
+        EXPECT_EQ(titles, check.titles);
+    }
+    file.seek(0);
+    EXPECT_EQ(file.readAll(), stored);
+}
+
 TEST_F(MailCheckWindowsTest, AnUnsavedTickInTheSettingsWindowCounts)
 {
     MailCheckWindows windows(context);

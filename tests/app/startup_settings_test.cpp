@@ -32,6 +32,8 @@ TEST_F(StartupSettings, OpensTheDialogsWhoseSettingsAreIncomplete)
         {"empty POP3 value", "SMTP=s\r\nPOP3=\r\n", account, true, false},
         {"password missing", "POP3=p\r\n", "[EXEINI]\r\nNAME=me\r\n", false, true},
         {"ID empty", "POP3=p\r\n", "[EXEINI]\r\nNAME=\r\nNAME2=secret\r\n", false, true},
+        // The check says so when the keyring does not give it.
+        {"password in the keyring", "POP3=p\r\n", "[EXEINI]\r\nNAME=me\r\nNAME2=\r\nKEYRING=k1\r\n", false, false},
     };
     for (const StartupCase &c : cases) {
         SettingsWorld fresh; // each case starts from its own folder

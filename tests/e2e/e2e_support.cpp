@@ -34,11 +34,12 @@ void writeSettings(const std::filesystem::path &programFolder, const std::filesy
 }
 
 // The test's environment with HOME in the given folder and the XDG folders at their
-// defaults under it, then the extra variables.
+// defaults under it, then the extra variables. The session bus leads nowhere, so that
+// the program never reaches the keyring (or anything else) of the session the tests run in.
 std::vector<std::string> isolatedEnvironment(const std::filesystem::path &home,
                                              const std::vector<std::pair<std::string, std::string>> &extra)
 {
-    const std::vector<std::string> replaced = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
+    const std::vector<std::string> replaced = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "DBUS_SESSION_BUS_ADDRESS"};
     std::vector<std::string> variables;
     for (char **entry = environ; *entry; ++entry) {
         const std::string variable = *entry;
@@ -47,6 +48,9 @@ std::vector<std::string> isolatedEnvironment(const std::filesystem::path &home,
             variables.push_back(variable);
     }
     variables.push_back("HOME=" + home.string());
+    const auto givesBus = [](const auto &variable) { return variable.first == "DBUS_SESSION_BUS_ADDRESS"; };
+    if (std::none_of(extra.begin(), extra.end(), givesBus))
+        variables.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (home / "no-session-bus").string());
     for (const auto &[name, value] : extra)
         variables.push_back(name + "=" + value);
     return variables;

@@ -22,6 +22,7 @@ public:
 
     Account stored{QStringLiteral("taro"), QStringLiteral("secret")};
     bool hangUpOption = false;
+    bool keyringLocked = false;
     QList<MailFailure> errorsShown;
     TrustAnswer trustAnswer = TrustAnswer::Declined;
     std::function<void()> whileAsked; // the time the user takes to answer
@@ -33,6 +34,7 @@ public:
         log_ << QStringLiteral("readAccount");
         return stored;
     }
+    bool passwordLocked() override { return keyringLocked; }
     void fillAccountDialog(const Account &account) override
     {
         log_ << QStringLiteral("fillAccount %1 %2").arg(account.userId, account.password);
@@ -125,6 +127,16 @@ TEST_F(MailCheckTest, AMissingPasswordShowsTheAccountDialogAndSkipsTheLogin)
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(log, (QStringList{"connect pop.example.test", "readAccount", "fillAccount taro ", "showAccountDialog",
                                 "close 7", "notice 0"}));
+}
+
+TEST_F(MailCheckTest, APasswordTheKeyringWithholdsIsSaidSoInsteadOfAskingForTheAccount)
+{
+    surroundings.stored.password.clear();
+    surroundings.keyringLocked = true;
+    EXPECT_EQ(run(), pop3::kNotConnected);
+    EXPECT_EQ(log, (QStringList{"connect pop.example.test", "readAccount", "fillAccount taro ", "error", "close 7",
+                                QStringLiteral("notice %1").arg(pop3::kNotConnected)}));
+    EXPECT_EQ(surroundings.errorsShown, (QList<MailFailure>{{MailProblem::KeyringLocked, {}, {}}}));
 }
 
 TEST_F(MailCheckTest, AMissingUserIdShowsTheAccountDialogAndSkipsTheLogin)

@@ -144,6 +144,7 @@ check "every library of the unpacked program resolves" every_library_resolves
 check "Depends on Qt Widgets" depends_on libqt6widgets6
 check "Depends on the Japanese font" depends_on fonts-ipafont-gothic
 check "Depends on Qt's Japanese translation" depends_on qt6-translations-l10n
+check "Depends on libsecret, which QtKeychain loads for the keyring" depends_on libsecret-1-0
 check "Depends on the package with Qt's X11 platform plugin" xcb_platform_plugin_is_depended_on
 check "the desktop entry is valid and starts the program" desktop_entry_starts_the_binary
 check "the desktop entry's icon is installed" desktop_icon_is_installed

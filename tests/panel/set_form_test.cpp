@@ -75,7 +75,7 @@ TEST_F(SetFormAutostart, RowsSitBelowTheRuleOneUnderAnotherInsideTheWindow)
     const QWidget *rule = form->findChild<QWidget *>(QStringLiteral("Line1"));
     ASSERT_NE(rule, nullptr);
     const QWidget *rows[] = {form->newOnlyCheck(), form->intervalSpin()->parentWidget(), form->notifyCheck(),
-                             form->autostartCheck()};
+                             form->autostartCheck(), form->keyringCheck()};
     int above = rule->geometry().bottom();
     for (const QWidget *row : rows) {
         const QRect place = row->geometry();
@@ -144,6 +144,26 @@ TEST_F(SetFormRows, ATypedZeroReadsAsNoneAtOnce)
         EXPECT_EQ(spin->value(), typing.minutes) << typing.keys;
         EXPECT_EQ(settings.mailWatch().intervalMinutes, typing.minutes) << "counts at once";
     }
+}
+
+// Until the keyring answers, and when none does, the password cannot move: the row
+// says why instead.
+TEST(SetFormKeyring, TheRowIsGreyedWithTheReasonWhileNoKeyringAnswers)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
+    SettingsModel settings(AppPaths{.programDir = dir.path(), .installed = true});
+    ASSERT_TRUE(writeAccount(settings.paths(), {QStringLiteral("taro"), QStringLiteral("pie")}, true));
+    SetForm form(settings);
+    QCheckBox *row = form.keyringCheck();
+    EXPECT_FALSE(row->isEnabled());
+    const QString asking = row->toolTip();
+    EXPECT_FALSE(asking.isEmpty());
+    settings.passwords().start(); // no keyring to ask
+    EXPECT_FALSE(row->isEnabled());
+    EXPECT_FALSE(row->toolTip().isEmpty());
+    EXPECT_NE(row->toolTip(), asking);
+    EXPECT_FALSE(row->isChecked()) << "the password stays in the file";
 }
 
 } // namespace

@@ -68,7 +68,7 @@ TEST(AppPaths, PortableWhenTheDataFolderLiesBesideTheExecutable)
     environment.insert(QStringLiteral("XDG_DATA_HOME"), world.root.filePath(QStringLiteral("data")));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("relative/config"));
     const PathsDecision decision = world.decide(environment);
-    EXPECT_FALSE(decision.installed);
+    EXPECT_FALSE(decision.paths.installed);
     EXPECT_TRUE(decision.problem.isEmpty());
     EXPECT_EQ(decision.paths.programDir, world.bin);
     EXPECT_EQ(decision.paths.serverFile, QStringLiteral("vbmail.ini")) << "the server file stays in the current folder";
@@ -113,7 +113,7 @@ TEST(AppPaths, InstalledUsesThePerUserFolderMadeForTheOwnerOnly)
 
         const PathsDecision decision = world.decide(environment);
         const QString folder = world.root.filePath(c.expectedBase + QStringLiteral("/kingyo"));
-        EXPECT_TRUE(decision.installed);
+        EXPECT_TRUE(decision.paths.installed);
         EXPECT_TRUE(decision.problem.isEmpty()) << decision.problem.toStdString();
         EXPECT_EQ(decision.paths.programDir, folder);
         EXPECT_EQ(decision.paths.serverFile, folder + QStringLiteral("/vbmail.ini"));
@@ -225,7 +225,7 @@ TEST(AppPaths, AFolderThatCannotBeMadeStoresNothing)
         const QStringList before = treeOf(world.root.path());
 
         const PathsDecision decision = world.decide({});
-        EXPECT_TRUE(decision.installed);
+        EXPECT_TRUE(decision.paths.installed);
         EXPECT_FALSE(decision.problem.isEmpty());
         SettingsModel settings(decision.paths);
         EXPECT_EQ(settings.storeServer(QStringLiteral("smtp"), QStringLiteral("pop"), QStringLiteral("me@example.jp"),

@@ -2,6 +2,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QThread>
 #include <QUuid>
@@ -110,6 +111,62 @@ bool PrivateBus::startSilentService(const QString &busName)
         "print('ready', flush=True)\n"
         "time.sleep(600)\n");
     return startMock({QStringLiteral("-c"), script.arg(address_, busName)}, busName);
+}
+
+QProcessEnvironment PrivateBus::keyringEnvironment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString home = dir_.filePath(QStringLiteral("home"));
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_.filePath(QStringLiteral("runtime")));
+    return environment;
+}
+
+bool PrivateBus::startKeyring(KeyringLock lock)
+{
+    if (!QDir().mkpath(dir_.filePath(QStringLiteral("runtime")))
+        || !QFile::setPermissions(dir_.filePath(QStringLiteral("runtime")),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) {
+        failure_ = QStringLiteral("cannot make the keyring's runtime folder");
+        return false;
+    }
+    if (lock == KeyringLock::Unlocked)
+        return startKeyringDaemon(true);
+    if (!startKeyringDaemon(true))
+        return false;
+    stop(mock_);
+    return startKeyringDaemon(false);
+}
+
+bool PrivateBus::startKeyringDaemon(bool unlock)
+{
+    QStringList arguments{QStringLiteral("--foreground"), QStringLiteral("--components=secrets"),
+                          QStringLiteral("--control-directory=") + dir_.filePath(QStringLiteral("runtime/keyring"))};
+    if (unlock)
+        arguments << QStringLiteral("--unlock");
+    mock_.setProcessEnvironment(keyringEnvironment());
+    mock_.setStandardOutputFile(dir_.filePath(QStringLiteral("mock.log")));
+    // Its warnings that no prompt can be shown, which the locked keyring's tests want.
+    mock_.setStandardErrorFile(dir_.filePath(QStringLiteral("keyring.log")));
+    mock_.start(QStringLiteral("gnome-keyring-daemon"), arguments);
+    if (!mock_.waitForStarted(5000)) {
+        failure_ = QStringLiteral("gnome-keyring-daemon did not start: ") + mock_.errorString();
+        return false;
+    }
+    if (unlock) {
+        mock_.write("kingyo-test-login");
+        mock_.waitForBytesWritten(5000); // nothing else writes it: no event loop runs here
+    }
+    mock_.closeWriteChannel();
+    if (waitForName(QStringLiteral("org.freedesktop.secrets")))
+        return true;
+    QFile log(dir_.filePath(QStringLiteral("keyring.log")));
+    if (log.open(QIODevice::ReadOnly))
+        failure_ += QStringLiteral(": ") + QString::fromUtf8(log.readAll());
+    return false;
 }
 
 bool PrivateBus::startMock(const QStringList &arguments, const QString &busName)

@@ -8,8 +8,9 @@
 namespace kingyo::test {
 
 // A dbus-daemon of our own (no service activation) standing in for the system or the
-// session bus, optionally with one of python3-dbusmock's services on it. Both processes
-// are stopped by their own pids when this goes away.
+// session bus, optionally with one service on it: one of python3-dbusmock's, or
+// gnome-keyring's Secret Service. Both processes are stopped by their own pids when this
+// goes away.
 class PrivateBus {
 public:
     PrivateBus();
@@ -21,6 +22,14 @@ public:
     bool startNotificationDaemonMock();
     // Runs a stuck service: it owns `busName` but never answers.
     bool startSilentService(const QString &busName);
+    // gnome-keyring-daemon's Secret Service, its keyrings in a folder of this bus's own.
+    // Unlocked: it opens the login keyring with a password given on stdin (making it
+    // the first time). Locked: the login keyring is made by such a daemon, which is
+    // stopped, and then opened by one that nobody unlocks.
+    enum class KeyringLock { Unlocked, Locked };
+    bool startKeyring(KeyringLock lock);
+    // What a process needs to reach the keyring on this bus (and only it).
+    QProcessEnvironment keyringEnvironment() const;
 
     QString address() const { return address_; }
     QDBusConnection connection(); // a client connection of the test itself
@@ -29,6 +38,7 @@ public:
 
 private:
     bool startMock(const QStringList &arguments, const QString &busName);
+    bool startKeyringDaemon(bool unlock);
     bool waitForName(const QString &busName);
     static void stop(QProcess &process);
 

@@ -1,0 +1,301 @@
+#include "settings/password_keeper.h"
+
+#include "settings/app_paths.h"
+
+#include <QFileInfo>
+#include <QUuid>
+
+#include <cstdio>
+
+namespace kingyo {
+namespace {
+
+using Outcome = SecretStore::Outcome;
+using MoveFailure = PasswordKeeper::MoveFailure;
+
+const QString kPasswordKind = QStringLiteral("password");
+// Written and removed again only to learn whether the keyring is locked.
+const QString kLockProbeKey = QStringLiteral("lock-probe");
+
+QString passwordKey(const QString &keyringId) { return accountSecretKey(kPasswordKind, keyringId); }
+
+QString newKeyringId() { return QUuid::createUuid().toString(QUuid::WithoutBraces); }
+
+MoveFailure moveFailureOf(const SecretStore::Result &result)
+{
+    switch (result.outcome) {
+    case Outcome::Locked:
+        return MoveFailure::Locked;
+    case Outcome::NoService:
+        return MoveFailure::NoService;
+    case Outcome::Done:
+    case Outcome::NotFound:
+        break;
+    }
+    return MoveFailure::NotKept;
+}
+
+void logKeyringProblem(const SecretStore::Result &result)
+{
+    if (!result.why.isEmpty() && result.outcome != Outcome::NotFound)
+        std::fprintf(stderr, "kingyo: keyring: %s\n", qPrintable(result.why));
+}
+
+} // namespace
+
+PasswordKeeper::PasswordKeeper(const AppPaths &paths, QObject *parent) : QObject(parent), paths_(paths) {}
+
+bool PasswordKeeper::wantsKeyring() const
+{
+    const PasswordPlace place = readPasswordPlace(paths_);
+    return place.kind == PasswordPlace::Unchosen ? paths_.installed : place.isKeyring();
+}
+
+bool PasswordKeeper::keptInKeyring(const Account &file, const PasswordPlace &place) const
+{
+    return place.isKeyring() && file.password.isEmpty();
+}
+
+Account PasswordKeeper::stored() const
+{
+    if (saving_)
+        return *saving_;
+    Account file = readAccount(paths_);
+    const PasswordPlace place = readPasswordPlace(paths_);
+    if (keptInKeyring(file, place) && kept_ && kept_->keyringId == place.keyringId)
+        file.password = kept_->password.value_or(QString());
+    return file;
+}
+
+bool PasswordKeeper::withheld() const
+{
+    const PasswordPlace place = readPasswordPlace(paths_);
+    return !saving_ && keptInKeyring(readAccount(paths_), place) && !(kept_ && kept_->keyringId == place.keyringId);
+}
+
+void PasswordKeeper::enqueue(Step step)
+{
+    queue_.push_back(std::move(step));
+    if (!busy_)
+        next();
+}
+
+void PasswordKeeper::next()
+{
+    if (queue_.empty()) {
+        setBusy(false);
+        return;
+    }
+    setBusy(true);
+    const Step step = std::move(queue_.front());
+    queue_.pop_front();
+    step();
+}
+
+void PasswordKeeper::setBusy(bool busy)
+{
+    if (std::exchange(busy_, busy) != busy)
+        emit stateChanged();
+}
+
+void PasswordKeeper::noteKeyring(const SecretStore::Result &result)
+{
+    logKeyringProblem(result);
+    const Keyring now = result.outcome == Outcome::NoService ? Keyring::Absent : Keyring::Answers;
+    if (std::exchange(keyring_, now) != now)
+        emit stateChanged();
+}
+
+void PasswordKeeper::failMove(MoveFailure failure)
+{
+    emit moveFailed(failure);
+    next();
+}
+
+void PasswordKeeper::start()
+{
+    if (!store_) {
+        keyring_ = Keyring::Absent;
+        emit stateChanged();
+        return;
+    }
+    enqueue([this] { settle(); });
+}
+
+void PasswordKeeper::settle()
+{
+    const PasswordPlace place = readPasswordPlace(paths_);
+    if (keptInKeyring(readAccount(paths_), place)) {
+        readKept(place.keyringId, [this] { next(); });
+        return;
+    }
+    // Any read tells whether the keyring answers.
+    store_->read(kLockProbeKey, this, [this](const SecretStore::Result &result) {
+        noteKeyring(result);
+        if (keyring_ == Keyring::Answers && wantsKeyring() && !readAccount(paths_).password.isEmpty())
+            moveIn();
+        else
+            next();
+    });
+}
+
+void PasswordKeeper::lookUp(const QString &keyringId, Answer answer)
+{
+    store_->read(passwordKey(keyringId), this, [this, answer](const SecretStore::Result &found) {
+        if (found.outcome != Outcome::NotFound)
+            return answer(found);
+        // A locked keyring whose unlock prompt was dismissed reads as empty; only a write
+        // tells it is locked.
+        store_->write(kLockProbeKey, QString(), this, [this, answer, found](const SecretStore::Result &probe) {
+            if (probe.outcome != Outcome::Done)
+                return answer(probe);
+            store_->remove(kLockProbeKey, this, [answer, found](const SecretStore::Result &) { answer(found); });
+        });
+    });
+}
+
+void PasswordKeeper::readKept(const QString &keyringId, Step then)
+{
+    lookUp(keyringId, [this, keyringId, then](const SecretStore::Result &result) {
+        noteKeyring(result);
+        if (result.outcome == Outcome::Done)
+            kept_ = Kept{keyringId, result.secret};
+        else if (result.outcome == Outcome::NotFound)
+            kept_ = Kept{keyringId, std::nullopt};
+        else
+            kept_.reset();
+        emit passwordChanged();
+        then();
+    });
+}
+
+void PasswordKeeper::copyIntoKeyring(const QString &keyringId, const QString &password, Moved then)
+{
+    const QString key = passwordKey(keyringId);
+    store_->write(key, password, this, [this, key, password, then](const SecretStore::Result &written) {
+        noteKeyring(written);
+        if (written.outcome != Outcome::Done)
+            return then(moveFailureOf(written));
+        store_->read(key, this, [password, then](const SecretStore::Result &back) {
+            if (back.outcome != Outcome::Done || back.secret != password)
+                return then(moveFailureOf(back));
+            then(std::nullopt);
+        });
+    });
+}
+
+void PasswordKeeper::moveIn()
+{
+    const PasswordPlace place = readPasswordPlace(paths_);
+    const QString keyringId = place.isKeyring() ? place.keyringId : newKeyringId();
+    const QString password = readAccount(paths_).password;
+    if (password.isEmpty()) {
+        if (!place.isKeyring() && !writePasswordPlace(paths_, PasswordPlace::keyring(keyringId), {}))
+            return failMove(MoveFailure::FileNotWritten);
+        emit stateChanged();
+        return next();
+    }
+    copyIntoKeyring(keyringId, password, [this, keyringId, password](std::optional<MoveFailure> failure) {
+        if (failure)
+            return failMove(*failure);
+        // Only the password just copied is blanked: the file may have been changed meanwhile.
+        if (readAccount(paths_).password != password)
+            return next();
+        if (!writePasswordPlace(paths_, PasswordPlace::keyring(keyringId), password))
+            return failMove(MoveFailure::FileNotWritten);
+        kept_ = Kept{keyringId, password};
+        emit stateChanged();
+        emit passwordChanged();
+        next();
+    });
+}
+
+void PasswordKeeper::moveOut()
+{
+    const PasswordPlace place = readPasswordPlace(paths_);
+    const Account file = readAccount(paths_);
+    // Drops the keyring's copy once the file holds the password (or a newer one).
+    const auto noteFileAndDropKeyringCopy = [this, place](const QString &password) {
+        if (!writePasswordPlace(paths_, PasswordPlace::file(), password)
+            || readAccount(paths_).password != password)
+            return failMove(MoveFailure::FileNotWritten);
+        emit stateChanged();
+        if (!place.isKeyring())
+            return next();
+        store_->remove(passwordKey(place.keyringId), this, [this](const SecretStore::Result &removed) {
+            logKeyringProblem(removed);
+            kept_.reset();
+            emit passwordChanged();
+            next();
+        });
+    };
+    if (!keptInKeyring(file, place))
+        return noteFileAndDropKeyringCopy(file.password);
+    lookUp(place.keyringId, [this, noteFileAndDropKeyringCopy](const SecretStore::Result &found) {
+        noteKeyring(found);
+        if (found.outcome == Outcome::NotFound)
+            return noteFileAndDropKeyringCopy({});
+        if (found.outcome != Outcome::Done)
+            return failMove(moveFailureOf(found));
+        if (!fitsAccountFile(found.secret))
+            return failMove(MoveFailure::TooLongForFile);
+        noteFileAndDropKeyringCopy(found.secret);
+    });
+}
+
+void PasswordKeeper::choose(PasswordPlace::Kind place)
+{
+    if (!store_)
+        return;
+    enqueue([this, place] {
+        if (place == PasswordPlace::Keyring)
+            moveIn();
+        else
+            moveOut();
+    });
+}
+
+bool PasswordKeeper::save(const Account &account)
+{
+    // The keyring only beside a file that can say so.
+    if (keyring_ != Keyring::Answers || !wantsKeyring() || !QFileInfo(paths_.dataDir()).isDir())
+        return writeAccount(paths_, account, true);
+    const PasswordPlace place = readPasswordPlace(paths_);
+    const QString keyringId = place.isKeyring() ? place.keyringId : newKeyringId();
+    if (account.password.isEmpty())
+        return writeAccount(paths_, account, true, PasswordPlace::keyring(keyringId));
+    saving_ = account;
+    emit passwordChanged();
+    enqueue([this, account, keyringId] { saveIntoKeyring(account, keyringId); });
+    return true;
+}
+
+void PasswordKeeper::saveIntoKeyring(const Account &account, const QString &keyringId)
+{
+    copyIntoKeyring(keyringId, account.password, [this, account, keyringId](std::optional<MoveFailure> failure) {
+        saving_.reset();
+        if (failure)
+            writeAccount(paths_, account, true);
+        else if (writeAccount(paths_, account, true, PasswordPlace::keyring(keyringId)))
+            kept_ = Kept{keyringId, account.password};
+        emit stateChanged();
+        emit passwordChanged();
+        next();
+    });
+}
+
+void PasswordKeeper::reread(std::function<void()> then)
+{
+    enqueue([this, then = std::move(then)] {
+        if (!store_ || !withheld()) {
+            then();
+            return next();
+        }
+        readKept(readPasswordPlace(paths_).keyringId, [this, then] {
+            then();
+            next();
+        });
+    });
+}
+
+} // namespace kingyo

@@ -1,0 +1,46 @@
+#pragma once
+#include <QString>
+#include <functional>
+
+class QObject;
+
+namespace kingyo {
+
+// The account's secrets in the desktop's keyring (the Secret Service), through
+// QtKeychain, under one service name. A secret is named by its kind and the copy of
+// kingyo it belongs to (see accountSecretKey()), so the password and any later secret
+// of the account lie side by side. Requests run one after another in the order made, and each
+// answers later through the thread's event loop, never from inside the call; nothing
+// waits for the keyring. An answer is dropped when its context object is gone.
+class SecretStore {
+public:
+    enum class Outcome {
+        Done,      // read: the secret is in `secret`; write, remove: done
+        NotFound,  // read: no such secret. A locked keyring whose unlock prompt was
+                   // dismissed answers so too; only a write tells it is locked.
+        Locked,    // the keyring is locked and stayed so, or refused access
+        NoService, // no Secret Service answers, or it failed otherwise (`why` says how)
+    };
+    struct Result {
+        Outcome outcome = Outcome::NoService;
+        QString secret;
+        QString why; // the keyring's own words, for the log; never holds a secret
+    };
+    using Answer = std::function<void(const Result &)>;
+
+    explicit SecretStore(QString service) : service_(std::move(service)) {}
+
+    void read(const QString &key, const QObject *context, Answer answer) const;
+    void write(const QString &key, const QString &secret, const QObject *context, Answer answer) const;
+    // Done also when there was nothing to remove.
+    void remove(const QString &key, const QObject *context, Answer answer) const;
+
+private:
+    QString service_;
+};
+
+// The key of one secret of the account: its kind ("password", say) and the name of
+// this copy's secrets (PasswordPlace::keyringId).
+QString accountSecretKey(const QString &kind, const QString &keyringId);
+
+} // namespace kingyo
