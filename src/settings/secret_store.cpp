@@ -1,6 +1,10 @@
 #include "settings/secret_store.h"
 
+#include <QTimer>
+#include <QUuid>
 #include <qt6keychain/keychain.h>
+
+#include <memory>
 
 namespace kingyo {
 namespace {
@@ -28,12 +32,22 @@ SecretStore::Result resultOf(const QKeychain::Job &job)
     return {Outcome::NoService, {}, job.errorString()};
 }
 
-// Jobs delete themselves once they have answered.
-void run(QKeychain::Job *job, const QString &key, const QObject *context, SecretStore::Answer answer)
+// Jobs delete themselves once they have answered; one that never answers is left alone,
+// as the keyring library may still call it back.
+void run(QKeychain::Job *job, const QString &key, const QObject *context, std::chrono::milliseconds timeout,
+         SecretStore::Answer answer)
 {
     job->setKey(key);
+    auto pending = std::make_shared<SecretStore::Answer>(std::move(answer));
+    const auto answerOnce = [pending](const SecretStore::Result &result) {
+        if (const SecretStore::Answer once = std::exchange(*pending, nullptr))
+            once(result);
+    };
     QObject::connect(job, &QKeychain::Job::finished, context,
-                     [answer = std::move(answer)](QKeychain::Job *done) { answer(resultOf(*done)); });
+                     [answerOnce](QKeychain::Job *done) { answerOnce(resultOf(*done)); });
+    QTimer::singleShot(timeout, context, [answerOnce] {
+        answerOnce({Outcome::NoService, {}, QStringLiteral("no answer from the keyring in time")});
+    });
     job->start();
 }
 
@@ -41,19 +55,19 @@ void run(QKeychain::Job *job, const QString &key, const QObject *context, Secret
 
 void SecretStore::read(const QString &key, const QObject *context, Answer answer) const
 {
-    run(new QKeychain::ReadPasswordJob(service_), key, context, std::move(answer));
+    run(new QKeychain::ReadPasswordJob(service_), key, context, timeout_, std::move(answer));
 }
 
 void SecretStore::write(const QString &key, const QString &secret, const QObject *context, Answer answer) const
 {
     auto *job = new QKeychain::WritePasswordJob(service_);
     job->setTextData(secret);
-    run(job, key, context, std::move(answer));
+    run(job, key, context, timeout_, std::move(answer));
 }
 
 void SecretStore::remove(const QString &key, const QObject *context, Answer answer) const
 {
-    run(new QKeychain::DeletePasswordJob(service_), key, context, [answer = std::move(answer)](const Result &result) {
+    run(new QKeychain::DeletePasswordJob(service_), key, context, timeout_, [answer = std::move(answer)](const Result &result) {
         answer(result.outcome == Outcome::NotFound ? Result{Outcome::Done, {}, {}} : result);
     });
 }
@@ -62,5 +76,7 @@ QString accountSecretKey(const QString &kind, const QString &keyringId)
 {
     return QStringLiteral("%1:%2").arg(kind, keyringId);
 }
+
+QString newKeyringId() { return QUuid::createUuid().toString(QUuid::WithoutBraces); }
 
 } // namespace kingyo

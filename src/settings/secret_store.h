@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <chrono>
 #include <functional>
 
 class QObject;
@@ -11,7 +12,9 @@ namespace kingyo {
 // kingyo it belongs to (see accountSecretKey()), so the password and any later secret
 // of the account lie side by side. Requests run one after another in the order made, and each
 // answers later through the thread's event loop, never from inside the call; nothing
-// waits for the keyring. An answer is dropped when its context object is gone.
+// waits for the keyring. An answer is dropped when its context object is gone. A
+// request the keyring leaves unanswered for the store's timeout (a keyring library
+// whose own event loop is not running never answers) answers NoService then.
 class SecretStore {
 public:
     enum class Outcome {
@@ -28,7 +31,12 @@ public:
     };
     using Answer = std::function<void(const Result &)>;
 
-    explicit SecretStore(QString service) : service_(std::move(service)) {}
+    static constexpr std::chrono::milliseconds kTimeout{10000};
+
+    explicit SecretStore(QString service, std::chrono::milliseconds timeout = kTimeout)
+        : service_(std::move(service)), timeout_(timeout)
+    {
+    }
 
     void read(const QString &key, const QObject *context, Answer answer) const;
     void write(const QString &key, const QString &secret, const QObject *context, Answer answer) const;
@@ -37,10 +45,14 @@ public:
 
 private:
     QString service_;
+    std::chrono::milliseconds timeout_;
 };
 
 // The key of one secret of the account: its kind ("password", say) and the name of
 // this copy's secrets (PasswordPlace::keyringId).
 QString accountSecretKey(const QString &kind, const QString &keyringId);
+
+// A new name for a copy's secrets, unlike any other copy's.
+QString newKeyringId();
 
 } // namespace kingyo
