@@ -9,10 +9,42 @@ namespace {
 const QString section = QStringLiteral("EXEINI");
 const QString passwordKey = QStringLiteral("NAME2");
 const QString placeKey = QStringLiteral("KEYRING");
+const QString providerKey = QStringLiteral("OAUTH");
 
 using Keys = QList<std::pair<QString, QString>>;
 
 QString placeValue(const PasswordPlace &place) { return place.isKeyring() ? place.keyringId : QStringLiteral("0"); }
+
+QString readKey(const AppPaths &paths, const char *key)
+{
+    return readProfileString(paths.accountFile(), section, QString::fromLatin1(key));
+}
+
+const std::pair<SignIn::Provider, QString> providerNames[] = {
+    {SignIn::Provider::Google, QStringLiteral("google")},
+    {SignIn::Provider::Microsoft, QStringLiteral("microsoft")},
+    {SignIn::Provider::Other, QStringLiteral("other")},
+};
+
+std::optional<SignIn::Provider> providerNamed(const QString &name)
+{
+    for (const auto &[provider, known] : providerNames) {
+        if (name.compare(known, Qt::CaseInsensitive) == 0)
+            return provider;
+    }
+    return std::nullopt;
+}
+
+QString nameOf(SignIn::Provider provider)
+{
+    for (const auto &[known, name] : providerNames) {
+        if (known == provider)
+            return name;
+    }
+    return {};
+}
+
+QString orBuiltIn(const QString &stored, const QString &builtIn) { return stored.isEmpty() ? builtIn : stored; }
 
 } // namespace
 
@@ -40,6 +72,8 @@ bool writeAccount(const AppPaths &paths, const Account &account, bool save, cons
             keys.append({placeKey, placeValue(place)});
     }
     keys.append({QStringLiteral("NAME3"), save ? QStringLiteral("1") : QStringLiteral("0")});
+    if (!account.password.isEmpty() && readSignIn(paths))
+        keys.append({providerKey, QString()});
     // One write: a crash never leaves a new ID beside an old password.
     return writeProfileStrings(paths.accountFile(), section, keys, NewFileAccess::OwnerOnly);
 }
@@ -50,6 +84,36 @@ bool writePasswordPlace(const AppPaths &paths, const PasswordPlace &place, const
     if (!password.isEmpty())
         keys.append({passwordKey, place.isKeyring() ? QString() : password});
     keys.append({placeKey, placeValue(place)});
+    return writeProfileStrings(paths.accountFile(), section, keys, NewFileAccess::OwnerOnly);
+}
+
+std::optional<SignIn> readSignIn(const AppPaths &paths)
+{
+    const auto provider = providerNamed(readKey(paths, "OAUTH"));
+    if (!provider)
+        return std::nullopt;
+    if (*provider == SignIn::Provider::Other)
+        return SignIn{*provider, QUrl(readKey(paths, "OAUTHAUTHURL")), QUrl(readKey(paths, "OAUTHTOKENURL")),
+                      readKey(paths, "OAUTHSCOPE"), readKey(paths, "OAUTHCLIENT"), readKey(paths, "OAUTHSECRET")};
+    SignIn known = knownSignIn(*provider);
+    known.clientId = orBuiltIn(readKey(paths, "OAUTHCLIENT"), known.clientId);
+    known.clientSecret = orBuiltIn(readKey(paths, "OAUTHSECRET"), known.clientSecret);
+    return known;
+}
+
+bool writeSignIn(const AppPaths &paths, const SignIn &signIn, const QString &mailAddress)
+{
+    const Keys keys = {{QStringLiteral("NAME"), mailAddress},
+                       {providerKey, nameOf(signIn.provider)},
+                       {QStringLiteral("OAUTHAUTHURL"), signIn.authorizationUrl.toString(QUrl::FullyEncoded)},
+                       {QStringLiteral("OAUTHTOKENURL"), signIn.tokenUrl.toString(QUrl::FullyEncoded)},
+                       {QStringLiteral("OAUTHSCOPE"), signIn.scope},
+                       {QStringLiteral("OAUTHCLIENT"), signIn.clientId},
+                       {QStringLiteral("OAUTHSECRET"), signIn.clientSecret}};
+    for (const auto &[key, value] : keys) {
+        if (!fitsAccountFile(value))
+            return false;
+    }
     return writeProfileStrings(paths.accountFile(), section, keys, NewFileAccess::OwnerOnly);
 }
 

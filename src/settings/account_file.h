@@ -1,5 +1,8 @@
 #pragma once
+#include "settings/sign_in.h"
+
 #include <QString>
+#include <optional>
 
 namespace kingyo {
 
@@ -33,9 +36,9 @@ PasswordPlace readPasswordPlace(const AppPaths &paths);
 
 // As the account dialog's OK stores it: with the save box ticked "NAME", "NAME2" and
 // "NAME3" = "1"; unticked only "NAME3" = "0", so an account stored earlier stays. Saved
-// to the keyring, "NAME2" is left blank and the place written with it. One write with
-// every key, or nothing; the file is left readable by its owner only. False when
-// nothing was stored.
+// to the keyring, "NAME2" is left blank and the place written with it. A password given
+// ends a sign-in through the browser ("OAUTH" blanked). One write with every key, or
+// nothing; the file is left readable by its owner only. False when nothing was stored.
 bool writeAccount(const AppPaths &paths, const Account &account, bool save,
                   const PasswordPlace &place = PasswordPlace());
 
@@ -44,8 +47,21 @@ bool writeAccount(const AppPaths &paths, const Account &account, bool save,
 // place alone. False when nothing was stored.
 bool writePasswordPlace(const AppPaths &paths, const PasswordPlace &place, const QString &password);
 
-// Whether the file can hold the password so that it reads back the same (at most 255
-// bytes, on one line).
+// How the account signs in through the browser: keys "OAUTH" ("google", "microsoft" or
+// "other"), "OAUTHAUTHURL", "OAUTHTOKENURL", "OAUTHSCOPE", "OAUTHCLIENT" and
+// "OAUTHSECRET". Nothing for a password account ("OAUTH" missing, empty or naming no
+// provider kingyo knows). A known provider's addresses and scope are always its own, so
+// a changed file cannot send its codes elsewhere; its client ID and secret are the
+// file's, else the ones built in.
+std::optional<SignIn> readSignIn(const AppPaths &paths);
+
+// A sign-in that succeeded, in one write: its keys and "NAME" = the mail address. False,
+// and nothing stored, when the file could not be written or a value would not read back
+// the same (see fitsAccountFile()).
+bool writeSignIn(const AppPaths &paths, const SignIn &signIn, const QString &mailAddress);
+
+// Whether the file can hold the password (or another value) so that it reads back the
+// same (at most 255 bytes, on one line).
 bool fitsAccountFile(const QString &password);
 
 } // namespace kingyo

@@ -3,7 +3,6 @@
 #include "settings/app_paths.h"
 
 #include <QFileInfo>
-#include <QUuid>
 
 #include <cstdio>
 
@@ -18,8 +17,6 @@ const QString kPasswordKind = QStringLiteral("password");
 const QString kLockProbeKey = QStringLiteral("lock-probe");
 
 QString passwordKey(const QString &keyringId) { return accountSecretKey(kPasswordKind, keyringId); }
-
-QString newKeyringId() { return QUuid::createUuid().toString(QUuid::WithoutBraces); }
 
 MoveFailure moveFailureOf(const SecretStore::Result &result)
 {
@@ -61,6 +58,10 @@ Account PasswordKeeper::stored() const
     if (saving_)
         return *saving_;
     Account file = readAccount(paths_);
+    if (readSignIn(paths_)) {
+        file.password.clear(); // the account signs in through the browser: no password in use
+        return file;
+    }
     const PasswordPlace place = readPasswordPlace(paths_);
     if (keptInKeyring(file, place) && kept_ && kept_->keyringId == place.keyringId)
         file.password = kept_->password.value_or(QString());
@@ -70,7 +71,8 @@ Account PasswordKeeper::stored() const
 bool PasswordKeeper::withheld() const
 {
     const PasswordPlace place = readPasswordPlace(paths_);
-    return !saving_ && keptInKeyring(readAccount(paths_), place) && !(kept_ && kept_->keyringId == place.keyringId);
+    return !saving_ && keptInKeyring(readAccount(paths_), place) && !(kept_ && kept_->keyringId == place.keyringId)
+        && !readSignIn(paths_);
 }
 
 void PasswordKeeper::enqueue(Step step)

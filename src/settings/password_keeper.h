@@ -46,10 +46,11 @@ public:
     bool busy() const { return busy_; }
     bool wantsKeyring() const;
     // "NAME" and "NAME2", with the keyring's password when kept there (once read); while
-    // an account is being saved, that account.
+    // an account is being saved, that account. No password while the account signs in
+    // through the browser.
     Account stored() const;
     // The password is kept in the keyring, which has not given it: locked, not
-    // answering, or not asked yet.
+    // answering, or not asked yet. Never while the account signs in through the browser.
     bool withheld() const;
 
     // The settings window's row: moves the password into the keyring or out of it, or

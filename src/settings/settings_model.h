@@ -2,6 +2,7 @@
 #include "settings/account_file.h"
 #include "settings/app_paths.h"
 #include "settings/password_keeper.h"
+#include "settings/refresh_token_keeper.h"
 #include "settings/settings_option.h"
 #include "settings/shared_state.h"
 
@@ -48,6 +49,12 @@ public:
     // The stored password is in the keyring, which has not given it (see PasswordKeeper).
     bool passwordWithheld() const { return passwords_.withheld(); }
 
+    // How the account signs in through the browser; nothing for a password account.
+    std::optional<SignIn> signIn() const { return readSignIn(paths_); }
+    // The sign-in's refresh token, in the keyring or its own file.
+    RefreshTokenKeeper &refreshToken() { return refreshToken_; }
+    const RefreshTokenKeeper &refreshToken() const { return refreshToken_; }
+
     // Ticked: every mail check hangs up the dial-up connections afterwards.
     bool hangUpAfterCheck() const { return hangUp_; }
     void setHangUpAfterCheck(bool hangUp) { hangUp_ = hangUp; }
@@ -67,6 +74,7 @@ public:
 private:
     AppPaths paths_;
     PasswordKeeper passwords_{paths_};
+    RefreshTokenKeeper refreshToken_{paths_};
     SharedState state_;
     std::optional<Account> confirmed_;
     bool hangUp_ = false;

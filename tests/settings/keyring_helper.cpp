@@ -7,8 +7,14 @@
 //   keyring_helper move FOLDER keyring|file
 //                                    prints the number of the failure, if any
 //   keyring_helper churn FOLDER      moves the password in and out for ever; says "moving" first
+//   keyring_helper refresh FOLDER installed|portable TOKEN
+//                                    keeps the sign-in's refresh token; prints "stored" or
+//                                    "unstored", then what a new start reads: "token T"
+//                                    or "withheld"
+// KEYRING_HELPER_TIMEOUT_MS, when set, is the keyring's timeout.
 #include "settings/app_paths.h"
 #include "settings/password_keeper.h"
+#include "settings/refresh_token_keeper.h"
 #include "settings/secret_store.h"
 
 #include <QCoreApplication>
@@ -57,7 +63,9 @@ int main(int argc, char **argv)
     QStringList arguments = app.arguments().mid(1);
     if (arguments.size() < 2)
         return 2;
-    const SecretStore store(QStringLiteral("kingyo"));
+    const int timeout = qEnvironmentVariableIntValue("KEYRING_HELPER_TIMEOUT_MS");
+    const SecretStore store(QStringLiteral("kingyo"),
+                            timeout > 0 ? std::chrono::milliseconds(timeout) : SecretStore::kTimeout);
     const QString command = arguments.takeFirst();
     const AppPaths paths{.programDir = arguments.value(0), .installed = arguments.value(1) == QStringLiteral("installed")};
     PasswordKeeper keeper(paths);
@@ -69,6 +77,20 @@ int main(int argc, char **argv)
             return keeper.withheld() ? QStringLiteral("withheld") : QStringLiteral("password ") + keeper.stored().password;
         });
         keeper.start();
+    } else if (command == QStringLiteral("refresh")) {
+        RefreshTokenKeeper kept(paths);
+        RefreshTokenKeeper read(paths);
+        for (RefreshTokenKeeper *keeper : {&kept, &read})
+            keeper->useStore(&store);
+        QObject::connect(&read, &RefreshTokenKeeper::loaded, &read, [&read] {
+            say(read.withheld() ? QStringLiteral("withheld") : QStringLiteral("token ") + read.token());
+            QCoreApplication::quit();
+        });
+        kept.keep(arguments.value(2), [&read](bool stored) {
+            say(stored ? QStringLiteral("stored") : QStringLiteral("unstored"));
+            read.load();
+        });
+        return app.exec();
     } else if (command == QStringLiteral("move")) {
         const bool intoKeyring = arguments.value(1) == QStringLiteral("keyring");
         endWhenIdle(keeper, [] { return QString(); });

@@ -2,8 +2,10 @@
 #include "settings/account_file.h"
 #include "settings/app_paths.h"
 #include "settings/password_keeper.h"
+#include "settings/refresh_token_keeper.h"
 #include "settings/secret_store.h"
 #include "support/private_bus.h"
+#include "support/test_files.h"
 #include "support/unlocked_keyring.h"
 
 #include <QDir>
@@ -44,11 +46,33 @@ struct Copy {
     AppPaths paths;
 };
 
-// The helper, on the bus given, and what it printed.
-QString runHelper(const test::PrivateBus &bus, const QStringList &arguments)
+// How the helper finds the keyring: open, locked, missing from its bus, or open but
+// never answering, as when the keyring library's own event loop is not running.
+enum class KeyringState { Unlocked, Locked, Absent, Silent };
+
+// What the helper needs to reach the keyring in that state; `own` is the bus started
+// for it, where it needs one of its own. Empty, with a test failure, when none started.
+QProcessEnvironment helperEnvironment(KeyringState state, test::PrivateBus &own)
+{
+    if (state == KeyringState::Unlocked || state == KeyringState::Silent) {
+        QProcessEnvironment environment = test::UnlockedKeyring::bus()->keyringEnvironment();
+        if (state == KeyringState::Silent) {
+            environment.insert(QStringLiteral("QT_NO_GLIB"), QStringLiteral("1"));
+            environment.insert(QStringLiteral("KEYRING_HELPER_TIMEOUT_MS"), QStringLiteral("500"));
+        }
+        return environment;
+    }
+    const bool started = own.startDaemon()
+        && (state == KeyringState::Absent || own.startKeyring(test::PrivateBus::KeyringLock::Locked));
+    EXPECT_TRUE(started) << qPrintable(own.failure());
+    return started ? own.keyringEnvironment() : QProcessEnvironment();
+}
+
+// The helper, in the environment given, and what it printed.
+QString runHelper(const QProcessEnvironment &environment, const QStringList &arguments)
 {
     QProcess helper;
-    helper.setProcessEnvironment(bus.keyringEnvironment());
+    helper.setProcessEnvironment(environment);
     helper.start(QStringLiteral(KEYRING_HELPER), arguments);
     if (!helper.waitForFinished(30000))
         helper.kill();
@@ -199,22 +223,21 @@ TEST_F(Keyring, AMoveKilledAtAnyMomentLosesNoPassword)
     }
 }
 
-// A keyring that is locked, or no keyring at all, each in a helper process of its own.
+// A keyring that is locked, silent, or no keyring at all, each in a helper process of
+// its own.
 struct ElsewhereCase {
     const char *name;
-    bool keyringRuns; // locked; else the bus has no keyring
+    KeyringState keyring;
     MoveFailure failure;
 };
 
-class KeyringElsewhere : public ::testing::TestWithParam<ElsewhereCase> {};
+class KeyringElsewhere : public Keyring, public ::testing::WithParamInterface<ElsewhereCase> {};
 
 TEST_P(KeyringElsewhere, APasswordKeptThereIsWithheldAndNothingIsRewritten)
 {
-    test::PrivateBus bus;
-    ASSERT_TRUE(bus.startDaemon()) << qPrintable(bus.failure());
-    if (GetParam().keyringRuns) {
-        ASSERT_TRUE(bus.startKeyring(test::PrivateBus::KeyringLock::Locked)) << qPrintable(bus.failure());
-    }
+    test::PrivateBus own;
+    const QProcessEnvironment bus = helperEnvironment(GetParam().keyring, own);
+    ASSERT_FALSE(bus.isEmpty());
     Copy copy(true);
     ASSERT_TRUE(writeAccount(copy.paths, kAccount, true, PasswordPlace::keyring(QStringLiteral("moved-earlier"))));
     const QByteArray written = copy.contents();
@@ -233,8 +256,51 @@ TEST_P(KeyringElsewhere, APasswordKeptThereIsWithheldAndNothingIsRewritten)
 }
 
 INSTANTIATE_TEST_SUITE_P(Keyring, KeyringElsewhere,
-                         ::testing::Values(ElsewhereCase{"locked", true, MoveFailure::Locked},
-                                           ElsewhereCase{"absent", false, MoveFailure::NoService}),
+                         ::testing::Values(ElsewhereCase{"locked", KeyringState::Locked, MoveFailure::Locked},
+                                           ElsewhereCase{"absent", KeyringState::Absent, MoveFailure::NoService},
+                                           ElsewhereCase{"silent", KeyringState::Silent, MoveFailure::NoService}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The sign-in's refresh token goes into the keyring when one answers, else into a file
+// only its owner reads, and a new start finds it there; never into the account file.
+struct RefreshCase {
+    const char *name;
+    KeyringState keyring;
+    bool inKeyring;
+};
+
+class RefreshTokenPlace : public Keyring, public ::testing::WithParamInterface<RefreshCase> {};
+
+TEST_P(RefreshTokenPlace, TheTokenIsKeptWhereTheKeyringLetsAndReadBackAtTheNextStart)
+{
+    test::PrivateBus own;
+    const QProcessEnvironment bus = helperEnvironment(GetParam().keyring, own);
+    ASSERT_FALSE(bus.isEmpty());
+    Copy copy(false);
+    SignIn signIn = knownSignIn(SignIn::Provider::Google);
+    signIn.clientId = QStringLiteral("kingyo-test");
+    ASSERT_TRUE(writeSignIn(copy.paths, signIn, QStringLiteral("taro@example.jp")));
+    const QString token = QStringLiteral("1//refresh-") + QString::fromLatin1(GetParam().name);
+
+    EXPECT_EQ(runHelper(bus, {QStringLiteral("refresh"), copy.dir.path(), QStringLiteral("portable"), token}),
+              QStringLiteral("stored\ntoken ") + token);
+    const QString file = copy.paths.dataDir() + u'/' + RefreshTokenKeeper::fileName();
+    if (GetParam().inKeyring) {
+        EXPECT_FALSE(QFile::exists(file));
+        const QString id = readPasswordPlace(copy.paths).keyringId;
+        EXPECT_EQ(read(accountSecretKey(QStringLiteral("refresh"), id)).secret, token);
+    } else {
+        EXPECT_EQ(contentsOf(file).trimmed(), token.toLatin1());
+        EXPECT_EQ(QFile::permissions(file) & 0x0fff, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    }
+    EXPECT_FALSE(copy.contents().contains(token.toLatin1()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Keyring, RefreshTokenPlace,
+                         ::testing::Values(RefreshCase{"unlocked", KeyringState::Unlocked, true},
+                                           RefreshCase{"locked", KeyringState::Locked, false},
+                                           RefreshCase{"absent", KeyringState::Absent, false},
+                                           RefreshCase{"silent", KeyringState::Silent, false}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

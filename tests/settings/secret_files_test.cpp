@@ -2,16 +2,21 @@
 // too; the other settings files keep their mode.
 #include "settings/account_file.h"
 #include "settings/app_paths.h"
+#include "settings/refresh_token_keeper.h"
 #include "settings/server_trust.h"
 #include "settings/settings_option.h"
 #include "support/test_files.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
+#include <sys/stat.h>
 
 namespace kingyo {
 namespace {
@@ -50,6 +55,54 @@ TEST(SecretFiles, EndForTheOwnerOnlyThroughALinkWhileOtherFilesKeepTheirMode)
         EXPECT_EQ(QFile::permissions(target) & 0x0fff,
                   writer.secret ? (QFileDevice::ReadUser | QFileDevice::WriteUser) : readable);
         EXPECT_TRUE(QFileInfo(writer.file(paths)).isSymLink()) << "a link is followed, not replaced";
+    }
+}
+
+// Without a keyring the sign-in's refresh token has a file of its own, for its owner
+// alone; whatever someone put in that file's place is neither written nor read through.
+TEST(SecretFiles, TheRefreshTokenFileIsPrivateAndNothingPlantedInItsPlaceIsUsed)
+{
+    using Plant = std::function<bool(const QString &path, const QString &elsewhere)>;
+    const struct {
+        const char *name;
+        Plant plant;
+        bool stored;
+    } places[] = {
+        {"nothing", [](const QString &, const QString &) { return true; }, true},
+        {"link", [](const QString &path, const QString &elsewhere) {
+             return writeFile(elsewhere, "theirs") && QFile::link(elsewhere, path);
+         }, false},
+        {"folder", [](const QString &path, const QString &) { return QDir().mkdir(path); }, false},
+        {"fifo", [](const QString &path, const QString &) { return ::mkfifo(QFile::encodeName(path), 0600) == 0; },
+         false},
+    };
+    const QString token = QStringLiteral("1//refresh-token");
+    for (const auto &place : places) {
+        SCOPED_TRACE(place.name);
+        QTemporaryDir dir;
+        const AppPaths paths{.programDir = dir.path()};
+        ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("★MailData")));
+        ASSERT_TRUE(writeSignIn(paths, knownSignIn(SignIn::Provider::Microsoft), QStringLiteral("me@example.jp")));
+        const QString path = paths.dataDir() + u'/' + RefreshTokenKeeper::fileName();
+        const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+        ASSERT_TRUE(place.plant(path, elsewhere));
+
+        RefreshTokenKeeper keeper(paths);
+        std::optional<bool> stored;
+        keeper.keep(token, [&stored](bool done) { stored = done; });
+        ASSERT_TRUE(QTest::qWaitFor([&stored] { return stored.has_value(); }));
+        EXPECT_EQ(*stored, place.stored);
+        EXPECT_EQ(keeper.token(), token) << "in use for the run either way";
+        RefreshTokenKeeper next(paths);
+        QSignalSpy loaded(&next, &RefreshTokenKeeper::loaded);
+        next.load();
+        ASSERT_TRUE(loaded.wait(5000));
+        EXPECT_EQ(next.token(), place.stored ? token : QString());
+        if (place.stored)
+            EXPECT_EQ(QFile::permissions(path) & 0x0fff, QFileDevice::ReadUser | QFileDevice::WriteUser);
+        else
+            EXPECT_EQ(contentsOf(elsewhere), QFileInfo::exists(elsewhere) ? QByteArray("theirs") : "<missing>");
+        EXPECT_FALSE(contentsOf(paths.accountFile()).contains(token.toLatin1()));
     }
 }
 
