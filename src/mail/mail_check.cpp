@@ -6,6 +6,8 @@
 #include "mail/seen_messages.h"
 #include "settings/shared_state.h"
 
+#include <QPointer>
+#include <QTimer>
 #include <functional>
 
 namespace kingyo {
@@ -29,6 +31,11 @@ std::vector<int> newestMessages(int count, const std::function<bool(int)> &picke
 bool anyMessage(int) { return true; }
 
 } // namespace
+
+void MailCheckSurroundings::fetchAccessToken(QDeadlineTimer, TokenAnswer answer)
+{
+    QTimer::singleShot(0, [answer = std::move(answer)] { answer({}, {MailProblem::NoLoginPossible, {}, {}}); });
+}
 
 MailCheck::MailCheck(SharedState &state, MailLibrary &mail, MailCheckSurroundings &surroundings,
                      std::chrono::milliseconds budget, QObject *parent)
@@ -61,6 +68,7 @@ bool MailCheck::start()
     }
     deadline_ = QDeadlineTimer(budget_);
     certificateAsked_ = false;
+    ++run_;
     connect();
     return true;
 }
@@ -81,6 +89,10 @@ void MailCheck::connected(int handle)
         return;
     }
     handle_ = handle;
+    if (surroundings_.signsInWithToken()) {
+        logInWithToken();
+        return;
+    }
     const Account account = surroundings_.readAccount();
     surroundings_.fillAccountDialog(account);
     state_.userId = account.userId;
@@ -96,6 +108,28 @@ void MailCheck::connected(int handle)
         closeThenFinish(0);
         return;
     }
+    logIn(state_.userPass);
+}
+
+void MailCheck::logInWithToken()
+{
+    state_.userId = surroundings_.readAccount().userId;
+    state_.userPass.clear();
+    setStep(Step::LoggingIn);
+    surroundings_.fetchAccessToken(deadline_, [self = QPointer<MailCheck>(this), run = run_](
+                                                  const MailSecret &token, const MailFailure &failure) {
+        if (!self || self->run_ != run || self->shutDown_ || self->handle_ == -1)
+            return;
+        if (failure.problem == MailProblem::None)
+            return self->logIn(token);
+        self->surroundings_.showError(failure);
+        self->closeThenFinish(failure.code());
+    });
+}
+
+void MailCheck::logIn(const MailSecret &secret)
+{
+    secret_ = secret;
     if (mail_.counting(handle_) == MailLibrary::Counting::Unread) {
         countUnread();
         return;
@@ -105,8 +139,8 @@ void MailCheck::connected(int handle)
         seenStore_.emplace(newOnlyFolder_, state_.pop3Server, state_.userId);
     setStep(Step::LoggingIn);
     const auto use = seenStore_ ? MailLibrary::Use::ListIds : MailLibrary::Use::Fetch;
-    mail_.authenticate(handle_, state_.userId, state_.userPass, state_.apopFlag != 0, use,
-                       [this](std::int64_t count) { loggedIn(int(count)); });
+    const bool apop = state_.apopFlag != 0 && !secret_.isAccessToken();
+    mail_.authenticate(handle_, state_.userId, secret_, apop, use, [this](std::int64_t count) { loggedIn(int(count)); });
 }
 
 void MailCheck::countUnread()
@@ -125,7 +159,7 @@ void MailCheck::countUnread()
 void MailCheck::countUnreadSince(std::optional<UnreadMark> since)
 {
     setStep(Step::LoggingIn);
-    mail_.countUnread(handle_, state_.userId, state_.userPass, since, kSummaries,
+    mail_.countUnread(handle_, state_.userId, secret_, since, kSummaries,
                       [this, since](const UnreadCount &count) {
                           if (count.result < 0)
                               return failed(count.result);
@@ -317,6 +351,7 @@ void MailCheck::storeMarkThenEnd(UnreadMarkStore store, UnreadMark mark, int cou
 
 void MailCheck::end(int count)
 {
+    secret_ = {};
     setStep(Step::Idle);
     emit finished(count);
 }

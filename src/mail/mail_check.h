@@ -29,6 +29,14 @@ public:
     // The account's password is kept in the keyring, which has not given it (locked,
     // or not answering): the check says so rather than asking for the account.
     virtual bool passwordLocked() { return false; }
+    // The account signs in through the browser: the check logs in with an access token,
+    // the account's ID being the mail address, and never asks for the account.
+    virtual bool signsInWithToken() { return false; }
+    using TokenAnswer = std::function<void(const MailSecret &token, const MailFailure &failure)>;
+    // An access token for the check: answers once, later (never within the call), by the
+    // deadline at the latest; a failure (sign in again, the provider out of reach, the
+    // deadline) ends the check with its error box. By default: no way to get one.
+    virtual void fetchAccessToken(QDeadlineTimer deadline, TokenAnswer answer);
     // Writes the account into the account dialog's boxes, loading it hidden if needed.
     virtual void fillAccountDialog(const Account &account) = 0;
     virtual void showAccountDialog() = 0;                  // modeless
@@ -49,7 +57,8 @@ public:
 };
 
 // One mail check at a time, as a small state machine on the thread that starts it:
-// connects, logs in with the account, fetches every waiting message (or, new-only,
+// connects, logs in with the account (or with an access token the surroundings fetch
+// for an account that signs in through the browser), fetches every waiting message (or, new-only,
 // lists their IDs), reads the headers of the newest new ones, reports the count with
 // them and hangs up when asked to. An IMAP server is asked for its unread messages
 // instead, which it counts itself. The library answers by events, so the thread's
@@ -115,6 +124,8 @@ private:
     void setStep(Step step);
     void connect();
     void connected(int handle);
+    void logInWithToken();
+    void logIn(const MailSecret &secret);
     void loggedIn(int count);
     // IMAP: from the mark stored by the last new-only check, if any.
     void countUnread();
@@ -141,6 +152,8 @@ private:
     Step step_ = Step::Idle;
     QDeadlineTimer deadline_;
     int handle_ = -1;               // while connected
+    MailSecret secret_;             // the run's password or access token, until it ends
+    quint64 run_ = 0;               // one more with each start(): a late token answer is dropped
     int waiting_ = 0;               // from the login
     bool certificateAsked_ = false; // one question per check
     QString newOnlyFolder_;

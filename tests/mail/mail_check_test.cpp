@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <functional>
 #include <optional>
 #include <gtest/gtest.h>
@@ -28,6 +29,8 @@ public:
     std::function<void()> whileAsked; // the time the user takes to answer
     std::function<void()> onNotice;
     QStringList subjectsShown; // of the latest notice
+    // An account that signs in through the browser: what fetching a token answers.
+    std::optional<std::pair<MailSecret, MailFailure>> token;
 
     Account readAccount() override
     {
@@ -35,6 +38,12 @@ public:
         return stored;
     }
     bool passwordLocked() override { return keyringLocked; }
+    bool signsInWithToken() override { return token.has_value(); }
+    void fetchAccessToken(QDeadlineTimer, TokenAnswer answer) override
+    {
+        log_ << QStringLiteral("fetchToken");
+        QTimer::singleShot(0, [answer, given = *token] { answer(given.first, given.second); });
+    }
     void fillAccountDialog(const Account &account) override
     {
         log_ << QStringLiteral("fillAccount %1 %2").arg(account.userId, account.password);
@@ -337,6 +346,46 @@ TEST_F(MailCheckTest, TheLoginAfterTrustingACertificateHasTheWholeBudgetAgain)
     EXPECT_GE(mail.connectDeadlines[1].deadlineNSecs(), answeredAt + std::chrono::nanoseconds(budget).count());
     EXPECT_EQ(log.filter("authenticate").size(), 2);
 }
+
+// An account that signs in through the browser logs in with the access token the
+// surroundings fetch, as the mail address, over POP3 and IMAP alike; without a token the
+// check says why and ends, never asking for a password.
+struct TokenCase {
+    const char *name;
+    MailLibrary::Counting counting;
+    MailFailure failure; // of the fetch
+    QStringList afterFetch;
+};
+
+void PrintTo(const TokenCase &c, std::ostream *out) { *out << c.name; }
+
+class MailCheckTokenTest : public MailCheckTest, public ::testing::WithParamInterface<TokenCase> {};
+
+TEST_P(MailCheckTokenTest, TheCheckLogsInWithTheFetchedTokenOrSaysWhyNot)
+{
+    const TokenCase &c = GetParam();
+    surroundings.stored = {QStringLiteral("taro@example.jp"), QString()};
+    surroundings.token = {MailSecret::accessToken(QStringLiteral("ya29")), c.failure};
+    state.apopFlag = 1; // never APOP with a token
+    mail.countingKind = c.counting;
+    run();
+    EXPECT_EQ(log.mid(log.indexOf("fetchToken") + 1), c.afterFetch);
+    EXPECT_EQ(surroundings.errorsShown,
+              c.failure.problem == MailProblem::None ? QList<MailFailure>{} : QList<MailFailure>{c.failure});
+    EXPECT_FALSE(log.contains("showAccountDialog"));
+}
+
+const MailFailure kTooLong{MailProblem::TooLong, {QStringLiteral("60")}, {}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, MailCheckTokenTest,
+    ::testing::Values(TokenCase{"Pop3", MailLibrary::Counting::Waiting, {},
+                                {"authenticate 7 taro@example.jp token:ya29 user", "close 7", "notice 0"}},
+                      TokenCase{"Imap", MailLibrary::Counting::Unread, {},
+                                {"unread 7 taro@example.jp token:ya29 since none, 3 newest", "close 7", "notice 0"}},
+                      TokenCase{"NoToken", MailLibrary::Counting::Unread, kTooLong,
+                                {"error", "close 7", QStringLiteral("notice %1").arg(kTooLong.code())}}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // Seen IDs stay in memory when the folder is unwritable, and are stored only after the notice.
 TEST_F(MailCheckTest, EachMessageIsAnnouncedOnceWhetherOrNotItsIdCanBeStored)

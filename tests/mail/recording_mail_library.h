@@ -34,7 +34,7 @@ public:
     }
     void authenticate(int handle, const QString &user, const MailSecret &secret, bool apop, Use, Answer answer) override
     {
-        log_ << QStringLiteral("authenticate %1 %2 %3 %4").arg(handle).arg(user, secret.text(), apop ? "apop" : "user");
+        log_ << QStringLiteral("authenticate %1 %2 %3 %4").arg(handle).arg(user, shown(secret), apop ? "apop" : "user");
         later([answer, result = authenticateResult] { answer(result); });
     }
     int mailStatus(int handle, int message) override
@@ -77,7 +77,7 @@ public:
     {
         const QString mark = since ? QStringLiteral("%1/%2").arg(since->uidValidity).arg(since->uidNext)
                                    : QStringLiteral("none");
-        log_ << QStringLiteral("unread %1 %2 %3 since %4, %5 newest").arg(handle).arg(user, secret.text(), mark).arg(summaries);
+        log_ << QStringLiteral("unread %1 %2 %3 since %4, %5 newest").arg(handle).arg(user, shown(secret), mark).arg(summaries);
         later([answer, unread = unread] { answer(unread); });
     }
     MailFailure lastFailure() const override
@@ -94,6 +94,11 @@ public:
     }
 
 private:
+    // A password as it is; an access token marked so.
+    static QString shown(const MailSecret &secret)
+    {
+        return secret.isAccessToken() ? QStringLiteral("token:") + secret.text() : secret.text();
+    }
     // Answers from the event loop, as the real library does.
     void later(std::function<void()> answer)
     {
