@@ -20,6 +20,8 @@ int failureCode(MailProblem problem)
     case P::UserRejected:
     case P::LoginRejected:
     case P::TokenRejected:
+    case P::SignInAgain:
+    case P::SignInFailed:
         return pop3::kLoginRejected;
     case P::TokenLoginUnavailable:
         return pop3::kTokenLoginUnavailable;
@@ -67,6 +69,7 @@ int failureCode(MailProblem problem)
     case P::UnknownHandle:
     case P::NoMailboxSelected:
     case P::KeyringLocked:
+    case P::TokenServiceUnavailable:
         return pop3::kNotConnected;
     case P::UnsafeCredentials:
         return pop3::kUnsafeCredentials;

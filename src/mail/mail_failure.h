@@ -57,6 +57,9 @@ enum class MailProblem {
     TokenRejected,          // the server refused the access token (expired or revoked); its words: the JSON it sent
     TokenLoginUnavailable,  // a token to log in with, but the server offers neither OAUTHBEARER nor XOAUTH2
     KeyringLocked,          // the password is kept in the keyring, which is locked or does not answer
+    SignInAgain,            // the provider refused the refresh token (revoked, expired): only a new browser sign-in helps
+    SignInFailed,           // the browser sign-in gave no tokens; the provider's words: its error JSON or text
+    TokenServiceUnavailable, // the provider could not be reached, or the server could not check the token now: retryable
 };
 
 // The failure code the mail library returns for a problem (see pop3_failure.h).

@@ -209,7 +209,7 @@ void NetworkMailLibrary::borrowOrOpen(Session &session, const QString &user, con
 {
     const MailServerAddress address = *std::exchange(session.imapAddress, std::nullopt);
     if (lender_) {
-        if (auto lent = lender_->lend(address, user, secret)) {
+        if (auto lent = lender_->lend(address, user)) {
             session.imap = std::move(lent);
             session.borrowed = true;
             session.imap->setDeadline(session.deadline);

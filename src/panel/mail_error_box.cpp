@@ -84,7 +84,7 @@ QString sentenceFor(MailProblem problem)
     case P::UnknownHandle:
         return QStringLiteral("接続番号 %1 の接続はありません。");
     case P::UnsafeCredentials:
-        return QStringLiteral("ユーザーIDかパスワードに改行などの使えない文字が含まれています。");
+        return QStringLiteral("ユーザーID、パスワードかアクセストークンに、改行などの送れない文字が含まれているので、ログインしませんでした。");
     case P::Abandoned:
         return QStringLiteral("終了するので、受信をやめました。");
     case P::NotImap:
@@ -113,6 +113,14 @@ QString sentenceFor(MailProblem problem)
     case P::KeyringLocked:
         return QStringLiteral("パスワードはキーリングに保存してありますが、キーリングがロックされているか応答しないので読めませんでした。"
                               "キーリングのロックを解除してから、もう一度「受信」を押してください。");
+    case P::SignInAgain:
+        return QStringLiteral("サインインの期限が切れたか、取り消されました。"
+                              "設定の「ブラウザでサインイン…」から、もう一度サインインしてください。");
+    case P::SignInFailed:
+        return QStringLiteral("ブラウザでのサインインができませんでした（認可サーバーからアクセストークンをもらえませんでした）。");
+    case P::TokenServiceUnavailable:
+        return QStringLiteral("今はアクセストークンを確かめられないので、ログインできませんでした"
+                              "（認可サーバーにつながらないか、応答がありません）。");
     }
     return {};
 }

@@ -667,11 +667,15 @@ void ImapSession::endTokenExchange(const ImapResponse &challenge)
 }
 
 // A refused token is told apart from a wrong password, with the error the server sent
-// for it (status, scope) rather than its closing words.
+// for it (status, scope) rather than its closing words. [UNAVAILABLE] (RFC 5530) says the
+// server could not check the token just now (its token service down): worth a retry.
 MailFailure ImapSession::loginRefusal(const Command &command, const ImapResponse &response) const
 {
     if (!login_.secret.isAccessToken())
         return failure(MailProblem::LoginRejected, {}, response.text);
+    const ImapToken *code = response.code();
+    if (code && !code->items.empty() && code->items.front().is("UNAVAILABLE"))
+        return failure(MailProblem::TokenServiceUnavailable, {}, response.text);
     return failure(MailProblem::TokenRejected, {}, bearerRefusalText(command.tokenRefusal, response.text));
 }
 

@@ -100,7 +100,8 @@ public:
     // goes with AUTHENTICATE PLAIN when offered, else LOGIN; an access token with
     // AUTHENTICATE OAUTHBEARER, else XOAUTH2 (kTokenLoginUnavailable,
     // TokenLoginUnavailable when the server lists neither, nothing sent), refused as
-    // kLoginRejected with TokenRejected and the JSON the server sent as its words. The
+    // kLoginRejected with TokenRejected and the JSON the server sent as its words, or
+    // with [UNAVAILABLE] as kNotConnected with TokenServiceUnavailable (retryable). The
     // first message rides on the command with SASL-IR. A PREAUTH greeting is a login
     // already made, nothing sent. On a plain connection the secret never goes out when the
     // server lists LOGINDISABLED (LoginDisabled) or once offered STARTTLS and no longer

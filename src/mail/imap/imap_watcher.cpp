@@ -77,13 +77,15 @@ ImapWatcher::~ImapWatcher()
 
 void ImapWatcher::watch(const MailServerAddress &address, const QString &user, const MailSecret &secret)
 {
-    const bool sameAccount = address == address_ && user == user_ && secret == secret_;
+    // A new secret alone (a refreshed access token) keeps the connection: it is already
+    // logged in, and the secret goes out at the next login.
+    const bool sameAccount = address == address_ && user == user_;
+    secret_ = secret;
     if (sameAccount && active_)
         return;
     stop();
     address_ = address;
     user_ = user;
-    secret_ = secret;
     messages_ = -1;
     wokenWhileLent_ = false;
     if (address.protocol != MailServerAddress::Protocol::Imap)
@@ -116,10 +118,9 @@ void ImapWatcher::wake()
     connectToServer();
 }
 
-std::unique_ptr<ImapChannel> ImapWatcher::lend(const MailServerAddress &address, const QString &user,
-                                               const MailSecret &secret)
+std::unique_ptr<ImapChannel> ImapWatcher::lend(const MailServerAddress &address, const QString &user)
 {
-    if (!idling_ || address != address_ || user != user_ || secret != secret_)
+    if (!idling_ || address != address_ || user != user_)
         return nullptr;
     idling_ = false;
     renewing_ = true; // the IDLE's end is ours, and its answer no longer comes to us

@@ -40,8 +40,9 @@ public:
                 QObject *parent = nullptr);
     ~ImapWatcher() override; // closes at once
 
-    // Starts watching the account; the same account while watched (or waiting to retry)
-    // changes nothing, another one starts afresh. A POP3 address: idleUnavailable().
+    // Starts watching the account; the same account (address and user) while watched (or
+    // waiting to retry) keeps its connection, a new secret being sent at the next login;
+    // another account starts afresh. A POP3 address: idleUnavailable().
     void watch(const MailServerAddress &address, const QString &user, const MailSecret &secret);
     // Ends at once: the connection is dropped without a word, nothing more is emitted.
     void stop();
@@ -50,11 +51,11 @@ public:
     void wake();
 
     // Lends the connection, logged in and INBOX examined, to a check of the account it
-    // watches, so that the check costs no login: its IDLE is ended (DONE, the server's
-    // answer coming before the borrower's) and nothing is renewed meanwhile. Null when
-    // not in IDLE on this account at this moment. Whatever it says unasked goes nowhere.
-    std::unique_ptr<ImapChannel> lend(const MailServerAddress &address, const QString &user,
-                                      const MailSecret &secret);
+    // watches (address and user: the secret may have been refreshed since the login), so
+    // that the check costs no login: its IDLE is ended (DONE, the server's answer coming
+    // before the borrower's) and nothing is renewed meanwhile. Null when not in IDLE on
+    // this account at this moment. Whatever it says unasked goes nowhere.
+    std::unique_ptr<ImapChannel> lend(const MailServerAddress &address, const QString &user);
     // The borrower is done: a channel still logged in goes back to IDLE on INBOX, another
     // is let go and a new one made. mailArrived() follows when INBOX holds more messages
     // than when it was lent. A lent channel destroyed instead counts as lost.

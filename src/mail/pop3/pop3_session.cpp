@@ -484,6 +484,8 @@ void Pop3Session::readReply(const Expected &expected)
     case Reply::Auth:
         if (reply.result == Status::Challenge)
             return tokenChallenged();
+        if (!ok && reply.text.starts_with("[SYS/TEMP]")) // RFC 3206: its token service is down just now
+            return endLogin(failure(MailProblem::TokenServiceUnavailable, {}, reply.text));
         if (!ok) {
             // The server's JSON says why (status, scope); its closing words only that it failed.
             return endLogin(failure(MailProblem::TokenRejected, {}, bearerRefusalText(tokenRefusal_, reply.text)));

@@ -103,7 +103,8 @@ public:
     // CAPA's SASL line lists them (kTokenLoginUnavailable, TokenLoginUnavailable when
     // it lists neither, nothing sent), its first message on the command's line unless
     // that passes 255 octets; refused as kLoginRejected with TokenRejected and the JSON
-    // the server sent as its words. One per session; a second is answered with
+    // the server sent as its words, or with [SYS/TEMP] as kNotConnected with
+    // TokenServiceUnavailable (retryable). One per session; a second is answered with
     // kNotConnected (NoLoginPossible). A user ID or password holding a line break or
     // NUL, or a token that isSafeForBearer() refuses, is answered with
     // kUnsafeCredentials, nothing sent.

@@ -1,0 +1,84 @@
+#pragma once
+#include "mail/auth/mail_secret.h"
+#include "mail/auth/oauth_tokens.h"
+#include "mail/mail_failure.h"
+#include "settings/sign_in.h"
+
+#include <QDeadlineTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <map>
+
+class QNetworkAccessManager;
+
+namespace kingyo {
+
+struct TokenGrant;
+
+// The access token in memory, refreshed (refresh_token grant) before it expires: on
+// demand when less than a minute is left, and ahead of expiry by itself, so that a
+// connection kept open (the IDLE watcher) gets refreshed() before its token dies. The
+// expiry is reckoned on the wall clock, which runs on through a suspend; the timer ahead
+// of it looks at that clock at least every five minutes.
+class AccessTokenSource : public QObject {
+    Q_OBJECT
+public:
+    AccessTokenSource(QNetworkAccessManager &network,
+                      WallClock now = [] { return std::chrono::system_clock::now(); },
+                      QObject *parent = nullptr);
+    ~AccessTokenSource() override;
+
+    // How long the token endpoint may take to answer a refresh (30 s).
+    void setRequestTimeout(std::chrono::milliseconds timeout) { requestTimeout_ = timeout; }
+
+    // The account's sign-in and refresh token, with its access token when one is at hand
+    // (just signed in). A refresh on the way for the one before is dropped; fetches
+    // waiting are served with this one.
+    void use(const SignIn &signIn, const QString &refreshToken, const OAuthTokens &current = {});
+    // Signed out: nothing held, nothing refreshed; fetches waiting get SignInAgain.
+    void forget();
+    // A refresh token is held.
+    bool signedIn() const;
+
+    using Answer = std::function<void(const MailSecret &token, const MailFailure &failure)>;
+    // A token valid a minute more at least (MailSecret::accessToken), refreshing first
+    // when needed; concurrent fetches share one refresh. Answers once, later, never
+    // within the call, and by the deadline at the latest. Failures: TooLong (the deadline
+    // came first), SignInAgain (no refresh token held, or the provider refused it:
+    // signInNeeded() said so first), TokenServiceUnavailable (the provider did not
+    // answer in time, could not be reached, failed or answered something else: retry
+    // later). The provider's words are the failure's serverText, never a token.
+    void fetch(QDeadlineTimer deadline, Answer answer);
+
+signals:
+    void refreshed(const kingyo::MailSecret &token);        // a new access token (the IDLE watcher takes it)
+    void refreshTokenChanged(const QString &refreshToken);  // the provider rotated it: store it
+    void signInNeeded(const kingyo::MailFailure &failure);  // the provider refused the refresh token (dropped)
+
+private:
+    bool fresh() const;
+    void refresh();
+    void refreshAnswered(const TokenGrant &grant);
+    void scheduleAhead();
+    void aheadTimeout();
+    void answerWaiting(const MailSecret &token, const MailFailure &failure);
+    void answerLater(Answer answer, const MailSecret &token, const MailFailure &failure);
+    void dropRefresh();
+
+    QNetworkAccessManager &network_;
+    WallClock now_;
+    std::chrono::milliseconds requestTimeout_{std::chrono::seconds(30)};
+    SignIn signIn_;
+    QString refreshToken_;
+    OAuthTokens current_;
+    QPointer<QObject> refreshing_; // holds the refresh request on its way
+    std::map<quint64, Answer> waiting_;
+    quint64 nextWaiter_ = 0;
+    QTimer ahead_;
+};
+
+} // namespace kingyo

@@ -1,0 +1,97 @@
+#include "mail/auth/token_endpoint.h"
+
+#include "mail/mail_failure.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
+#include <memory>
+
+namespace kingyo {
+namespace {
+
+constexpr qint64 kMaxAnswerBytes = 256 * 1024; // token answers are a few hundred bytes
+constexpr std::chrono::seconds kLifetimeWhenUntold{3600};
+
+QByteArray formBody(const TokenForm &form)
+{
+    QByteArray body;
+    for (const auto &[name, value] : form) {
+        if (!body.isEmpty())
+            body += '&';
+        body += QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
+    }
+    return body;
+}
+
+// expires_in as a number, or a string of digits as some providers send it.
+std::chrono::seconds lifetimeOf(const QJsonValue &value)
+{
+    bool ok = value.isDouble();
+    qint64 seconds = value.toInteger(-1);
+    if (value.isString())
+        seconds = value.toString().toLongLong(&ok);
+    if (!ok || seconds < 0)
+        return kLifetimeWhenUntold;
+    return std::chrono::seconds(seconds);
+}
+
+TokenGrant granted(const QByteArray &body, const WallClock &now)
+{
+    const QJsonObject answer = QJsonDocument::fromJson(body).object();
+    TokenGrant grant;
+    grant.tokens.access = answer.value(QLatin1String("access_token")).toString();
+    if (grant.tokens.access.isEmpty())
+        return grant; // Unavailable, saying nothing: the broken answer may hold a token
+    grant.outcome = TokenGrant::Outcome::Granted;
+    grant.tokens.refresh = answer.value(QLatin1String("refresh_token")).toString();
+    grant.tokens.expiresAt = now() + lifetimeOf(answer.value(QLatin1String("expires_in")));
+    return grant;
+}
+
+TokenGrant refused(int status, const QByteArray &body, const QStringList &secrets)
+{
+    TokenGrant grant;
+    grant.serverText = body.trimmed().isEmpty() ? QStringLiteral("HTTP %1").arg(status)
+                                                : cleanServerText(body.toStdString(), secrets);
+    const QString error = QJsonDocument::fromJson(body).object().value(QLatin1String("error")).toString();
+    const bool passing = error == QLatin1String("temporarily_unavailable") || error == QLatin1String("server_error");
+    if (status >= 400 && status < 500 && !error.isEmpty() && !passing)
+        grant.outcome = TokenGrant::Outcome::Refused;
+    return grant;
+}
+
+} // namespace
+
+void requestToken(QNetworkAccessManager &network, const QUrl &endpoint, const TokenForm &form,
+                  const QStringList &secrets, std::chrono::milliseconds timeout, const WallClock &now,
+                  QObject *context, std::function<void(const TokenGrant &)> answer)
+{
+    QNetworkRequest request(endpoint);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    request.setRawHeader("Accept", "application/json");
+    // A code or refresh token goes to the address given, nowhere else.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = network.post(request, formBody(form));
+    reply->setParent(context); // goes, aborted, with the context
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+    deadline->start(timeout);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received) {
+        if (received > kMaxAnswerBytes)
+            reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, context, [=, answer = std::move(answer)] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() == QNetworkReply::OperationCanceledError || status == 0)
+            return answer({});
+        const QByteArray body = reply->read(kMaxAnswerBytes);
+        answer(status >= 200 && status < 300 ? granted(body, now) : refused(status, body, secrets));
+    });
+}
+
+} // namespace kingyo
