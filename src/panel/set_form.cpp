@@ -101,10 +101,10 @@ SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), se
     QList<QWidget *> rows = addMailWatchRows();
     autostartCheck_ = addAutostartRow();
     addKeyringRow();
-    layOutRowsBelowRule(rows << autostartCheck_ << keyringCheck_, scale);
+    layOutRowsBelowRule(rows << autostartCheck_ << keyringCheck_ << addSignInRow(), scale);
     line1->resize(width(), line1->height()); // across the whole width, however wide the rows made it
 
-    for (QPushButton *button : {command1, command2})
+    for (QPushButton *button : {command1, command2, signInButton_})
         button->setAutoDefault(true); // Enter on a focused button presses that button
     setTabOrder(check1_, command1);
     setTabOrder(command1, command2);
@@ -117,6 +117,7 @@ SetForm::SetForm(SettingsModel &settings, QWidget *parent) : QWidget(parent), se
 
     connect(command1, &QPushButton::clicked, this, &SetForm::accountDialogRequested);
     connect(command2, &QPushButton::clicked, this, &SetForm::serverDialogRequested);
+    connect(signInButton_, &QPushButton::clicked, this, &SetForm::signInDialogRequested);
 
     const int hangUp = readHangupOption(settings_.paths());
     if (hangUp == 0 || hangUp == 1)
@@ -212,6 +213,18 @@ void SetForm::addKeyringRow()
     connect(&keeper, &PasswordKeeper::stateChanged, this, &SetForm::showKeyringState);
     connect(&keeper, &PasswordKeeper::moveFailed, this, &SetForm::tellMoveFailed);
     showKeyringState();
+}
+
+QWidget *SetForm::addSignInRow()
+{
+    auto *row = new QWidget(this);
+    signInButton_ = new QPushButton(QStringLiteral("ブラウザでサインイン…"), row);
+    signInButton_->setObjectName(QStringLiteral("SignInButton"));
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(signInButton_);
+    layout->addStretch(1);
+    return row;
 }
 
 void SetForm::showKeyringState()

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QPushButton;
 class QSpinBox;
 
 namespace kingyo {
@@ -17,7 +18,8 @@ struct TwipsScale;
 // mail watcher's (count only new mail, minutes between checks by themselves, tell the
 // desktop), which count at once and are stored with the hang-up option; start at
 // login, stored in its autostart entry the moment the box changes; and the password in
-// the keyring, moved there or back the moment the box changes.
+// the keyring, moved there or back the moment the box changes; last, the button that
+// asks for the browser sign-in dialog.
 class SetForm : public QWidget {
     Q_OBJECT
 public:
@@ -37,6 +39,7 @@ public:
 signals:
     void accountDialogRequested(); // ID/PASS
     void serverDialogRequested();  // POPサーバー
+    void signInDialogRequested();  // ブラウザでサインイン…
     void intervalChanged(int minutes);
 
 protected:
@@ -50,6 +53,8 @@ private:
     // keyring, greyed with the reason when it cannot be moved now.
     void showKeyringState();
     void tellMoveFailed(PasswordKeeper::MoveFailure failure);
+    // The button at its natural width, at the row's left.
+    QWidget *addSignInRow();
     QList<QWidget *> addMailWatchRows();
     // Greyed without an interval: only checks by themselves notify.
     void enableNotifyRow(bool hasInterval);
@@ -68,6 +73,7 @@ private:
     QSpinBox *intervalSpin_ = nullptr;
     QCheckBox *notifyCheck_ = nullptr;
     QCheckBox *keyringCheck_ = nullptr;
+    QPushButton *signInButton_ = nullptr;
 };
 
 } // namespace kingyo

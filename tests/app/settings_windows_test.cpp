@@ -368,8 +368,8 @@ TEST_F(SettingsWindow, LayoutCaptionsAndColours)
     EXPECT_EQ(child<QWidget>(form, "Line1")->geometry(), QRect(0, 63, form->width(), 2));
     EXPECT_EQ(form->focusWidget(), form->check1());
     // The notification box waits for an interval before it takes the focus.
-    EXPECT_EQ(focusOrder(form, form->check1(), 7).join(u' ').toStdString(),
-              "Check1 Command1 Command2 NewOnlyCheck IntervalSpin AutostartCheck Check1");
+    EXPECT_EQ(focusOrder(form, form->check1(), 8).join(u' ').toStdString(),
+              "Check1 Command1 Command2 NewOnlyCheck IntervalSpin AutostartCheck SignInButton Check1");
 }
 
 TEST(QtTranslation, StandardButtonsReadAsOnAJapaneseDesktop)

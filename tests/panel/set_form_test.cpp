@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,7 +76,8 @@ TEST_F(SetFormAutostart, RowsSitBelowTheRuleOneUnderAnotherInsideTheWindow)
     const QWidget *rule = form->findChild<QWidget *>(QStringLiteral("Line1"));
     ASSERT_NE(rule, nullptr);
     const QWidget *rows[] = {form->newOnlyCheck(), form->intervalSpin()->parentWidget(), form->notifyCheck(),
-                             form->autostartCheck(), form->keyringCheck()};
+                             form->autostartCheck(), form->keyringCheck(),
+                             form->findChild<QWidget *>(QStringLiteral("SignInButton"))->parentWidget()};
     int above = rule->geometry().bottom();
     for (const QWidget *row : rows) {
         const QRect place = row->geometry();
@@ -106,11 +108,21 @@ TEST_F(SetFormRows, TabGoesDownTheRowsInOrder)
     auto form = showWithInterval(5);
     form->findChild<QWidget *>(QStringLiteral("Command2"))->setFocus();
     QStringList visited;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 8; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         visited << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString());
     }
-    EXPECT_EQ(visited.join(u' '), "NewOnlyCheck IntervalSpin NotifyCheck AutostartCheck Check1 Command1 Command2");
+    EXPECT_EQ(visited.join(u' '), "NewOnlyCheck IntervalSpin NotifyCheck AutostartCheck SignInButton Check1 Command1 Command2");
+}
+
+TEST_F(SetFormRows, TheSignInButtonAsksForTheDialogFromTheKeyboard)
+{
+    auto form = showWithInterval(0);
+    QSignalSpy asked(form.get(), &SetForm::signInDialogRequested);
+    auto *button = form->findChild<QWidget *>(QStringLiteral("SignInButton"));
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Return);
+    EXPECT_EQ(asked.size(), 1);
 }
 
 TEST_F(SetFormRows, TheNotificationRowLooksGreyedUntilAnIntervalIsSet)

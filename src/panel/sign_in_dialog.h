@@ -1,0 +1,73 @@
+#pragma once
+#include "base/twips.h"
+#include "settings/sign_in.h"
+
+#include <QDialog>
+#include <QMap>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kingyo {
+
+// The browser sign-in dialog: the provider, the account's mail address and the client
+// the user registered with the provider. A known provider's addresses and scope are its
+// own and shown greyed; その他 takes them typed. サインイン is enabled only while the entries
+// make a sign-in that may be tried, and a refused address says why in the status line.
+// Switching providers keeps what was typed for each one's client.
+class SignInDialog : public QDialog { // objectName "SignInDialog"
+    Q_OBJECT
+public:
+    explicit SignInDialog(QWidget *parent = nullptr);
+
+    void showFor(const SignIn &current, const QString &mailAddress); // fills the rows, shows modeless
+    void showWaiting();                        // the browser is open: says so, OK greyed, キャンセル stays
+    void showFailure(const QString &sentence); // back to editable, the sentence shown in the dialog
+
+    // キャンセル, Esc or the close box while waiting emits cancelled() and closes. The
+    // program closing the dialog itself (close(), hide(), accept(): the sign-in ended)
+    // emits nothing.
+    void reject() override;
+
+signals:
+    void signInRequested(const kingyo::SignIn &signIn, const QString &mailAddress);
+    void cancelled();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    QLineEdit *addRow(const char *objectName, const QString &label);
+    void layOut();
+    void fillFor(SignIn::Provider provider);
+    SignIn::Provider provider() const;
+    SignIn typed() const; // the sign-in the rows make now
+    // Why the typed addresses cannot be used, empty when they can (or are still blank).
+    QString refusal() const;
+    // Enables what may be edited and サインイン when the entries are usable; the status
+    // line says the browser is waiting, why an address is refused, or the last failure.
+    void showEntriesState();
+    void setStatus(const QString &text, const QColor &colour);
+    void requestSignIn();
+
+    QComboBox *providerCombo_;
+    QLineEdit *addressText_;
+    QLineEdit *clientIdText_;
+    QLineEdit *clientSecretText_;
+    QLineEdit *authorizationUrlText_;
+    QLineEdit *tokenUrlText_;
+    QLineEdit *scopeText_;
+    TwipsScale scale_;
+    QList<QPair<QLabel *, QWidget *>> rows_; // label and entry, top to bottom
+    QLabel *status_;
+    QPushButton *okCommand_;
+    QPushButton *cancelCommand_;
+    QMap<SignIn::Provider, SignIn> typedFor_; // each provider's entries, kept while another is shown
+    SignIn::Provider shown_ = SignIn::Provider::Google;
+    QString failure_;
+    bool waiting_ = false;
+};
+
+} // namespace kingyo
