@@ -25,6 +25,9 @@ public:
     bool activateNotice() const { return origin_ == Origin::Click; }
     // Whether the desktop is told of the mail found; someone who clicked is looking.
     bool notifyDesktop(int count) const { return origin_ == Origin::Timer && count > 0; }
+    // Whether a failure only the user can mend (a sign-in to renew) is told to the desktop
+    // too, beside its box: nobody may be looking at the bowl.
+    bool notifyDesktopOfFailure() const { return origin_ == Origin::Timer; }
     // The run is over; one without a failure ends the streak.
     void end();
 

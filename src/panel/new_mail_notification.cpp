@@ -83,25 +83,38 @@ QString NewMailNotification::summary(int count) { return QStringLiteral("新着�
 
 void NewMailNotification::show(int count, const QList<MailSummary> &newest)
 {
+    notify(shownId_, summary(count), body(count, newest), {kDefaultAction, QStringLiteral("表示")},
+           QStringLiteral("email.arrived"), [this, count](uint id) {
+               shownId_ = id;
+               shownCount_ = count;
+           });
+}
+
+void NewMailNotification::showProblem(const QString &summary, const QString &sentence)
+{
+    notify(0, summary, sentence.toHtmlEscaped(), {}, QStringLiteral("email"), [](uint) {});
+}
+
+void NewMailNotification::notify(uint replaces, const QString &summary, const QString &body,
+                                 const QStringList &actions, const QString &category,
+                                 std::function<void(uint id)> answered)
+{
     QDBusConnection &bus = connectedBus();
     if (!bus.isConnected())
         return;
     QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("io.github.kingyo")},
-                      {QStringLiteral("category"), QStringLiteral("email.arrived")}};
+                      {QStringLiteral("category"), category}};
     if (!icon_.isNull())
         hints.insert(QStringLiteral("image-data"), QVariant::fromValue(NotificationImage{icon_}));
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     const QString name = QStringLiteral("kingyo"); // the program's name and its icon's
-    call.setArguments({name, shownId_, name, summary(count), body(count, newest),
-                       QStringList{kDefaultAction, QStringLiteral("表示")}, hints, -1});
+    call.setArguments({name, replaces, name, summary, body, actions, hints, -1});
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, int(kCallTimeout.count())), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, count] {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, answered = std::move(answered)] {
         watcher->deleteLater();
         const QDBusPendingReply<uint> reply = *watcher;
-        if (reply.isError())
-            return; // no service, or one that did not answer in time: no message
-        shownId_ = reply.value();
-        shownCount_ = count;
+        if (!reply.isError()) // else no service, or one that did not answer in time: no message
+            answered(reply.value());
     });
 }
 

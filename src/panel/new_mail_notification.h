@@ -33,6 +33,10 @@ public:
     // "差出人 — 件名" line for each of `newest` (some of them, newest first), then
     // "ほか N 通" for the rest.
     void show(int count, const QList<MailSummary> &newest = {});
+    // Tells the desktop why checks by themselves cannot go on until the user acts (a
+    // sign-in to renew, say): the summary and the sentence, with nothing to choose. It
+    // stands beside a mail notification, never replacing one.
+    void showProblem(const QString &summary, const QString &sentence);
     // The id the service gave the notification showing now; 0 when none is.
     uint shownId() const { return shownId_; }
 
@@ -46,6 +50,9 @@ private slots:
 
 private:
     QDBusConnection &connectedBus(); // on first use, with the service's signals followed
+    // Sends one notification; `answered` gets the id the service gave it.
+    void notify(uint replaces, const QString &summary, const QString &body, const QStringList &actions,
+                const QString &category, std::function<void(uint id)> answered);
 
     std::function<QDBusConnection()> busFactory_;
     std::optional<QDBusConnection> bus_;
