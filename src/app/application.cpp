@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "app/browser_sign_in.h"
 #include "app/display_session.h"
 #include "app/idle_watch.h"
 #include "app/mail_check_windows.h"
@@ -22,6 +23,7 @@
 #include "panel/new_mail_notification.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
+#include "panel/sign_in_dialog.h"
 #include "settings/secret_store.h"
 #include "settings/server_trust.h"
 
@@ -148,6 +150,7 @@ void ProgramLifetime::endNow()
 
 void discardWindows(Program &program)
 {
+    program.signInDialog.discard();
     program.msgForm.discard();
     program.optionForm.discard();
     program.idPassForm.discard();
@@ -194,12 +197,14 @@ int runApplication(int argc, char **argv)
     Program program; // after the services it uses, so it goes first
     program.settings.setPaths(paths);
     program.settings.passwords().useStore(&keyring);
+    program.settings.refreshToken().useStore(&keyring);
     program.random = &random;
     program.clock = &clock;
     program.mail = &mail;
     program.hangup = &hangup;
     program.serverTrust = &serverTrust;
     wireWindows(program);
+    wireSignIn(program);
     wireMailCheck(program);
     wireNotification(program, notification);
     wireIdleWatch(program, imapWatcher, wake);

@@ -1,8 +1,10 @@
 #include "app/mail_check_windows.h"
 
+#include "app/browser_sign_in.h"
 #include "app/program.h"
 #include "fish/bowl_window.h"
 #include "fish/living_bowl.h"
+#include "mail/auth/access_token_source.h"
 #include "mail/dialup_hangup.h"
 #include "panel/control_panel.h"
 #include "panel/certificate_question.h"
@@ -14,12 +16,28 @@
 
 #include <QEvent>
 #include <QLineEdit>
+#include <QTimer>
 
 namespace kingyo {
 
 Account MailCheckWindows::readAccount() { return program_.settings.accountForCheck(); }
 
 bool MailCheckWindows::passwordLocked() { return program_.settings.passwordWithheld(); }
+
+bool MailCheckWindows::signsInWithToken() { return program_.settings.signIn().has_value(); }
+
+void MailCheckWindows::fetchAccessToken(QDeadlineTimer deadline, TokenAnswer answer)
+{
+    if (!program_.accessTokens)
+        return MailCheckSurroundings::fetchAccessToken(deadline, std::move(answer));
+    if (program_.settings.refreshToken().withheld()) {
+        QTimer::singleShot(0, program_.accessTokens.get(), [answer = std::move(answer)] {
+            answer({}, {MailProblem::KeyringLocked, {}, {}});
+        });
+        return;
+    }
+    program_.accessTokens->fetch(deadline, std::move(answer));
+}
 
 void MailCheckWindows::fillAccountDialog(const Account &account)
 {
@@ -36,8 +54,14 @@ void MailCheckWindows::showAccountDialog()
 
 void MailCheckWindows::showError(const MailFailure &failure)
 {
-    if (rules.showError())
-        showMailErrorBox(failure);
+    if (!rules.showError())
+        return;
+    // Checks by themselves stay refused until the user signs in again: the desktop says
+    // so too, as nobody may be looking at the bowl.
+    if (failure.problem == MailProblem::SignInAgain && rules.notifyDesktopOfFailure() && program_.notification
+        && program_.settings.mailWatch().notify)
+        program_.notification->showProblem(QStringLiteral("メールを確認できません"), mailErrorText(failure));
+    showMailErrorBox(failure);
 }
 
 MailCheckWindows::TrustAnswer MailCheckWindows::trustCertificate(const MailFailure &failure)
@@ -170,13 +194,15 @@ void runMailCheck(Program &program)
 {
     if (!program.mailCheck || program.mailCheck->isRunning())
         return;
-    program.settings.passwords().reread([&program] { startMailCheck(program, MailRunRules::Origin::Click); });
+    program.settings.passwords().reread([&program] {
+        rereadRefreshToken(program, [&program] { startMailCheck(program, MailRunRules::Origin::Click); });
+    });
 }
 
 void runPeriodicMailCheck(Program &program)
 {
     const SettingsModel &settings = program.settings;
-    if (isComplete(settings.accountForCheck()) || settings.passwordWithheld())
+    if (isComplete(settings.accountForCheck()) || settings.passwordWithheld() || settings.signIn())
         startMailCheck(program, MailRunRules::Origin::Timer);
 }
 

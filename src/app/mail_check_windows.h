@@ -8,8 +8,8 @@ struct Program;
 class MsgForm;
 class NewMailNotification;
 
-// The mail check's surroundings in the running program: the account to use, the
-// account dialog, the "エラー" and "確認" boxes, the notice window with the bowl's letter
+// The mail check's surroundings in the running program: the account to use, its
+// access token when it signs in through the browser, the account dialog, the "エラー" and "確認" boxes, the notice window with the bowl's letter
 // and the desktop notification, the hang-up option and the hang-up routine.
 class MailCheckWindows final : public MailCheckSurroundings {
 public:
@@ -17,6 +17,8 @@ public:
 
     Account readAccount() override;
     bool passwordLocked() override;
+    bool signsInWithToken() override;
+    void fetchAccessToken(QDeadlineTimer deadline, TokenAnswer answer) override;
     void fillAccountDialog(const Account &account) override;
     void showAccountDialog() override;
     void showError(const MailFailure &failure) override;
@@ -38,12 +40,12 @@ private:
 void wireMailCheck(Program &program);
 
 // The panel's "受信": starts a check unless one is running, once the keyring was asked
-// again for a password it withholds (the user who clicked can unlock it). Without a
-// mail library it does nothing.
+// again for a password or refresh token it withholds (the user who clicked can unlock
+// it). Without a mail library it does nothing.
 void runMailCheck(Program &program);
 // The timer's check: quiet (see MailRunRules); skipped while a check runs or when the
-// account is incomplete, unless the keyring withholds the password, which the check
-// then tells once.
+// account is incomplete (and does not sign in through the browser), unless the keyring
+// withholds the password, which the check then tells once.
 void runPeriodicMailCheck(Program &program);
 // The server says mail came: the timer's check, at once, or right after the one
 // running (which may have started before the mail came).

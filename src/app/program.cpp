@@ -1,8 +1,11 @@
 #include "app/program.h"
 
+#include "app/browser_sign_in.h"
 #include "app/idle_watch.h"
 #include "app/mail_check_windows.h"
 #include "fish/bowl_window.h"
+#include "mail/auth/access_token_source.h"
+#include "mail/auth/oauth_sign_in.h"
 #include "mail/dialup_hangup.h"
 #include "mail/mail_check.h"
 #include "mail/mail_run_rules.h"
@@ -11,8 +14,10 @@
 #include "panel/msg_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
+#include "panel/sign_in_dialog.h"
 
 #include <QDesktopServices>
+#include <QNetworkAccessManager>
 #include <QUrl>
 
 namespace kingyo {
@@ -47,6 +52,7 @@ SetForm *makeSetForm(Program &program)
     auto *form = new SetForm(program.settings);
     QObject::connect(form, &SetForm::accountDialogRequested, form, [&program] { program.idPassForm.show(); });
     QObject::connect(form, &SetForm::serverDialogRequested, form, [&program] { program.optionForm.show(); });
+    QObject::connect(form, &SetForm::signInDialogRequested, form, [&program] { showSignInDialog(program); });
     QObject::connect(form, &SetForm::intervalChanged, form, [&program](int minutes) {
         if (program.periodicCheck)
             program.periodicCheck->setIntervalMinutes(minutes);
@@ -66,7 +72,10 @@ void wireWindows(Program &program)
     program.setForm.setFactory([&program] { return makeSetForm(program); });
     program.idPassForm.setFactory([&program] {
         auto *form = new IdPassForm(program.settings);
-        QObject::connect(form, &IdPassForm::accepted, form, [&program] { updateIdleWatch(program); });
+        QObject::connect(form, &IdPassForm::accepted, form, [&program] {
+            dropEndedSignIn(program);
+            updateIdleWatch(program);
+        });
         return form;
     });
     program.optionForm.setFactory([&program] {

@@ -2,7 +2,10 @@
 #include "app/window_holder.h"
 #include "settings/settings_model.h"
 
+#include <QPointer>
 #include <memory>
+
+class QNetworkAccessManager;
 
 namespace kingyo {
 
@@ -22,6 +25,9 @@ class ServerTrust;
 class RandomSource;
 class Clock;
 class ImapWatcher;
+class AccessTokenSource;
+class OAuthSignIn;
+class SignInDialog;
 
 // The page the panel's HP button offers.
 inline constexpr const char *kHomePage = "https://github.com/kingyo-desktop/kingyo";
@@ -47,6 +53,11 @@ struct Program {
     std::unique_ptr<PeriodicMailCheck> periodicCheck; // checks by themselves, at the stored interval
     ImapWatcher *imapWatcher = nullptr; // IDLE on an IMAP server, while checks by themselves are on
     bool newMailAfterCheck = false;     // the server told of mail during a check: one more after it
+    // The browser sign-in's (see wireSignIn()): the network its requests go through, the
+    // account's access token kept fresh, and the sign-in under way, if any.
+    std::unique_ptr<QNetworkAccessManager> network;
+    std::unique_ptr<AccessTokenSource> accessTokens;
+    QPointer<OAuthSignIn> signingIn;
 
     BowlWindow *bowl = nullptr; // Form1, created at start-up, lives for the whole run
     WindowHolder<ControlPanel> controlPanel; // Form2
@@ -54,6 +65,7 @@ struct Program {
     WindowHolder<IdPassForm> idPassForm;
     WindowHolder<OptionForm> optionForm;
     WindowHolder<MsgForm> msgForm;
+    WindowHolder<SignInDialog> signInDialog;
 };
 
 // Teaches each holder how to create its window and connects what the window asks for.

@@ -40,11 +40,12 @@ void loadSettingsAtStartup(Program &program)
         program.optionForm.show();
 
     program.settings.passwords().start();
+    program.settings.refreshToken().load();
     const IdPassForm *account = program.idPassForm.get(); // loads the stored account
     // A password kept in the keyring comes later, or not at all while it is locked:
-    // the check says so then.
+    // the check says so then. An account that signs in through the browser has none.
     const bool noPassword = account->passText()->text().isEmpty() && !program.settings.passwordWithheld();
-    if (account->idText()->text().isEmpty() || noPassword)
+    if ((account->idText()->text().isEmpty() || noPassword) && !program.settings.signIn())
         program.idPassForm.show();
     updateIdleWatch(program);
 }

@@ -1,11 +1,20 @@
 // Checks the timer ran tell the desktop of new mail; choosing the notification brings
 // the notice back.
+#include "app/browser_sign_in.h"
 #include "app/mail_waiting_fixture.h"
+#include "panel/id_pass_form.h"
 #include "panel/new_mail_notification.h"
+#include "settings/account_file.h"
 #include "support/notification_service.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace kingyo {
 namespace {
@@ -60,6 +69,41 @@ TEST_F(DesktopNotificationTest, ChoosingItBringsBackTheNoticeAndTheLetter)
     ASSERT_TRUE(QTest::qWaitFor([&] { return context.msgForm.get()->isVisible(); }, 5000));
     EXPECT_EQ(context.msgForm.get()->text2()->text(), QStringLiteral("2"));
     EXPECT_TRUE(letter());
+}
+
+// A sign-in the provider no longer honours stops checks by themselves until the user
+// signs in again: the first timed check of a streak says so in its box and on the
+// desktop, a click in its box, and no check asks for a password.
+TEST_F(DesktopNotificationTest, ASignInToRenewIsToldOncePerStreakAndNeverAsksForAPassword)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir(QStringLiteral("★MailData"));
+    context.settings.setPaths(AppPaths{.programDir = dir.path()});
+    ASSERT_TRUE(writeSignIn(context.settings.paths(), knownSignIn(SignIn::Provider::Google),
+                            QStringLiteral("taro@example.jp")));
+    wireSignIn(context); // and no refresh token: as after the provider refused it
+    context.settings.setMailWatch({.countNewOnly = false, .intervalMinutes = 1, .notify = true});
+    QStringList titles;
+    QTimer boxes;
+    QObject::connect(&boxes, &QTimer::timeout, [&titles] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            titles << box->windowTitle();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    boxes.start(5);
+    const struct {
+        void (*run)(Program &);
+        QStringList titles;
+    } checks[] = {{runPeriodicMailCheck, {"エラー"}}, {runPeriodicMailCheck, {}}, {runMailCheck, {"エラー"}}};
+    for (const auto &c : checks) {
+        titles.clear();
+        check(0, c.run);
+        EXPECT_EQ(titles, c.titles);
+    }
+    EXPECT_EQ(summariesSent(1), QStringList{QStringLiteral("メールを確認できません")});
+    EXPECT_FALSE(context.idPassForm.isLoaded() && context.idPassForm.get()->isVisible());
+    EXPECT_TRUE(mailLog.filter(QStringLiteral("authenticate")).isEmpty());
 }
 
 } // namespace
