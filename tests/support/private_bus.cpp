@@ -39,6 +39,7 @@ PrivateBus::~PrivateBus()
 {
     QDBusConnection::disconnectFromBus(connectionName_);
     stop(mock_);
+    stop(keyring_);
     stop(daemon_);
 }
 
@@ -137,7 +138,7 @@ bool PrivateBus::startKeyring(KeyringLock lock)
         return startKeyringDaemon(true);
     if (!startKeyringDaemon(true))
         return false;
-    stop(mock_);
+    stop(keyring_);
     return startKeyringDaemon(false);
 }
 
@@ -147,21 +148,21 @@ bool PrivateBus::startKeyringDaemon(bool unlock)
                           QStringLiteral("--control-directory=") + dir_.filePath(QStringLiteral("runtime/keyring"))};
     if (unlock)
         arguments << QStringLiteral("--unlock");
-    mock_.setProcessEnvironment(keyringEnvironment());
-    mock_.setStandardOutputFile(dir_.filePath(QStringLiteral("mock.log")));
+    keyring_.setProcessEnvironment(keyringEnvironment());
+    keyring_.setStandardOutputFile(dir_.filePath(QStringLiteral("keyring.out")));
     // Its warnings that no prompt can be shown, which the locked keyring's tests want.
-    mock_.setStandardErrorFile(dir_.filePath(QStringLiteral("keyring.log")));
-    mock_.start(QStringLiteral("gnome-keyring-daemon"), arguments);
-    if (!mock_.waitForStarted(5000)) {
-        failure_ = QStringLiteral("gnome-keyring-daemon did not start: ") + mock_.errorString();
+    keyring_.setStandardErrorFile(dir_.filePath(QStringLiteral("keyring.log")));
+    keyring_.start(QStringLiteral("gnome-keyring-daemon"), arguments);
+    if (!keyring_.waitForStarted(5000)) {
+        failure_ = QStringLiteral("gnome-keyring-daemon did not start: ") + keyring_.errorString();
         return false;
     }
     if (unlock) {
-        mock_.write("kingyo-test-login");
-        mock_.waitForBytesWritten(5000); // nothing else writes it: no event loop runs here
+        keyring_.write("kingyo-test-login");
+        keyring_.waitForBytesWritten(5000); // nothing else writes it: no event loop runs here
     }
-    mock_.closeWriteChannel();
-    if (waitForName(QStringLiteral("org.freedesktop.secrets")))
+    keyring_.closeWriteChannel();
+    if (waitForName(QStringLiteral("org.freedesktop.secrets"), keyring_))
         return true;
     QFile log(dir_.filePath(QStringLiteral("keyring.log")));
     if (log.open(QIODevice::ReadOnly))
@@ -183,17 +184,17 @@ bool PrivateBus::startMock(const QStringList &arguments, const QString &busName)
         failure_ = QStringLiteral("python3 did not start: ") + mock_.errorString();
         return false;
     }
-    return waitForName(busName);
+    return waitForName(busName, mock_);
 }
 
-bool PrivateBus::waitForName(const QString &busName)
+bool PrivateBus::waitForName(const QString &busName, const QProcess &service)
 {
     QDBusConnection bus = connection();
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired()) {
         if (bus.interface()->isServiceRegistered(busName))
             return true;
-        if (mock_.state() == QProcess::NotRunning)
+        if (service.state() == QProcess::NotRunning)
             break;
         QThread::msleep(20);
     }

@@ -8,9 +8,9 @@
 namespace kingyo::test {
 
 // A dbus-daemon of our own (no service activation) standing in for the system or the
-// session bus, optionally with one service on it: one of python3-dbusmock's, or
-// gnome-keyring's Secret Service. Both processes are stopped by their own pids when this
-// goes away.
+// session bus, optionally with one of python3-dbusmock's services on it, and with
+// gnome-keyring's Secret Service beside it if asked. Every process is stopped by its own
+// pid when this goes away.
 class PrivateBus {
 public:
     PrivateBus();
@@ -39,12 +39,13 @@ public:
 private:
     bool startMock(const QStringList &arguments, const QString &busName);
     bool startKeyringDaemon(bool unlock);
-    bool waitForName(const QString &busName);
+    bool waitForName(const QString &busName, const QProcess &service);
     static void stop(QProcess &process);
 
     QTemporaryDir dir_;
     QProcess daemon_;
     QProcess mock_;
+    QProcess keyring_;
     QString address_;
     QString connectionName_;
     QString failure_;
