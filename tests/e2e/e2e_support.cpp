@@ -229,6 +229,8 @@ std::filesystem::path TestDovecot::certificate() const { return dir_ / "cert.pem
 
 std::string TestDovecot::log() const { return fileText(dir_ / "dovecot.log"); }
 
+std::string TestDovecot::providerLog() const { return fileText(dir_ / "oauth/provider.log"); }
+
 int TestDovecot::idlingSessions(const std::string &user) const
 {
     // Its processes carry its instance name, made of the name of its files' folder.

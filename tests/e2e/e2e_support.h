@@ -103,6 +103,7 @@ public:
     std::filesystem::path maildir(const std::string &user) const;
     std::filesystem::path certificate() const; // self-signed, PEM
     std::string log() const; // Dovecot's own, for a failure's message
+    std::string providerLog() const; // the test OAuth2 provider's: one line per request, without tokens
     // The user's IMAP sessions waiting in IDLE now, as the server's process titles say.
     int idlingSessions(const std::string &user) const;
     // The password of every user but the two whose passwords are hard to send.

@@ -3,15 +3,14 @@
 // message reaches the desktop's notification service (python3-dbusmock on a private
 // session bus) once and soon, also after the server restarted or the program stood still.
 #include "e2e_support.h"
+#include "trusted_server.h"
 #include "support/maildir.h"
 #include "support/notification_service.h"
 
 #include <QCoreApplication>
-#include <QSslCertificate>
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
 #include <thread>
 #include <utility>
 
@@ -85,17 +84,6 @@ const Row kRows[] = {
      }},
 };
 
-// Trusts the server's self-signed certificate as a user who answered "はい" once did.
-void trustServer(const KingyoFolder &folder, int port)
-{
-    const QList<QSslCertificate> certificates =
-        QSslCertificate::fromPath(QString::fromStdString(server->certificate().string()));
-    ASSERT_EQ(certificates.size(), 1);
-    std::ofstream(folder.mailData() / "servers.txt", std::ios::binary)
-        << "kingyo-server-trust 1\n127.0.0.1:" << port << '\t'
-        << certificates.first().digest(QCryptographicHash::Sha256).toHex().toStdString() << "\t-\n";
-}
-
 class IdleNotice : public ::testing::TestWithParam<Row> {
 protected:
     static void SetUpTestSuite()
@@ -123,7 +111,7 @@ TEST_P(IdleNotice, TheDeliveredMessageIsNotifiedOnce)
     KingyoFolder folder;
     folder.makePortable({"imaps://127.0.0.1:" + std::to_string(port), row.user, TestDovecot::passwordOf(row.user),
                          "NEWONLY=1\r\nINTERVAL=1\r\nNOTIFY=1\r\n"});
-    trustServer(folder, port);
+    trustCertificate(folder, *server, port);
     const std::string address = bus.address().toStdString();
     KingyoProcess kingyo(folder, {{"DBUS_SESSION_BUS_ADDRESS", address}, {"DBUS_SYSTEM_BUS_ADDRESS", address}});
     ASSERT_TRUE(waitUntil(10s, [&] { return server->idlingSessions(row.user) == 1; })) << kingyo.log();
