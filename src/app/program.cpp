@@ -5,7 +5,6 @@
 #include "app/mail_check_windows.h"
 #include "fish/bowl_window.h"
 #include "mail/auth/access_token_source.h"
-#include "mail/auth/oauth_sign_in.h"
 #include "mail/dialup_hangup.h"
 #include "mail/mail_check.h"
 #include "mail/mail_run_rules.h"
