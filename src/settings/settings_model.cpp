@@ -30,7 +30,7 @@ bool SettingsModel::confirmAccount(const Account &account, bool save)
 Account SettingsModel::accountForCheck() const
 {
     const Account stored = passwords_.stored();
-    if (!isComplete(stored) && confirmed_)
+    if (!isComplete(stored) && confirmed_ && !signIn())
         return *confirmed_;
     return stored;
 }

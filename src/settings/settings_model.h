@@ -44,7 +44,8 @@ public:
     // The account a mail check logs in with: the stored one when it is complete, else
     // the one confirmed in the dialog since start-up when that is complete, else the
     // stored one as it is (which sends the check to the account dialog, unless the
-    // keyring withholds the password).
+    // keyring withholds the password). An account that signs in through the browser is
+    // the stored one: its mail address, no password.
     Account accountForCheck() const;
     // The stored password is in the keyring, which has not given it (see PasswordKeeper).
     bool passwordWithheld() const { return passwords_.withheld(); }
