@@ -11,11 +11,9 @@
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
-#include <QTemporaryFile>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <optional>
-#include <unistd.h>
 
 namespace kingyo {
 namespace {
@@ -27,37 +25,6 @@ using test::TestPop3Server;
 // Like the codes of a big provider, and more: each of these characters must reach the
 // token endpoint as the provider sent it.
 const QString kCodePrefix = QStringLiteral("4/0A+b%=");
-
-// What fd 2 receives while it lives.
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        file_.open();
-        std::fflush(stderr);
-        saved_ = ::dup(2);
-        ::dup2(file_.handle(), 2);
-    }
-    ~StderrCapture() { restore(); }
-    QByteArray text()
-    {
-        restore();
-        file_.seek(0);
-        return file_.readAll();
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(saved_, 2);
-        ::close(std::exchange(saved_, -1));
-    }
-    QTemporaryFile file_;
-    int saved_ = -1;
-};
 
 class OAuthSignInTest : public ::testing::Test {
 protected:
@@ -142,7 +109,7 @@ TEST_F(OAuthSignInTest, EndsOnceWithoutATokenInStderrWhateverTheProviderAnswers)
         {"secondRedirect", TestOAuthProvider::Fault{"token", "slow", "", 1}, true, "", false, true}, // while trading
     };
     QStringList tokensGot;
-    StderrCapture stderrText;
+    ::testing::internal::CaptureStderr(); // fd 2, where Qt's messages go
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         const QString client = QStringLiteral("kingyo-%1").arg(QString::fromLatin1(row.name));
@@ -180,7 +147,7 @@ TEST_F(OAuthSignInTest, EndsOnceWithoutATokenInStderrWhateverTheProviderAnswers)
     EXPECT_EQ(run.browser->size(), 0);
     EXPECT_EQ(run.failures->first().first().value<MailFailure>().problem, MailProblem::SignInFailed);
 
-    const QByteArray written = stderrText.text();
+    const QByteArray written = QByteArray::fromStdString(::testing::internal::GetCapturedStderr());
     for (const QString &secret : tokensGot + QStringList{QStringLiteral("broken"), kCodePrefix.left(4),
                                                          QString::fromLatin1(QUrl::toPercentEncoding(kCodePrefix.left(4)))})
         EXPECT_FALSE(written.contains(secret.toUtf8())) << secret.toStdString();
