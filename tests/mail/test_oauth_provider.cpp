@@ -27,9 +27,9 @@ std::unique_ptr<QNetworkReply> finished(QNetworkReply *reply)
     return owned;
 }
 
-std::unique_ptr<QNetworkReply> post(QNetworkAccessManager &network, const QString &url, const QUrlQuery &form)
+std::unique_ptr<QNetworkReply> post(QNetworkAccessManager &network, const QUrl &url, const QUrlQuery &form)
 {
-    QNetworkRequest request{QUrl(url)};
+    QNetworkRequest request{url};
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     return finished(network.post(request, form.toString(QUrl::FullyEncoded).toUtf8()));
 }
@@ -41,9 +41,9 @@ QByteArray base64Url(const QByteArray &bytes)
 
 } // namespace
 
-QString TestOAuthProvider::url(const QString &path) const
+QUrl TestOAuthProvider::url(const QString &path) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path);
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path));
 }
 
 TestOAuthProvider::Tokens TestOAuthProvider::signIn(const QString &user, const QString &client)
@@ -61,7 +61,7 @@ TestOAuthProvider::Tokens TestOAuthProvider::signIn(const QString &user, const Q
     ask.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
     ask.addQueryItem(QStringLiteral("code_challenge"),
                      QString::fromLatin1(base64Url(QCryptographicHash::hash(verifier, QCryptographicHash::Sha256))));
-    QUrl authorize(url(QStringLiteral("/authorize")));
+    QUrl authorize = url(QStringLiteral("/authorize"));
     authorize.setQuery(ask);
     QNetworkRequest request(authorize);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
@@ -98,6 +98,36 @@ void TestOAuthProvider::configureClient(const QString &client, int lifetimeSecon
     form.addQueryItem(QStringLiteral("access_token_lifetime"), QString::number(lifetimeSeconds));
     form.addQueryItem(QStringLiteral("token_length"), QString::number(tokenLength));
     EXPECT_EQ(post(network, url(QStringLiteral("/test/client")), form)->error(), QNetworkReply::NoError);
+}
+
+void TestOAuthProvider::setCodePrefix(const QString &client, const QString &prefix)
+{
+    QNetworkAccessManager network;
+    QUrlQuery form;
+    form.addQueryItem(QStringLiteral("client_id"), client);
+    form.addQueryItem(QStringLiteral("code_prefix"), QString::fromLatin1(QUrl::toPercentEncoding(prefix)));
+    EXPECT_EQ(post(network, url(QStringLiteral("/test/client")), form)->error(), QNetworkReply::NoError);
+}
+
+void TestOAuthProvider::fault(const QString &client, const Fault &fault)
+{
+    QNetworkAccessManager network;
+    QUrlQuery form;
+    form.addQueryItem(QStringLiteral("client_id"), client);
+    form.addQueryItem(QStringLiteral("endpoint"), QString::fromLatin1(fault.endpoint));
+    form.addQueryItem(QStringLiteral("answer"), QString::fromLatin1(fault.answer));
+    form.addQueryItem(QStringLiteral("error"), QString::fromLatin1(fault.error));
+    form.addQueryItem(QStringLiteral("seconds"), QString::number(fault.seconds));
+    form.addQueryItem(QStringLiteral("times"), QString::number(fault.times));
+    EXPECT_EQ(post(network, url(QStringLiteral("/test/fault")), form)->error(), QNetworkReply::NoError);
+}
+
+bool TestOAuthProvider::browse(const QUrl &authorization)
+{
+    QNetworkAccessManager browser;
+    QNetworkRequest request(authorization);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    return finished(browser.get(request))->error() == QNetworkReply::NoError;
 }
 
 } // namespace kingyo::test

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QUrl>
 
 namespace kingyo::test {
 
@@ -21,10 +22,26 @@ public:
     // The client's access tokens from now on: living that long (0: born expired), of that
     // many characters (0: the provider's own length).
     void configureClient(const QString &client, int lifetimeSeconds, int tokenLength = 0);
+    // The client's codes from now on start with prefix.
+    void setCodePrefix(const QString &client, const QString &prefix);
+    struct Fault {
+        const char *endpoint; // authorize, token or introspect
+        const char *answer;   // slow, broken, error, wrong_state or other_challenge
+        const char *error = ""; // the OAuth2 error code of an error
+        double seconds = 5;   // slow
+        int times = 1;
+    };
+    // The next answers of that endpoint for the client go wrong so.
+    void fault(const QString &client, const Fault &fault);
+    // The provider's address of path ("/token").
+    QUrl url(const QString &path) const;
+
+    // What the browser does: follows the authorization address to the program's loopback
+    // handler, where the provider redirects it. Waits for the handler's page: false when
+    // none came.
+    static bool browse(const QUrl &authorization);
 
 private:
-    QString url(const QString &path) const;
-
     quint16 port_;
 };
 

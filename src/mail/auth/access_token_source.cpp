@@ -9,10 +9,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kFreshFor = 1min;   // a token handed out lasts through a check at least
-constexpr auto kAhead = 5min;      // refreshed by itself this long before it expires
-constexpr auto kRetryAfter = 1min; // a refresh by itself no sooner than this after the last
-constexpr auto kLookEvery = 5min;  // the timer may stop in a suspend: the wall clock is looked at again
+constexpr auto kFreshFor = 1min; // a token handed out lasts through a check at least
 
 } // namespace
 
@@ -94,7 +91,7 @@ void AccessTokenSource::refresh()
                    {QStringLiteral("client_id"), signIn_.clientId}};
     if (!signIn_.clientSecret.isEmpty())
         form.append({QStringLiteral("client_secret"), signIn_.clientSecret});
-    requestToken(network_, signIn_.tokenUrl, form, {refreshToken_, signIn_.clientSecret}, requestTimeout_, now_,
+    requestToken(network_, signIn_.tokenUrl, form, {refreshToken_, signIn_.clientSecret}, timings_.requestTimeout, now_,
                  refreshing_, [this](const TokenGrant &grant) { refreshAnswered(grant); });
 }
 
@@ -135,13 +132,13 @@ void AccessTokenSource::scheduleAhead()
 {
     if (!signedIn() || current_.access.isEmpty())
         return ahead_.stop(); // nothing to keep alive until a fetch asks
-    const auto untilDue = std::chrono::ceil<std::chrono::milliseconds>(current_.expiresAt - kAhead - now_());
-    ahead_.start(std::clamp<std::chrono::milliseconds>(untilDue, kRetryAfter, kLookEvery));
+    const auto untilDue = std::chrono::ceil<std::chrono::milliseconds>(current_.expiresAt - timings_.ahead - now_());
+    ahead_.start(std::clamp(untilDue, timings_.retryAfter, std::max(timings_.retryAfter, timings_.lookEvery)));
 }
 
 void AccessTokenSource::aheadTimeout()
 {
-    if (now_() >= current_.expiresAt - kAhead)
+    if (now_() >= current_.expiresAt - timings_.ahead)
         return refresh();
     scheduleAhead();
 }

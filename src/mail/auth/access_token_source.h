@@ -19,11 +19,18 @@ namespace kingyo {
 
 struct TokenGrant;
 
+struct AccessTokenTimings {
+    std::chrono::milliseconds requestTimeout{std::chrono::seconds(30)}; // for the token endpoint's answer
+    std::chrono::milliseconds ahead{std::chrono::minutes(5)};      // refreshed by itself this long before expiry
+    std::chrono::milliseconds retryAfter{std::chrono::minutes(1)}; // ...no sooner than this after the last try
+    std::chrono::milliseconds lookEvery{std::chrono::minutes(5)};  // the wall clock looked at again (suspend)
+};
+
 // The access token in memory, refreshed (refresh_token grant) before it expires: on
 // demand when less than a minute is left, and ahead of expiry by itself, so that a
 // connection kept open (the IDLE watcher) gets refreshed() before its token dies. The
 // expiry is reckoned on the wall clock, which runs on through a suspend; the timer ahead
-// of it looks at that clock at least every five minutes.
+// of it looks at that clock again every few minutes.
 class AccessTokenSource : public QObject {
     Q_OBJECT
 public:
@@ -32,8 +39,7 @@ public:
                       QObject *parent = nullptr);
     ~AccessTokenSource() override;
 
-    // How long the token endpoint may take to answer a refresh (30 s).
-    void setRequestTimeout(std::chrono::milliseconds timeout) { requestTimeout_ = timeout; }
+    void setTimings(const AccessTokenTimings &timings) { timings_ = timings; }
 
     // The account's sign-in and refresh token, with its access token when one is at hand
     // (just signed in). A refresh on the way for the one before is dropped; fetches
@@ -71,7 +77,7 @@ private:
 
     QNetworkAccessManager &network_;
     WallClock now_;
-    std::chrono::milliseconds requestTimeout_{std::chrono::seconds(30)};
+    AccessTokenTimings timings_;
     SignIn signIn_;
     QString refreshToken_;
     OAuthTokens current_;

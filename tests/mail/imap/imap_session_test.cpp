@@ -317,7 +317,7 @@ std::vector<Dialogue> dialogues()
          {{K::LoggedIn, pop3::kLoginRejected, P::TokenRejected, "|" + kOauthBearerError}}},
         {"a token refused without a challenge: the tagged words, the token hidden in them as sent and as it is",
          tokenLogin(),
-         {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\r\nk1 NO [UNAVAILABLE] " + kXoauth2Sent +
+         {{{}, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\r\nk1 NO [AUTHENTICATIONFAILED] " + kXoauth2Sent +
                    " holds t0k-8Zq\r\n"}},
          "k1 AUTHENTICATE XOAUTH2 " + kXoauth2Sent + "\r\n",
          {{K::LoggedIn, pop3::kLoginRejected, P::TokenRejected, "|*** holds ***"}}},

@@ -3,6 +3,7 @@
 #include "mail/imap/imap_watcher.h"
 #include "mail/network_mail_library.h"
 #include "mail/qt_printers.h"
+#include "mail/test_oauth_provider.h"
 #include "mail/test_pop3_server.h"
 #include "settings/server_trust.h"
 #include "support/fakes.h"
@@ -94,6 +95,32 @@ TEST_P(ImapWatcherDovecot, EachRiseOfTheInboxIsToldOnceAndAFallNever)
 
 INSTANTIATE_TEST_SUITE_P(Renewing, ImapWatcherDovecot, ::testing::Values(25min, 200ms),
                          [](const auto &info) { return std::to_string(info.param.count()) + "ms"; });
+
+TEST(ImapWatcherTokens, ARefreshedTokenKeepsTheConnectionAndGoesOutAtTheNextLogin)
+{
+    TestPop3Server server;
+    QString problem;
+    ASSERT_TRUE(server.load(&problem)) << problem.toStdString();
+    test::TestOAuthProvider provider(server.oauthPort());
+    const QString user = QStringLiteral("owen@kingyo.test"), client = QStringLiteral("kingyo-watcher");
+    const auto first = provider.signIn(user, client), second = provider.signIn(user, client);
+    ConnectionSettings settings;
+    settings.extraCaCertificates = QSslCertificate::fromPath(server.certificatePath());
+    testing::ScriptedRandom random;
+    ImapWatcher watcher(settings, random);
+    WatcherLog log(&watcher);
+    watcher.watch(imapAt(server.imapPort()), user, MailSecret::accessToken(first.access));
+    ASSERT_TRUE(log.waitFor(QStringLiteral("watching")));
+    provider.revoke(first.refresh); // the first token with it: a login with it would be refused
+
+    watcher.watch(imapAt(server.imapPort()), user, MailSecret::accessToken(second.access));
+    auto lent = watcher.lend(imapAt(server.imapPort()), user); // still in IDLE on the first login
+    ASSERT_TRUE(lent);
+    watcher.takeBack(std::move(lent));
+    watcher.wake();
+    ASSERT_TRUE(log.waitFor(QStringLiteral("reconnected")));
+    EXPECT_EQ(log.words.join(u' '), QStringLiteral("watching watching reconnected"));
+}
 
 // A Dovecot of the row's own, started and stopped by the script in a folder of its own.
 class PrivateDovecot {
