@@ -19,7 +19,7 @@ namespace {
 constexpr float margin = 120;
 constexpr float labelWidth = 1800;
 constexpr float columnGap = 120;
-constexpr float entryWidth = 3600;
+constexpr float entryWidth = 4200;
 constexpr float rowHeight = 300;
 constexpr float rowGap = 105;
 constexpr float buttonWidth = 1200;

@@ -22,8 +22,13 @@ class SignInDialog : public QDialog { // objectName "SignInDialog"
 public:
     explicit SignInDialog(QWidget *parent = nullptr);
 
-    void showFor(const SignIn &current, const QString &mailAddress); // fills the rows, shows modeless
-    void showWaiting();                        // the browser is open: says so, OK greyed, キャンセル stays
+    // Fills the rows and shows the dialog modeless. current: the account's sign-in, or
+    // knownSignIn(Google) (say) for an account that has none yet; a known provider's
+    // client left empty takes the one built in.
+    void showFor(const SignIn &current, const QString &mailAddress);
+    // The browser is open: says so, the rows and サインイン greyed, キャンセル stays. The
+    // dialog enters it by itself when サインイン is pressed, before signInRequested.
+    void showWaiting();
     void showFailure(const QString &sentence); // back to editable, the sentence shown in the dialog
 
     // キャンセル, Esc or the close box while waiting emits cancelled() and closes. The
@@ -32,6 +37,7 @@ public:
     void reject() override;
 
 signals:
+    // サインイン: the entries, trimmed; a known provider's own addresses and scope.
     void signInRequested(const kingyo::SignIn &signIn, const QString &mailAddress);
     void cancelled();
 

@@ -30,12 +30,7 @@ protected:
     SignInDialogTest() { dialog.showFor(knownSignIn(Provider::Google), QString()); }
 
     template <class Control>
-    Control *child(const char *name)
-    {
-        auto *control = dialog.findChild<Control *>(QString::fromLatin1(name));
-        EXPECT_NE(control, nullptr) << name;
-        return control;
-    }
+    Control *child(const char *name) { return dialog.findChild<Control *>(QString::fromLatin1(name)); }
 
     void choose(Provider provider)
     {
@@ -129,44 +124,40 @@ TEST_F(SignInDialogTest, EachProviderKeepsItsTypedClientAndAKnownOneItsOwnAddres
     EXPECT_EQ(child<QLineEdit>("TokenUrlText")->text(), QStringLiteral("https://id.example.jp/t"));
 }
 
-TEST_F(SignInDialogTest, WaitingGreysTheEntriesAndAFailureGivesThemBack)
+// The browser open, then the sign-in failing or the dialog closed by its user or by the program.
+TEST_F(SignInDialogTest, WaitingGreysTheEntriesUntilAFailureAndOnlyTheUserEndingAWaitCancels)
 {
-    request();
-    EXPECT_FALSE(child<QPushButton>("SignInOk")->isEnabled());
-    EXPECT_FALSE(child<QLineEdit>("ClientIdText")->isEnabled());
-    EXPECT_TRUE(child<QPushButton>("SignInCancel")->isEnabled());
-    const QString waiting = child<QLabel>("SignInStatus")->text();
-    EXPECT_FALSE(waiting.isEmpty());
-
-    const QString sentence = QStringLiteral("サインインできませんでした。").repeated(12);
-    dialog.showFailure(sentence);
-    EXPECT_TRUE(child<QPushButton>("SignInOk")->isEnabled());
-    EXPECT_TRUE(child<QLineEdit>("ClientIdText")->isEnabled());
-    const QLabel *status = child<QLabel>("SignInStatus");
-    EXPECT_EQ(status->text(), sentence);
-    EXPECT_TRUE(dialog.rect().contains(status->geometry())) << "the window grows to hold it";
-    EXPECT_GE(status->height(), status->heightForWidth(status->width()));
-}
-
-TEST_F(SignInDialogTest, OnlyTheUserEndingAWaitCancels)
-{
+    const QString longSentence = QStringLiteral("サインインできませんでした。").repeated(12);
+    const auto click = [](const char *name) {
+        return [name](SignInDialog &d) { QTest::mouseClick(d.findChild<QPushButton *>(name), Qt::LeftButton); };
+    };
     const struct {
         const char *name;
-        bool waiting;
+        QString failure; // shown before the end, when not empty
         std::function<void(SignInDialog &)> end;
         bool cancels;
     } cases[] = {
-        {"キャンセル", true, [](SignInDialog &d) { QTest::mouseClick(d.findChild<QPushButton *>("SignInCancel"), Qt::LeftButton); }, true},
-        {"Esc", true, [](SignInDialog &d) { QTest::keyClick(&d, Qt::Key_Escape); }, true},
-        {"close box", true, [](SignInDialog &d) { closeBox(d); }, true},
-        {"the program closes it", true, [](SignInDialog &d) { d.close(); }, false},
-        {"キャンセル after a failure", false, [](SignInDialog &d) { QTest::mouseClick(d.findChild<QPushButton *>("SignInCancel"), Qt::LeftButton); }, false},
+        {"キャンセル", {}, click("SignInCancel"), true},
+        {"Esc", {}, [](SignInDialog &d) { QTest::keyClick(&d, Qt::Key_Escape); }, true},
+        {"close box", {}, closeBox, true},
+        {"the program closes it", {}, [](SignInDialog &d) { d.close(); }, false},
+        {"キャンセル after a failure", longSentence, click("SignInCancel"), false},
     };
     for (const auto &c : cases) {
         dialog.showFor(knownSignIn(Provider::Google), QString());
         request();
-        if (!c.waiting)
-            dialog.showFailure(QStringLiteral("だめでした。"));
+        if (!c.failure.isEmpty())
+            dialog.showFailure(c.failure);
+        const bool waiting = c.failure.isEmpty();
+        EXPECT_EQ(child<QPushButton>("SignInOk")->isEnabled(), !waiting) << c.name;
+        EXPECT_EQ(child<QLineEdit>("ClientIdText")->isEnabled(), !waiting) << c.name;
+        const QLabel *status = child<QLabel>("SignInStatus");
+        EXPECT_FALSE(status->text().isEmpty()) << c.name;
+        if (!waiting) {
+            EXPECT_EQ(status->text(), c.failure);
+            EXPECT_TRUE(dialog.rect().contains(status->geometry())) << "the window grows to hold it";
+            EXPECT_GE(status->height(), status->heightForWidth(status->width()));
+        }
         QSignalSpy cancels(&dialog, &SignInDialog::cancelled);
         c.end(dialog);
         EXPECT_EQ(cancels.size(), c.cancels ? 1 : 0) << c.name;
