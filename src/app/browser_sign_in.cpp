@@ -131,6 +131,13 @@ void dropEndedSignIn(Program &program)
     program.settings.refreshToken().forget();
 }
 
+void dropRejectedAccessToken(Program &program)
+{
+    const std::optional<SignIn> signIn = program.settings.signIn();
+    if (program.accessTokens && program.accessTokens->signedIn() && signIn)
+        program.accessTokens->use(*signIn, program.settings.refreshToken().token());
+}
+
 void useStoredSignIn(Program &program)
 {
     const std::optional<SignIn> signIn = program.settings.signIn();

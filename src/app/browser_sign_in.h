@@ -23,6 +23,11 @@ void showSignInDialog(Program &program);
 // A password given in the account dialog ended the sign-in: its tokens go too.
 void dropEndedSignIn(Program &program);
 
+// The server refused the access token before its time (access revoked, say): it is not
+// offered again, the next use asking the provider, which then says whether to sign in
+// again.
+void dropRejectedAccessToken(Program &program);
+
 // The stored sign-in and refresh token into the access-token source (none: it holds
 // nothing).
 void useStoredSignIn(Program &program);

@@ -1,5 +1,6 @@
 #include "app/idle_watch.h"
 
+#include "app/browser_sign_in.h"
 #include "app/mail_check_windows.h"
 #include "app/program.h"
 #include "mail/auth/access_token_source.h"
@@ -22,6 +23,11 @@ void wireIdleWatch(Program &program, ImapWatcher &watcher, WakeSignals &wake)
     // The keyring gives the password later than the files.
     QObject::connect(&program.settings.passwords(), &PasswordKeeper::passwordChanged, &watcher,
                      [&program] { updateIdleWatch(program); });
+    // A refused token is dropped; the watch starts again with the next one refreshed.
+    QObject::connect(&watcher, &ImapWatcher::stopped, &watcher, [&program](const MailFailure &failure) {
+        if (failure.problem == MailProblem::TokenRejected)
+            dropRejectedAccessToken(program);
+    });
     // A refreshed token goes with the next login; the connection stays.
     if (program.accessTokens)
         QObject::connect(program.accessTokens.get(), &AccessTokenSource::refreshed, &watcher,

@@ -54,6 +54,8 @@ void MailCheckWindows::showAccountDialog()
 
 void MailCheckWindows::showError(const MailFailure &failure)
 {
+    if (failure.problem == MailProblem::TokenRejected)
+        dropRejectedAccessToken(program_);
     if (!rules.showError())
         return;
     // Checks by themselves stay refused until the user signs in again: the desktop says

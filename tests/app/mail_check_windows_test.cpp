@@ -1,6 +1,8 @@
 #include "app/mail_check_windows.h"
 
+#include "app/browser_sign_in.h"
 #include "app/program.h"
+#include "mail/auth/access_token_source.h"
 #include "mail/mail_check.h"
 #include "mail/pop3_failure.h"
 #include "mail/qt_printers.h"
@@ -245,6 +247,27 @@ TEST_F(MailCheckWindowsTest, ATimedCheckNeverAsksAboutACertificateAndTheNextClic
         EXPECT_EQ(titles, check.titles);
     }
     EXPECT_TRUE(trust.entry(QStringLiteral("127.0.0.1:995")).fingerprint.isEmpty());
+}
+
+// A token the server refuses before its time (access revoked) is not offered again: the
+// next check asks the provider, here out of reach, and logs in nowhere.
+TEST_F(MailCheckWindowsTest, AnAccessTokenTheServerRefusedIsNotOfferedAgain)
+{
+    const SignIn signIn{SignIn::Provider::Other, QUrl(QStringLiteral("http://127.0.0.1:1/authorize")),
+                        QUrl(QStringLiteral("http://127.0.0.1:1/token")), QStringLiteral("mail"),
+                        QStringLiteral("client"), {}};
+    ASSERT_TRUE(writeSignIn(context.settings.paths(), signIn, QStringLiteral("taro@example.jp")));
+    wireSignIn(context);
+    context.accessTokens->use(signIn, QStringLiteral("refresh"),
+                              {QStringLiteral("access"), std::chrono::system_clock::now() + std::chrono::hours(1), {}});
+    mail.authenticateResult = pop3::kLoginRejected;
+    mail.failure = {MailProblem::TokenRejected, {}, QStringLiteral(R"({"status":"invalid_token"})")};
+    for (int check = 0; check < 2; ++check) {
+        closeNextErrorBox();
+        ASSERT_TRUE(runCheck());
+    }
+    EXPECT_EQ(log.filter(QStringLiteral("authenticate")),
+              QStringList{QStringLiteral("authenticate 7 taro@example.jp token:access user")});
 }
 
 } // namespace
