@@ -111,7 +111,7 @@ QString sentenceFor(MailProblem problem)
         return QStringLiteral("このサーバーはアクセストークンでのログイン（OAUTHBEARER や XOAUTH2）に対応していないので、"
                               "アクセストークンは送りませんでした。");
     case P::KeyringLocked:
-        return QStringLiteral("パスワードはキーリングに保存してありますが、キーリングがロックされているか応答しないので読めませんでした。"
+        return QStringLiteral("キーリングがロックされているか応答しないので、そこに保存してあるパスワード（またはサインインの情報）を読めませんでした。"
                               "キーリングのロックを解除してから、もう一度「受信」を押してください。");
     case P::SignInAgain:
         return QStringLiteral("サインインの期限が切れたか、取り消されました。"
