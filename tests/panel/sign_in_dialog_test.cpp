@@ -108,22 +108,6 @@ TEST_F(SignInDialogTest, SignInIsOfferedOnlyForUsableEntriesAndSendsWhatWasTyped
     }
 }
 
-TEST_F(SignInDialogTest, EachProviderKeepsItsTypedClientAndAKnownOneItsOwnAddresses)
-{
-    type("ClientIdText", QStringLiteral("google-id"));
-    choose(Provider::Other);
-    EXPECT_TRUE(child<QLineEdit>("ClientIdText")->text().isEmpty());
-    type("ClientIdText", QStringLiteral("other-id"));
-    type("TokenUrlText", QStringLiteral("https://id.example.jp/t"));
-    choose(Provider::Google);
-    EXPECT_EQ(child<QLineEdit>("ClientIdText")->text(), QStringLiteral("google-id"));
-    EXPECT_FALSE(child<QLineEdit>("TokenUrlText")->isEnabled());
-    EXPECT_EQ(child<QLineEdit>("TokenUrlText")->text(), knownSignIn(Provider::Google).tokenUrl.toString());
-    choose(Provider::Other);
-    EXPECT_EQ(child<QLineEdit>("ClientIdText")->text(), QStringLiteral("other-id"));
-    EXPECT_EQ(child<QLineEdit>("TokenUrlText")->text(), QStringLiteral("https://id.example.jp/t"));
-}
-
 // The browser open, then the sign-in failing or the dialog closed by its user or by the program.
 TEST_F(SignInDialogTest, WaitingGreysTheEntriesUntilAFailureAndOnlyTheUserEndingAWaitCancels)
 {
