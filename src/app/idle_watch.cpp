@@ -23,15 +23,10 @@ void wireIdleWatch(Program &program, ImapWatcher &watcher, WakeSignals &wake)
     // The keyring gives the password later than the files.
     QObject::connect(&program.settings.passwords(), &PasswordKeeper::passwordChanged, &watcher,
                      [&program] { updateIdleWatch(program); });
-    // A refused token is dropped; the watch starts again with the next one refreshed.
-    QObject::connect(&watcher, &ImapWatcher::stopped, &watcher, [&program](const MailFailure &failure) {
-        if (failure.problem == MailProblem::TokenRejected)
-            dropRejectedAccessToken(program);
-    });
-    // A refreshed token goes with the next login; the connection stays.
+    // A watch stopped for its sign-in starts again once a token comes by other ways.
     if (program.accessTokens)
         QObject::connect(program.accessTokens.get(), &AccessTokenSource::refreshed, &watcher,
-                         [&program](const MailSecret &token) { watchWithToken(program, token); });
+                         [&program] { updateIdleWatch(program); });
 }
 
 namespace {
@@ -46,6 +41,19 @@ std::optional<MailServerAddress> addressToWatch(const Program &program)
     return address;
 }
 
+// The access token for each of the watcher's logins: fresh (renewed when near its end);
+// one the server refused is dropped first, so that the provider is asked.
+SecretSource accessTokenFor(Program &program)
+{
+    return [&program](bool refused, SecretAnswer answer) {
+        if (refused)
+            dropRejectedAccessToken(program);
+        if (program.settings.refreshToken().withheld())
+            return answer({}, {MailProblem::KeyringLocked, {}, {}});
+        program.accessTokens->fetch(QDeadlineTimer(MailCheck::kBudget), std::move(answer));
+    };
+}
+
 } // namespace
 
 void updateIdleWatch(Program &program)
@@ -55,12 +63,7 @@ void updateIdleWatch(Program &program)
         return;
     const auto address = addressToWatch(program);
     if (address && program.settings.signIn() && program.accessTokens && program.accessTokens->signedIn()) {
-        // A failure stops nothing here: the timer's checks tell it.
-        program.accessTokens->fetch(QDeadlineTimer(MailCheck::kBudget),
-                                    [&program](const MailSecret &token, const MailFailure &failure) {
-                                        if (failure.problem == MailProblem::None)
-                                            watchWithToken(program, token);
-                                    });
+        watcher->watch(*address, program.settings.passwords().stored().userId, accessTokenFor(program));
         return;
     }
     const Account account = program.settings.accountForCheck();
@@ -69,13 +72,6 @@ void updateIdleWatch(Program &program)
         return;
     }
     watcher->watch(*address, account.userId, account.password);
-}
-
-void watchWithToken(Program &program, const MailSecret &token)
-{
-    const auto address = addressToWatch(program);
-    if (program.imapWatcher && address && program.settings.signIn())
-        program.imapWatcher->watch(*address, program.settings.passwords().stored().userId, token);
 }
 
 } // namespace kingyo

@@ -201,21 +201,45 @@ void NetworkMailLibrary::countUnread(int handle, const QString &user, const Mail
             answer(count);
         });
     };
-    borrowOrOpen(found->second, user, secret, std::move(count), std::move(answer));
+    borrowOrOpen(handle, user, secret, std::move(count), std::move(answer));
 }
 
-void NetworkMailLibrary::borrowOrOpen(Session &session, const QString &user, const MailSecret &secret,
+void NetworkMailLibrary::borrowOrOpen(int handle, const QString &user, const MailSecret &secret,
                                       std::function<void(ImapChannel &)> count, UnreadAnswer answer)
 {
+    Session &session = sessions_.at(handle);
     const MailServerAddress address = *std::exchange(session.imapAddress, std::nullopt);
-    if (lender_) {
-        if (auto lent = lender_->lend(address, user)) {
-            session.imap = std::move(lent);
-            session.borrowed = true;
-            session.imap->setDeadline(session.deadline);
-            return count(*session.imap);
+    std::unique_ptr<ImapChannel> lent = lender_ ? lender_->lend(address, user) : nullptr;
+    if (!lent)
+        return openImap(session, address, user, secret, std::move(count), std::move(answer));
+    session.imap = std::move(lent);
+    session.borrowed = true;
+    ImapChannel *channel = session.imap.get();
+    const QDeadlineTimer probe(settings_.borrowedProbeMs);
+    channel->setDeadline(std::min(session.deadline, probe));
+    channel->noop([=, this, count = std::move(count)](const ImapEvent &event) {
+        const auto found = sessions_.find(handle);
+        if (found == sessions_.end() || found->second.imap.get() != channel)
+            return; // closed meanwhile
+        Session &probed = found->second;
+        if (event.result >= 0) {
+            channel->setDeadline(probed.deadline);
+            return count(*channel);
         }
-    }
+        // Silent: the watcher makes its own connection anew, the check gets a fresh one.
+        probed.borrowed = false;
+        if (lender_)
+            lender_->takeBack(std::move(probed.imap));
+        else
+            probed.imap.release()->deleteLater(); // we are inside one of its answers
+        openImap(probed, address, user, secret, count, answer);
+    });
+}
+
+void NetworkMailLibrary::openImap(Session &session, const MailServerAddress &address, const QString &user,
+                                  const MailSecret &secret, std::function<void(ImapChannel &)> count,
+                                  UnreadAnswer answer)
+{
     Pop3Settings channelSettings = settings_;
     channelSettings.deadline = session.deadline;
     session.imap = std::make_unique<ImapChannel>(channelSettings);

@@ -73,9 +73,12 @@ private:
     void later(MailFailure failure, std::function<void()> answer);
     void answerUnknown(int handle, std::function<void()> answer);
     // Counts over the session's channel: borrowed from the lender if it can lend one
-    // logged in as user, else opened now and logged in.
-    void borrowOrOpen(Session &session, const QString &user, const MailSecret &secret,
+    // logged in as user and it answers a NOOP within the probe's time, else opened now
+    // and logged in.
+    void borrowOrOpen(int handle, const QString &user, const MailSecret &secret,
                       std::function<void(ImapChannel &)> count, UnreadAnswer answer);
+    void openImap(Session &session, const MailServerAddress &address, const QString &user,
+                  const MailSecret &secret, std::function<void(ImapChannel &)> count, UnreadAnswer answer);
     // Notes a failed result's failure, then answers.
     template <class Event>
     std::int64_t noted(const Event &event);

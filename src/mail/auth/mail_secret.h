@@ -1,5 +1,8 @@
 #pragma once
+#include "mail/mail_failure.h"
+
 #include <QString>
+#include <functional>
 #include <utility>
 
 namespace kingyo {
@@ -29,5 +32,12 @@ private:
     QString text_;
     bool accessToken_ = false;
 };
+
+// Where a connection that lives on (the IDLE watch) gets the secret for each login: it
+// answers once, later or within the call, with the secret or with why there is none
+// (KeyringLocked, SignInAgain, TokenServiceUnavailable, ...). `refused`: the server
+// refused the secret last given, so an access token must be renewed, not offered again.
+using SecretAnswer = std::function<void(const MailSecret &secret, const MailFailure &failure)>;
+using SecretSource = std::function<void(bool refused, SecretAnswer answer)>;
 
 } // namespace kingyo

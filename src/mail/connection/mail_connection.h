@@ -32,6 +32,9 @@ struct ConnectionSettings {
     // minute and gives it up half a minute later, so a link that died without a word
     // (a machine asleep, a router reset) ends as ConnectionLost even when nothing is sent.
     bool keepAlive = false;
+    // A connection borrowed from the IDLE watch must answer a NOOP this soon; a link that
+    // died without a word is given up here and the check makes its own.
+    int borrowedProbeMs = 3000;
 };
 
 // One connection to a mail server, for any protocol, driven by events: it looks the

@@ -170,8 +170,12 @@ private:
         if (event.failure.problem == MailProblem::EncryptionWithdrawn)
             event.failure.facts = connection_.placeFacts();
         if (!answersRequest(event)) {
+            // Looked up when delivered: the handler may be changed or cleared meanwhile.
             if (unasked_)
-                later([this, event = std::move(event)] { unasked_(event); });
+                later([this, event = std::move(event)] {
+                    if (unasked_)
+                        unasked_(event);
+                });
             return;
         }
         if (owed_.empty())

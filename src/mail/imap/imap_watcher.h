@@ -24,11 +24,14 @@ struct ImapWatcherTimings {
 };
 
 // Keeps one IMAP connection in IDLE on INBOX and says when mail arrives, so that the
-// program checks at once rather than at its next poll. It logs in, examines INBOX
-// (read-only: nothing is ever marked), remembers its count and waits in IDLE; every
-// renewal it ends the IDLE, asks NOOP (whose answer must come within the connection's
-// step time, so a peer gone silent is found there) and idles again. A failure drops the
-// connection and a new one is tried after a backoff; wake() tries at once.
+// program checks at once rather than at its next poll. Before each connection it asks
+// its secret source (a password, or an access token renewed when near its end), then
+// logs in, examines INBOX (read-only: nothing is ever marked), remembers its count and
+// waits in IDLE; every renewal it ends the IDLE, asks NOOP (whose answer must come within
+// the connection's step time, so a peer gone silent is found there) and idles again. A
+// failure drops the connection and a new one is tried after a backoff, which starts
+// over only once a connection has come through a renewal; wake() tries at once. An
+// access token the server refuses is renewed once and tried again at once.
 //
 // Signals are never emitted from inside a call to the watcher; their slots may call
 // anything on it or delete it. After stop() nothing more is emitted.
@@ -41,8 +44,10 @@ public:
     ~ImapWatcher() override; // closes at once
 
     // Starts watching the account; the same account (address and user) while watched (or
-    // waiting to retry) keeps its connection, a new secret being sent at the next login;
-    // another account starts afresh. A POP3 address: idleUnavailable().
+    // waiting to retry) keeps its connection, the new source giving the next login's
+    // secret; another account starts afresh. A POP3 address: idleUnavailable().
+    void watch(const MailServerAddress &address, const QString &user, SecretSource secrets);
+    // The same with a secret that does not change (a password).
     void watch(const MailServerAddress &address, const QString &user, const MailSecret &secret);
     // Ends at once: the connection is dropped without a word, nothing more is emitted.
     void stop();
@@ -67,19 +72,36 @@ signals:
     // ...and it follows one that was lost (or dropped by wake()): mail may have come
     // meanwhile. Emitted right after watching().
     void reconnected();
-    // The INBOX holds more messages than before: once per rise, whatever its size, also
-    // when the rise is seen on a new connection or once a lent one is back.
+    // The INBOX holds more messages than before: once per rise, whatever its size (rises
+    // told in one go are told once), also when the rise is seen on a new connection or
+    // once a lent one is back.
     void mailArrived();
     // The server does not offer IDLE; the watcher logged out and stopped.
     void idleUnavailable();
     // The first failure of a streak that ends when IDLE is reached again; retrying.
     void connectionLost(const MailFailure &failure);
-    // A failure that retrying would only repeat until the user acts: the password or
-    // token refused (or a token with no way to send it), the certificate not trusted or changed, encryption missing where it is
-    // needed or struck, credentials that cannot be sent. The watcher stopped.
+    // A failure that retrying would only repeat until the user acts: the password
+    // refused, a token refused again once renewed (or with no way to send it), no secret
+    // to be had (keyring locked, sign-in to renew), the certificate not trusted or
+    // changed, encryption missing where it is needed or struck, credentials that cannot
+    // be sent. The watcher stopped.
     void stopped(const MailFailure &failure);
 
 private:
+    // Where the watcher is; changed only by enter().
+    enum class Phase {
+        Stopped,
+        Waiting,        // to retry after a failure
+        AskingSecret,   // of the secret source, before connecting
+        Connecting,     // until IDLE: connect, log in, examine
+        Idling,
+        Renewing,       // our DONE went out; the NOOP and a new IDLE follow
+        EndedByServer,  // the server ended the IDLE itself: waiting to idle again
+        Lent,           // the connection is out with a borrower
+    };
+    void enter(Phase phase);
+    // refused: the server refused the secret last given (see SecretSource).
+    void askSecret(bool refused = false);
     void connectToServer();
     void listenTo(ImapChannel *channel);
     // The watcher's answer for its own channel, dropped once that channel is not its own.
@@ -94,6 +116,7 @@ private:
     void idleEnded(const ImapEvent &event);
     void renew();
     void renewed(const ImapEvent &event);
+    void renewedAfterWholePeriod(const ImapEvent &event);
     void lose(const MailFailure &failure);
     void dropChannel();
     void logOutForGood();
@@ -106,21 +129,22 @@ private:
     RetryBackoff backoff_;
     MailServerAddress address_;
     QString user_;
-    MailSecret secret_;
-    bool active_ = false;            // from watch() until stop(), a failure that stops, or no IDLE
+    SecretSource secrets_;
+    MailSecret secret_;              // the last one the source gave
+    Phase phase_ = Phase::Stopped;
     ImapChannel *channel_ = nullptr; // a child; dropped ones are deleted from the event loop
+    ImapChannel *lent_ = nullptr;    // out with a borrower (not ours meanwhile)
     std::int64_t messages_ = -1;     // in INBOX, as last told (on any connection); -1: not yet
     bool idledHere_ = false;         // this connection reached IDLE once
-    bool idling_ = false;            // in IDLE now, neither ended nor renewing
-    ImapChannel *lent_ = nullptr;    // out with a borrower (not ours meanwhile)
     bool wokenWhileLent_ = false;    // the lent channel may be dead: made anew on return
-    bool renewing_ = false;          // our DONE went out; the NOOP and a new IDLE follow
-    bool endedByServer_ = false;     // the server ended the last IDLE itself
     bool afterLoss_ = false;         // this connection replaces one that was lost
     bool lossAnnounced_ = false;     // connectionLost() said for the current streak
+    bool tokenRenewed_ = false;      // since the last login, after the server refused the token
     std::uint64_t generation_ = 0;   // one more with each stop() and each new watch
+    std::uint64_t attempt_ = 0;      // one more with each secret asked: a late answer is dropped
     QTimer retry_;
     QTimer renewal_;
+    QTimer arrival_; // mailArrived() from the event loop
 };
 
 } // namespace kingyo

@@ -1,6 +1,7 @@
 // The IDLE watcher against Dovecot (the shared one, or one of a row's own that it stops
 // or distrusts) and against a scripted server for what Dovecot will not do.
 #include "mail/imap/imap_watcher.h"
+#include "mail/imap/imap_channel.h"
 #include "mail/network_mail_library.h"
 #include "mail/qt_printers.h"
 #include "mail/test_oauth_provider.h"
@@ -197,7 +198,8 @@ private:
 
 // How a scripted server's connection goes; the n-th connection takes the n-th of the
 // script, and every one after the script the last.
-enum class Imap { Idles, ByeInIdle, EndsIdle, WithoutIdle, RefusesLogin };
+// FloodsInIdle: the server's first IDLE is answered with a flood of EXISTS lines.
+enum class Imap { Idles, ByeInIdle, EndsIdle, WithoutIdle, RefusesLogin, FloodsInIdle };
 
 class ScriptedImapServer {
 public:
@@ -234,11 +236,21 @@ private:
                     *idleTag = tag;
                     peer->write("+ idling\r\n");
                     peer->write(how == Imap::ByeInIdle ? "* BYE going away\r\n" : how == Imap::EndsIdle ? tag + " OK\r\n" : "");
+                    if (how == Imap::FloodsInIdle && idles == 1)
+                        flood(peer);
                 } else {
                     peer->write(tag + " OK\r\n"); // NOOP, LOGOUT
                 }
             }
         });
+    }
+
+    static void flood(QTcpSocket *peer)
+    {
+        QByteArray lines;
+        for (int count = 4; count < 100'004; ++count)
+            lines += "* " + QByteArray::number(count) + " EXISTS\r\n";
+        peer->write(lines);
     }
 
     std::vector<Imap> script_;
@@ -335,8 +347,45 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"ServerEndsIdle", Server::Scripted, {Imap::EndsIdle}, Then::Nothing, "watching", P::None, 1, 3}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// News still on its way when the connection is lent goes nowhere, without a crash;
+// the watch goes on once the connection is back.
+TEST(ImapWatcherFlood, NewsArrivingAsTheConnectionIsLentIsDropped)
+{
+    ScriptedImapServer server({Imap::FloodsInIdle});
+    testing::ScriptedRandom random;
+    ImapWatcher watcher({}, random);
+    WatcherLog log(&watcher);
+    const MailServerAddress address = imapAt(server.port());
+    std::unique_ptr<ImapChannel> lent;
+    QObject::connect(&watcher, &ImapWatcher::mailArrived, [&] {
+        if (!lent) // as a check starts at the first rise
+            lent = watcher.lend(address, kUser);
+    });
+    watcher.watch(address, kUser, QStringLiteral("pw"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lent != nullptr; }, kHangGuardMs));
+    QTest::qWait(kQuietMs); // the rest of the flood reaches the lent connection
+    watcher.takeBack(std::move(lent));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.idles == 2; }, kHangGuardMs));
+    EXPECT_EQ(log.words.join(u' '), QStringLiteral("watching arrived"));
+    EXPECT_EQ(server.connections, 1);
+}
+
+// A server that drops every connection soon after IDLE sees the waits grow: reaching
+// IDLE is not yet health (waits of 20, 40, 80, 160, 320 ms, then 640).
+TEST(ImapWatcherBackoff, AServerThatDropsEveryConnectionInIdleSeesTheWaitsDouble)
+{
+    ScriptedImapServer server({Imap::ByeInIdle});
+    testing::ScriptedRandom random;
+    ImapWatcher watcher({}, random, {25min, {20ms, 10min, 0}});
+    watcher.watch(imapAt(server.port()), kUser, QStringLiteral("pw"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.connections == 6; }, kHangGuardMs));
+    QTest::qWait(300);
+    EXPECT_EQ(server.connections, 6);
+}
+
 // A check of the account while it is watched, and what happens to the watch meanwhile.
-enum class During { Nothing, Wake, Abandon };
+// FreezeRelay: the watched connection has died without a word when the check borrows it.
+enum class During { Nothing, Wake, Abandon, FreezeRelay };
 
 struct Loan {
     const char *name;
@@ -363,6 +412,7 @@ TEST_P(ImapWatcherLoan, ACheckBorrowsTheIdleConnectionOfItsAccountAndTheWatchGoe
     LoopbackRelay relay(server.imapPort());
     Pop3Settings settings;
     settings.extraCaCertificates = QSslCertificate::fromPath(server.certificatePath());
+    settings.borrowedProbeMs = 2000;
     testing::ScriptedRandom random;
     ImapWatcher watcher(settings, random, {25min, {10min, 10min, 0}}); // only wake() retries
     WatcherLog log(&watcher);
@@ -375,6 +425,8 @@ TEST_P(ImapWatcherLoan, ACheckBorrowsTheIdleConnectionOfItsAccountAndTheWatchGoe
         ASSERT_TRUE(log.waitFor(QStringLiteral("arrived")));
     }
 
+    if (row.during == During::FreezeRelay)
+        relay.freeze();
     int handle = -1;
     library.connect(QStringLiteral("imap://127.0.0.1:%1").arg(relay.port()), QDeadlineTimer(kHangGuardMs),
                     [&](std::int64_t result) { handle = int(result); });
@@ -390,7 +442,7 @@ TEST_P(ImapWatcherLoan, ACheckBorrowsTheIdleConnectionOfItsAccountAndTheWatchGoe
         ASSERT_TRUE(QTest::qWaitFor([&] { return unread >= 0; }, kHangGuardMs)) << describe(library.lastFailure());
     library.close(handle);
     if (row.during != During::Nothing) {
-        ASSERT_TRUE(log.waitFor(QStringLiteral("reconnected")));
+        ASSERT_TRUE(log.waitFor(QStringLiteral("reconnected"))) << log.words.join(u' ').toStdString();
     }
 
     server.deliver(watched, message(2)); // still told, once
@@ -410,7 +462,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Loan{"SameAccount", "walter", "walter", During::Nothing, 1, 1},
                       Loan{"OtherAccount", "wendy", "xavier", During::Nothing, 2, 1},
                       Loan{"WokenMeanwhile", "yvonne", "yvonne", During::Wake, 2, 1},
-                      Loan{"CheckAbandoned", "zoe", "zoe", During::Abandon, 2, -1}),
+                      Loan{"CheckAbandoned", "zoe", "zoe", During::Abandon, 2, -1},
+                      Loan{"DeadLinkReplaced", "carol", "carol", During::FreezeRelay, 3, 1}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
