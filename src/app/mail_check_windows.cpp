@@ -10,6 +10,7 @@
 #include "panel/certificate_question.h"
 #include "panel/id_pass_form.h"
 #include "panel/mail_error_box.h"
+#include "panel/message_box_queue.h"
 #include "panel/msg_form.h"
 #include "panel/new_mail_notification.h"
 #include "settings/server_trust.h"
@@ -63,7 +64,7 @@ void MailCheckWindows::showError(const MailFailure &failure)
     if (failure.problem == MailProblem::SignInAgain && rules.notifyDesktopOfFailure() && program_.notification
         && program_.settings.mailWatch().notify)
         program_.notification->showProblem(QStringLiteral("メールを確認できません"), mailErrorText(failure));
-    showMailErrorBox(failure);
+    program_.boxes->post(makeMailErrorBox(failure));
 }
 
 MailCheckWindows::TrustAnswer MailCheckWindows::trustCertificate(const MailFailure &failure)
@@ -72,13 +73,16 @@ MailCheckWindows::TrustAnswer MailCheckWindows::trustCertificate(const MailFailu
         return TrustAnswer::Declined;
     if (!rules.mayAsk())
         return TrustAnswer::Deferred;
-    if (!askToTrustCertificate(failure))
-        return TrustAnswer::Declined;
-    const QString key = ServerTrust::keyFor(failure.facts[0], failure.facts[1].toUShort());
-    // A data folder that cannot be written keeps the pin for this run only.
-    program_.serverTrust->pinCertificate(key, failure.facts[2].toLatin1());
-    const bool pinned = program_.serverTrust->entry(key).fingerprint == failure.facts[2].toLatin1();
-    return pinned ? TrustAnswer::Trusted : TrustAnswer::Declined;
+    Program &program = program_;
+    program.boxes->post(makeCertificateQuestion(failure), [&program, failure](QMessageBox::StandardButton chosen) {
+        if (chosen != QMessageBox::Yes)
+            return;
+        const QString key = ServerTrust::keyFor(failure.facts[0], failure.facts[1].toUShort());
+        // A data folder that cannot be written keeps the pin for this run only.
+        program.serverTrust->pinCertificate(key, failure.facts[2].toLatin1());
+        runMailCheck(program);
+    });
+    return TrustAnswer::Asked;
 }
 
 void MailCheckWindows::showNotice(int count, const QList<MailSummary> &newest)

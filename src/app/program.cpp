@@ -10,6 +10,7 @@
 #include "mail/mail_run_rules.h"
 #include "panel/control_panel.h"
 #include "panel/id_pass_form.h"
+#include "panel/message_box_queue.h"
 #include "panel/msg_form.h"
 #include "panel/option_form.h"
 #include "panel/set_form.h"
@@ -62,7 +63,7 @@ SetForm *makeSetForm(Program &program)
 
 } // namespace
 
-Program::Program() = default;
+Program::Program() : boxes(std::make_unique<MessageBoxQueue>()) {}
 Program::~Program() = default;
 
 void wireWindows(Program &program)

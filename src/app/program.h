@@ -28,6 +28,7 @@ class ImapWatcher;
 class AccessTokenSource;
 class OAuthSignIn;
 class SignInDialog;
+class MessageBoxQueue;
 
 // The page the panel's HP button offers.
 inline constexpr const char *kHomePage = "https://github.com/kingyo-desktop/kingyo";
@@ -58,6 +59,9 @@ struct Program {
     std::unique_ptr<QNetworkAccessManager> network;
     std::unique_ptr<AccessTokenSource> accessTokens;
     QPointer<OAuthSignIn> signingIn;
+
+    // Every message box of the program, one at a time, none modal: nothing waits for them.
+    std::unique_ptr<MessageBoxQueue> boxes;
 
     BowlWindow *bowl = nullptr; // Form1, created at start-up, lives for the whole run
     WindowHolder<ControlPanel> controlPanel; // Form2

@@ -67,9 +67,13 @@ bool MailCheck::start()
         return true;
     }
     deadline_ = QDeadlineTimer(budget_);
-    certificateAsked_ = false;
     ++run_;
-    connect();
+    if (surroundings_.signsInWithToken())
+        fetchTokenThenConnect();
+    else if (surroundings_.passwordLocked())
+        QMetaObject::invokeMethod(this, [this] { tellKeyringLocked(); }, Qt::QueuedConnection);
+    else
+        connect();
     return true;
 }
 
@@ -89,8 +93,10 @@ void MailCheck::connected(int handle)
         return;
     }
     handle_ = handle;
-    if (surroundings_.signsInWithToken()) {
-        logInWithToken();
+    if (secret_.isAccessToken()) {
+        state_.userId = surroundings_.readAccount().userId;
+        state_.userPass.clear();
+        logIn(secret_);
         return;
     }
     const Account account = surroundings_.readAccount();
@@ -98,12 +104,6 @@ void MailCheck::connected(int handle)
     state_.userId = account.userId;
     state_.userPass = account.password;
     if (state_.userId.isEmpty() || state_.userPass.isEmpty()) {
-        if (surroundings_.passwordLocked()) {
-            const MailFailure locked{MailProblem::KeyringLocked, {}, {}};
-            surroundings_.showError(locked);
-            closeThenFinish(locked.code());
-            return;
-        }
         surroundings_.showAccountDialog();
         closeThenFinish(0);
         return;
@@ -111,20 +111,29 @@ void MailCheck::connected(int handle)
     logIn(state_.userPass);
 }
 
-void MailCheck::logInWithToken()
+void MailCheck::fetchTokenThenConnect()
 {
-    state_.userId = surroundings_.readAccount().userId;
-    state_.userPass.clear();
-    setStep(Step::LoggingIn);
+    setStep(Step::FetchingToken);
     surroundings_.fetchAccessToken(deadline_, [self = QPointer<MailCheck>(this), run = run_](
                                                   const MailSecret &token, const MailFailure &failure) {
-        if (!self || self->run_ != run || self->shutDown_ || self->handle_ == -1)
+        if (!self || self->run_ != run || self->shutDown_ || self->step_ != Step::FetchingToken)
             return;
-        if (failure.problem == MailProblem::None)
-            return self->logIn(token);
-        self->surroundings_.showError(failure);
-        self->closeThenFinish(failure.code());
+        if (failure.problem != MailProblem::None)
+            return self->failWith(failure);
+        self->secret_ = token;
+        self->connect();
     });
+}
+
+void MailCheck::tellKeyringLocked()
+{
+    if (shutDown_ || step_ != Step::Connecting)
+        return;
+    const Account account = surroundings_.readAccount();
+    surroundings_.fillAccountDialog(account);
+    state_.userId = account.userId;
+    state_.userPass = account.password;
+    failWith({MailProblem::KeyringLocked, {}, {}});
 }
 
 void MailCheck::logIn(const MailSecret &secret)
@@ -268,7 +277,7 @@ void MailCheck::summarize(std::vector<int> messages, int count)
 void MailCheck::failed(std::int64_t result)
 {
     const MailFailure failure = mail_.lastFailure();
-    if (failure.problem == MailProblem::CertificateUnknown && !certificateAsked_) {
+    if (failure.problem == MailProblem::CertificateUnknown) {
         askToTrustCertificate(failure);
         return;
     }
@@ -279,22 +288,16 @@ void MailCheck::failed(std::int64_t result)
 
 void MailCheck::askToTrustCertificate(const MailFailure &failure)
 {
-    certificateAsked_ = true;
-    using Answer = MailCheckSurroundings::TrustAnswer;
-    const Answer answer = surroundings_.trustCertificate(failure);
-    if (shutDown_)
-        return;
-    if (answer == Answer::Deferred)
+    // The question needs no error box; the check ends at once either way.
+    if (surroundings_.trustCertificate(failure) == MailCheckSurroundings::TrustAnswer::Deferred)
         surroundings_.showError({MailProblem::CertificateAwaitsUser, failure.facts, failure.serverText});
-    if (answer != Answer::Trusted) {
-        closeThenFinish(failure.code()); // a no needs no error box
-        return;
-    }
-    // Once more, the certificate now pinned, with the whole budget again: the time spent
-    // comparing the fingerprint was the user's, not the server's.
-    mail_.close(std::exchange(handle_, -1));
-    deadline_ = QDeadlineTimer(budget_);
-    connect();
+    closeThenFinish(failure.code());
+}
+
+void MailCheck::failWith(const MailFailure &failure)
+{
+    surroundings_.showError(failure);
+    closeThenFinish(failure.code());
 }
 
 void MailCheck::closeThenFinish(int count)

@@ -33,21 +33,24 @@ public:
     // the account's ID being the mail address, and never asks for the account.
     virtual bool signsInWithToken() { return false; }
     using TokenAnswer = std::function<void(const MailSecret &token, const MailFailure &failure)>;
-    // An access token for the check: answers once, later (never within the call), by the
-    // deadline at the latest; a failure (sign in again, the provider out of reach, the
-    // deadline) ends the check with its error box. By default: no way to get one.
+    // An access token for the check, asked before connecting: answers once, later (never
+    // within the call), by the deadline at the latest; a failure (sign in again, the
+    // keyring locked, the provider out of reach, the deadline) ends the check with its
+    // error box, no connection made. By default: no way to get one.
     virtual void fetchAccessToken(QDeadlineTimer deadline, TokenAnswer answer);
     // Writes the account into the account dialog's boxes, loading it hidden if needed.
     virtual void fillAccountDialog(const Account &account) = 0;
-    virtual void showAccountDialog() = 0;                  // modeless
-    virtual void showError(const MailFailure &failure) = 0; // modal, returns when closed
+    virtual void showAccountDialog() = 0; // modeless
+    // Tells the failure; returns at once. The box waits for nothing: it is shown from the
+    // event loop, once the check has let go of its connection.
+    virtual void showError(const MailFailure &failure) = 0;
     enum class TrustAnswer {
-        Trusted,  // pinned for the server (for this run at least)
-        Declined, // the user said no, or these surroundings cannot ask at all
+        Asked,    // the question is open; on yes the certificate is pinned and a check runs again
+        Declined, // these surroundings cannot ask at all
         Deferred, // not asked: nobody may be there to answer; a check the user starts asks
     };
-    // A CertificateUnknown failure: asks whether to trust that certificate from now on
-    // and, on yes, pins it for the server. Modal.
+    // A CertificateUnknown failure: whether the user is asked to trust that certificate
+    // from now on. Returns at once; the check ends either way.
     virtual TrustAnswer trustCertificate(const MailFailure &) { return TrustAnswer::Declined; }
     // Announces the run's result: a modeless notice, and whatever else tells the user.
     // `newest`: who wrote the newest of the new mail and what about, the newest first.
@@ -57,15 +60,15 @@ public:
 };
 
 // One mail check at a time, as a small state machine on the thread that starts it:
-// connects, logs in with the account (or with an access token the surroundings fetch
-// for an account that signs in through the browser), fetches every waiting message (or, new-only,
+// connects, logs in with the account (or, for an account that signs in through the
+// browser, with an access token the surroundings fetch before it connects), fetches every waiting message (or, new-only,
 // lists their IDs), reads the headers of the newest new ones, reports the count with
 // them and hangs up when asked to. An IMAP server is asked for its unread messages
 // instead, which it counts itself. The library answers by events, so the thread's
 // events keep running throughout; the windows are reached between the steps, in order.
 // Only the seen-ID files are read and written on a worker thread. A whole check has
-// one time budget, name lookup included; the login after the user trusted a
-// certificate has a budget of its own, the time spent answering being the user's.
+// one time budget, name lookup included. A password the keyring withholds, like a
+// token that cannot be had, ends the check before it connects.
 class MailCheck : public QObject {
     Q_OBJECT
 public:
@@ -74,6 +77,7 @@ public:
 
     enum class Step {
         Idle,
+        FetchingToken, // before connecting, for an account that signs in through the browser
         Connecting,
         LoggingIn,    // IMAP: until the unread messages are counted
         Fetching,     // message by message
@@ -124,7 +128,9 @@ private:
     void setStep(Step step);
     void connect();
     void connected(int handle);
-    void logInWithToken();
+    void fetchTokenThenConnect();
+    // The keyring withholds the password: said without connecting.
+    void tellKeyringLocked();
     void logIn(const MailSecret &secret);
     void loggedIn(int count);
     // IMAP: from the mark stored by the last new-only check, if any.
@@ -138,6 +144,8 @@ private:
     void summarize(std::vector<int> messages, int count);
     void failed(std::int64_t result);
     void askToTrustCertificate(const MailFailure &failure);
+    // Tells failure, then closes and finishes with its code.
+    void failWith(const MailFailure &failure);
     void closeThenFinish(int count);
     void finish(int count);
     void storeSeenThenEnd(SeenIds seen, int count);
@@ -155,7 +163,6 @@ private:
     MailSecret secret_;             // the run's password or access token, until it ends
     quint64 run_ = 0;               // one more with each start(): a late token answer is dropped
     int waiting_ = 0;               // from the login
-    bool certificateAsked_ = false; // one question per check
     QString newOnlyFolder_;
     std::optional<SeenMessageStore> seenStore_; // new-only, during a check
     std::optional<SeenIds> seenToStore_;        // until the check's count is announced

@@ -30,15 +30,15 @@ QString certificateQuestionText(const MailFailure &failure)
         .arg(facts[0], facts[1], fingerprintLines(facts[2]));
 }
 
-bool askToTrustCertificate(const MailFailure &failure)
+QMessageBox *makeCertificateQuestion(const MailFailure &failure)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("確認"), certificateQuestionText(failure),
-                    QMessageBox::Yes | QMessageBox::No);
-    box.setObjectName(QStringLiteral("CertificateQuestion"));
-    box.setDefaultButton(QMessageBox::No);
-    box.setTextFormat(Qt::PlainText); // the host name comes from the user's field
-    box.setWindowFlag(Qt::WindowStaysOnTopHint); // above the topmost bowl and panel
-    return box.exec() == QMessageBox::Yes;
+    auto *box = new QMessageBox(QMessageBox::Question, QStringLiteral("確認"), certificateQuestionText(failure),
+                                QMessageBox::Yes | QMessageBox::No);
+    box->setObjectName(QStringLiteral("CertificateQuestion"));
+    box->setDefaultButton(QMessageBox::No);
+    box->setTextFormat(Qt::PlainText); // the host name comes from the user's field
+    box->setWindowFlag(Qt::WindowStaysOnTopHint); // above the topmost bowl and panel
+    return box;
 }
 
 } // namespace kingyo

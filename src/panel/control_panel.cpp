@@ -111,11 +111,18 @@ void ControlPanel::Command3_Click() { emit settingsRequested(); }
 
 void ControlPanel::Command4_Click()
 {
-    const auto answer = QMessageBox::question(
-        this, QStringLiteral("確認"), QStringLiteral("「ポムロ」作者のホームページです。ちょっと見てみますか？"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    if (answer == QMessageBox::Yes)
-        emit homePageRequested();
+    // Modal to the panel only, and without a loop of its own: the bowl still answers,
+    // a right-click on it still ends the program, the checks go on.
+    auto *box = new QMessageBox(QMessageBox::Question, QStringLiteral("確認"),
+                                QStringLiteral("「ポムロ」作者のホームページです。ちょっと見てみますか？"),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setDefaultButton(QMessageBox::Yes);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QDialog::finished, this, [this](int chosen) {
+        if (chosen == QMessageBox::Yes)
+            emit homePageRequested();
+    });
+    box->open();
 }
 
 void ControlPanel::Command5_Click() { emit hangUpRequested(); }

@@ -156,13 +156,13 @@ QString mailErrorText(const MailFailure &failure)
     return trimNull(sentence);
 }
 
-void showMailErrorBox(const MailFailure &failure)
+QMessageBox *makeMailErrorBox(const MailFailure &failure)
 {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("エラー"), mailErrorText(failure), QMessageBox::Ok);
-    box.setObjectName(QStringLiteral("MailErrorBox"));
-    box.setTextFormat(Qt::PlainText); // the server's words, never markup
-    box.setWindowFlag(Qt::WindowStaysOnTopHint); // above the topmost bowl and panel
-    box.exec();
+    auto *box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("エラー"), mailErrorText(failure), QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("MailErrorBox"));
+    box->setTextFormat(Qt::PlainText); // the server's words, never markup
+    box->setWindowFlag(Qt::WindowStaysOnTopHint); // above the topmost bowl and panel
+    return box;
 }
 
 } // namespace kingyo

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+class QMessageBox;
+
 namespace kingyo {
 
 // The text up to the first NUL character, or the whole text when it has none.
@@ -12,8 +14,8 @@ QString trimNull(const QString &text);
 // server's own words, quoted, when it said any.
 QString mailErrorText(const MailFailure &failure);
 
-// The modal "エラー" box: OK only, no icon, the text as plain text, above the topmost
-// bowl and panel. Returns when the user closes it.
-void showMailErrorBox(const MailFailure &failure);
+// The "エラー" box, not yet shown: OK only, no icon, the text as plain text, above the
+// topmost bowl and panel.
+QMessageBox *makeMailErrorBox(const MailFailure &failure);
 
 } // namespace kingyo

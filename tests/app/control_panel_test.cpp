@@ -11,6 +11,7 @@
 #include "panel/set_form.h"
 #include "support/fakes.h"
 
+#include "support/message_boxes.h"
 #include <QApplication>
 #include <QDesktopServices>
 #include <QHelpEvent>
@@ -39,7 +40,7 @@ public slots:
     void open(const QUrl &url) { opened << url; }
 };
 
-// Answers the next modal box with `button` and notes its title and text.
+// Answers the box on screen with `button` and notes its title and text.
 struct BoxAnswer {
     QString title;
     QString text;
@@ -47,14 +48,12 @@ struct BoxAnswer {
     QMessageBox::StandardButtons buttons;
 };
 
-void answerNextBox(QMessageBox::StandardButton button, BoxAnswer *seen)
+void answerShownBox(QMessageBox::StandardButton button, BoxAnswer *seen)
 {
-    QTimer::singleShot(0, [button, seen] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        *seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
-        box->button(button)->click();
-    });
+    auto *box = test::shownMessageBox();
+    ASSERT_NE(box, nullptr);
+    *seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+    box->button(button)->click();
 }
 
 // Window moves reach the widgets through the event loop.
@@ -301,8 +300,8 @@ protected:
 TEST_F(HomePageTest, AsksFirstAndOpensThePageOnYes)
 {
     ControlPanel *panel = openPanel();
-    answerNextBox(QMessageBox::Yes, &seen);
     panel->command(4)->click();
+    answerShownBox(QMessageBox::Yes, &seen);
     EXPECT_EQ(seen.title, "確認");
     EXPECT_EQ(seen.text, "「ポムロ」作者のホームページです。ちょっと見てみますか？");
     EXPECT_EQ(seen.icon, QMessageBox::Question);
@@ -314,8 +313,8 @@ TEST_F(HomePageTest, AsksFirstAndOpensThePageOnYes)
 TEST_F(HomePageTest, NoOpensNothing)
 {
     ControlPanel *panel = openPanel();
-    answerNextBox(QMessageBox::No, &seen);
     panel->command(4)->click();
+    answerShownBox(QMessageBox::No, &seen);
     EXPECT_EQ(seen.title, "確認");
     EXPECT_TRUE(urls.opened.isEmpty());
 }

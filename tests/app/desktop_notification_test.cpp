@@ -7,6 +7,7 @@
 #include "settings/account_file.h"
 #include "support/notification_service.h"
 
+#include "support/message_boxes.h"
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -86,7 +87,7 @@ TEST_F(DesktopNotificationTest, ASignInToRenewIsToldOncePerStreakAndNeverAsksFor
     QStringList titles;
     QTimer boxes;
     QObject::connect(&boxes, &QTimer::timeout, [&titles] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+        if (auto *box = test::shownMessageBox()) {
             titles << box->windowTitle();
             box->button(QMessageBox::Ok)->click();
         }

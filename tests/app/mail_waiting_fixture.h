@@ -8,10 +8,12 @@
 #include "fish/living_bowl.h"
 #include "mail/mail_check.h"
 #include "mail/recording_mail_library.h"
+#include "panel/message_box_queue.h"
 #include "panel/msg_form.h"
 #include "support/fakes.h"
 
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace kingyo::test {
@@ -36,13 +38,15 @@ protected:
         discardWindows(context);
     }
 
-    // A check the user clicked for, or the timer ran, finding `waiting` messages.
+    // A check the user clicked for, or the timer ran, finding `waiting` messages; over
+    // once the boxes it posted were answered.
     void check(int waiting, void (*run)(Program &) = runMailCheck)
     {
         mail.authenticateResult = waiting;
         QSignalSpy finished(context.mailCheck.get(), &MailCheck::finished);
         run(context);
         ASSERT_TRUE(finished.wait(5000));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return context.boxes->isEmpty(); }, 5000));
     }
     void timedCheck(int waiting) { check(waiting, runPeriodicMailCheck); }
     bool letter() { return bowl->living().mailWaiting(); }

@@ -9,6 +9,8 @@
 #include "panel/set_form.h"
 #include "test_pop3_server.h"
 
+#include "panel/message_box_queue.h"
+#include "support/message_boxes.h"
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -17,6 +19,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -64,7 +67,7 @@ protected:
         QTimer *closer = new QTimer;
         closer->setInterval(10);
         QObject::connect(closer, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            if (auto *box = test::shownMessageBox()) {
                 errorTexts << box->windowTitle() + u'|' + box->text();
                 box->button(QMessageBox::Ok)->click();
             }
@@ -73,6 +76,7 @@ protected:
         QSignalSpy finished(context.mailCheck.get(), &MailCheck::finished);
         runMailCheck(context);
         EXPECT_TRUE(finished.wait(20000));
+        EXPECT_TRUE(QTest::qWaitFor([this] { return context.boxes->isEmpty(); }, 5000));
         delete closer;
     }
 

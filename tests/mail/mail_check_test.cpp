@@ -8,7 +8,6 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <optional>
@@ -26,7 +25,6 @@ public:
     bool keyringLocked = false;
     QList<MailFailure> errorsShown;
     TrustAnswer trustAnswer = TrustAnswer::Declined;
-    std::function<void()> whileAsked; // the time the user takes to answer
     std::function<void()> onNotice;
     QStringList subjectsShown; // of the latest notice
     // An account that signs in through the browser: what fetching a token answers.
@@ -57,8 +55,6 @@ public:
     TrustAnswer trustCertificate(const MailFailure &) override
     {
         log_ << QStringLiteral("trust");
-        if (whileAsked)
-            whileAsked();
         return trustAnswer;
     }
     void showNotice(int count, const QList<MailSummary> &newest) override
@@ -138,12 +134,12 @@ TEST_F(MailCheckTest, AMissingPasswordShowsTheAccountDialogAndSkipsTheLogin)
                                 "close 7", "notice 0"}));
 }
 
-TEST_F(MailCheckTest, APasswordTheKeyringWithholdsIsSaidSoInsteadOfAskingForTheAccount)
+TEST_F(MailCheckTest, APasswordTheKeyringWithholdsIsSaidSoWithoutConnectingOrAskingForTheAccount)
 {
     surroundings.stored.password.clear();
     surroundings.keyringLocked = true;
     EXPECT_EQ(run(), pop3::kNotConnected);
-    EXPECT_EQ(log, (QStringList{"connect pop.example.test", "readAccount", "fillAccount taro ", "error", "close 7",
+    EXPECT_EQ(log, (QStringList{"readAccount", "fillAccount taro ", "error",
                                 QStringLiteral("notice %1").arg(pop3::kNotConnected)}));
     EXPECT_EQ(surroundings.errorsShown, (QList<MailFailure>{{MailProblem::KeyringLocked, {}, {}}}));
 }
@@ -326,25 +322,15 @@ TEST_F(MailCheckTest, ADeferredCertificateIsShownAsAwaitingTheUserAndNotRetried)
     EXPECT_EQ(surroundings.errorsShown[0].facts, kUnknownCertificate.facts);
 }
 
-TEST_F(MailCheckTest, TheLoginAfterTrustingACertificateHasTheWholeBudgetAgain)
+TEST_F(MailCheckTest, AQuestionAskedEndsTheCheckAtOnceWithoutAnErrorBox)
 {
-    constexpr std::chrono::milliseconds budget{20};
     mail.authenticateResult = pop3::kTlsFailure;
     mail.failure = kUnknownCertificate;
-    surroundings.trustAnswer = TrustAnswer::Trusted;
-    qint64 answeredAt = 0;
-    surroundings.whileAsked = [&] {
-        // The user compares the fingerprint until past the check's first deadline.
-        while (!mail.connectDeadlines.first().hasExpired())
-            QThread::msleep(1);
-        mail.authenticateResult = 0;
-        mail.failure = {};
-        answeredAt = QDeadlineTimer::current().deadlineNSecs();
-    };
-    EXPECT_EQ(run(budget), 0);
-    ASSERT_EQ(mail.connectDeadlines.size(), 2);
-    EXPECT_GE(mail.connectDeadlines[1].deadlineNSecs(), answeredAt + std::chrono::nanoseconds(budget).count());
-    EXPECT_EQ(log.filter("authenticate").size(), 2);
+    surroundings.trustAnswer = TrustAnswer::Asked;
+    EXPECT_EQ(run(), pop3::kTlsFailure);
+    EXPECT_EQ(log.mid(log.indexOf("trust")),
+              (QStringList{"trust", "close 7", QStringLiteral("notice %1").arg(pop3::kTlsFailure)}));
+    EXPECT_EQ(log.filter("authenticate").size(), 1);
 }
 
 // An account that signs in through the browser logs in with the access token the
@@ -355,8 +341,17 @@ TEST_F(MailCheckTest, AnAccountThatSignsInThroughTheBrowserLogsInWithTheFetchedT
     surroundings.token = {MailSecret::accessToken(QStringLiteral("ya29")), {}};
     state.apopFlag = 1;
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(log, (QStringList{"connect pop.example.test", "readAccount", "fetchToken",
+    EXPECT_EQ(log, (QStringList{"fetchToken", "connect pop.example.test", "readAccount",
                                 "authenticate 7 taro@example.jp token:ya29 user", "close 7", "notice 0"}));
+}
+
+// No token, no connection: the server never sees an idle, unauthenticated client.
+TEST_F(MailCheckTest, ATokenThatCannotBeHadEndsTheCheckBeforeItConnects)
+{
+    const MailFailure signInAgain{MailProblem::SignInAgain, {}, {}};
+    surroundings.token = {MailSecret(), signInAgain};
+    EXPECT_EQ(run(), signInAgain.code());
+    EXPECT_EQ(log, (QStringList{"fetchToken", "error", QStringLiteral("notice %1").arg(signInAgain.code())}));
 }
 
 // Seen IDs stay in memory when the folder is unwritable, and are stored only after the notice.

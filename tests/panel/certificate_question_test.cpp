@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -31,19 +32,17 @@ TEST(CertificateQuestionTest, NamesTheServerAndShowsTheWholeFingerprintInColonHe
     EXPECT_EQ(colonHex(kPrint.toLatin1()), first + u':' + second);
 }
 
-// Answers the box that opens next with `answer`, noting its title.
+// Shows the question, answers it with `answer` and notes its title; whether it was
+// answered yes.
 bool answeredWith(const std::function<void(QMessageBox *)> &answer, QString *title)
 {
-    QTimer answerer;
-    answerer.setInterval(10);
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            *title = box->windowTitle();
-            answer(box);
-        }
-    });
-    answerer.start();
-    return askToTrustCertificate(unknownCertificate());
+    QMessageBox *box = makeCertificateQuestion(unknownCertificate());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QSignalSpy finished(box, &QDialog::finished);
+    box->show();
+    *title = box->windowTitle();
+    answer(box);
+    return !finished.isEmpty() && finished.first().first().toInt() == QMessageBox::Yes;
 }
 
 TEST(CertificateQuestionTest, OnlyYesTrusts)
