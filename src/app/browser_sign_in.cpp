@@ -35,8 +35,26 @@ void endSignIn(Program &program)
     }
 }
 
+using Kept = RefreshTokenKeeper::Kept;
+
+// What the dialog says when the sign-in worked but its refresh token is kept for this
+// run only; empty when it was stored.
+QString unkeptSentence(Kept kept)
+{
+    switch (kept) {
+    case Kept::Stored:
+        break;
+    case Kept::KeyringLocked:
+        return QStringLiteral("サインインしましたが、キーリングがロックされているので、サインインの情報を保存できませんでした"
+                              "（kingyo を終えるまでは使えます）。キーリングのロックを解除して、もう一度サインインしてください。");
+    case Kept::NotStored:
+        return QStringLiteral("サインインしましたが、サインインの情報を保存できませんでした（kingyo を終えるまでは使えます）。");
+    }
+    return {};
+}
+
 // The sign-in, its refresh token kept already, becomes the account's.
-void storeSignIn(Program &program, const SignIn &signIn, const QString &mailAddress)
+void storeSignIn(Program &program, const SignIn &signIn, const QString &mailAddress, Kept kept)
 {
     SettingsModel &settings = program.settings;
     if (!writeSignIn(settings.paths(), signIn, mailAddress)) {
@@ -47,7 +65,9 @@ void storeSignIn(Program &program, const SignIn &signIn, const QString &mailAddr
         const SharedState &state = settings.state();
         settings.storeServer(state.smtpServer, server, state.mailAddress, state.apopFlag != 0);
     }
-    if (SignInDialog *dialog = loadedDialog(program))
+    if (const QString unkept = unkeptSentence(kept); !unkept.isEmpty())
+        tellDialog(program, unkept);
+    else if (SignInDialog *dialog = loadedDialog(program))
         dialog->close();
     updateIdleWatch(program);
     runMailCheck(program);
@@ -56,16 +76,17 @@ void storeSignIn(Program &program, const SignIn &signIn, const QString &mailAddr
 void signedIn(Program &program, const SignIn &signIn, const QString &mailAddress, const OAuthTokens &tokens)
 {
     endSignIn(program);
-    program.accessTokens->use(signIn, tokens.refresh, tokens);
     RefreshTokenKeeper &refreshToken = program.settings.refreshToken();
+    program.accessTokens->use(signIn, tokens.refresh, tokens);
     if (tokens.refresh.isEmpty()) { // the provider gave none: an older one is of no use
         refreshToken.forget();
-        return storeSignIn(program, signIn, mailAddress);
+        return storeSignIn(program, signIn, mailAddress, Kept::Stored);
     }
     // Kept before the sign-in is written: a crash between leaves an unused token, never
     // a sign-in without one.
-    refreshToken.keep(tokens.refresh,
-                      [&program, signIn, mailAddress](bool) { storeSignIn(program, signIn, mailAddress); });
+    refreshToken.keep(tokens.refresh, [&program, signIn, mailAddress](Kept kept) {
+        storeSignIn(program, signIn, mailAddress, kept);
+    });
 }
 
 void startSignIn(Program &program, const SignIn &signIn, const QString &mailAddress)
