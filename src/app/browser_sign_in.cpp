@@ -73,15 +73,29 @@ void storeSignIn(Program &program, const SignIn &signIn, const QString &mailAddr
     runMailCheck(program);
 }
 
+// The refresh token held for this very sign-in and mail address, which a provider that
+// gives no new one (as on a second consent) leaves valid; empty for another sign-in,
+// whose token must not go to this one's provider.
+QString heldRefreshToken(Program &program, const SignIn &signIn, const QString &mailAddress)
+{
+    const SettingsModel &settings = program.settings;
+    if (settings.signIn() != signIn || readAccount(settings.paths()).userId != mailAddress)
+        return {};
+    return settings.refreshToken().token();
+}
+
 void signedIn(Program &program, const SignIn &signIn, const QString &mailAddress, const OAuthTokens &tokens)
 {
     endSignIn(program);
     RefreshTokenKeeper &refreshToken = program.settings.refreshToken();
-    program.accessTokens->use(signIn, tokens.refresh, tokens);
-    if (tokens.refresh.isEmpty()) { // the provider gave none: an older one is of no use
-        refreshToken.forget();
+    if (tokens.refresh.isEmpty()) { // the provider gave none: only the one held for this sign-in is of use
+        const QString held = heldRefreshToken(program, signIn, mailAddress);
+        program.accessTokens->use(signIn, held, tokens);
+        if (held.isEmpty())
+            refreshToken.forget();
         return storeSignIn(program, signIn, mailAddress, Kept::Stored);
     }
+    program.accessTokens->use(signIn, tokens.refresh, tokens);
     // Kept before the sign-in is written: a crash between leaves an unused token, never
     // a sign-in without one.
     refreshToken.keep(tokens.refresh, [&program, signIn, mailAddress](Kept kept) {
