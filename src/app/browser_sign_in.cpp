@@ -108,11 +108,11 @@ void startSignIn(Program &program, const SignIn &signIn, const QString &mailAddr
     endSignIn(program);
     auto *started = new OAuthSignIn(signIn, mailAddress, *program.network, program.accessTokens.get());
     program.signingIn = started;
+    // The address is shown either way: a browser may fail after it started, or be wanted elsewhere.
     QObject::connect(started, &OAuthSignIn::openBrowser, started, [&program](const QUrl &authorization) {
-        if (QDesktopServices::openUrl(authorization))
-            return;
-        endSignIn(program);
-        tellDialog(program, QStringLiteral("ブラウザを開けませんでした。"));
+        const bool opened = QDesktopServices::openUrl(authorization);
+        if (SignInDialog *dialog = loadedDialog(program))
+            dialog->showAuthorizationAddress(authorization, opened);
     });
     QObject::connect(started, &OAuthSignIn::signedIn, started,
                      [&program, signIn, mailAddress](const OAuthTokens &tokens) {
