@@ -35,8 +35,26 @@ void endSignIn(Program &program)
     }
 }
 
+using Kept = RefreshTokenKeeper::Kept;
+
+// What the dialog says when the sign-in worked but its refresh token is kept for this
+// run only; empty when it was stored.
+QString unkeptSentence(Kept kept)
+{
+    switch (kept) {
+    case Kept::Stored:
+        break;
+    case Kept::KeyringLocked:
+        return QStringLiteral("サインインしましたが、キーリングがロックされているので、サインインの情報を保存できませんでした"
+                              "（kingyo を終えるまでは使えます）。キーリングのロックを解除して、もう一度サインインしてください。");
+    case Kept::NotStored:
+        return QStringLiteral("サインインしましたが、サインインの情報を保存できませんでした（kingyo を終えるまでは使えます）。");
+    }
+    return {};
+}
+
 // The sign-in, its refresh token kept already, becomes the account's.
-void storeSignIn(Program &program, const SignIn &signIn, const QString &mailAddress)
+void storeSignIn(Program &program, const SignIn &signIn, const QString &mailAddress, Kept kept)
 {
     SettingsModel &settings = program.settings;
     if (!writeSignIn(settings.paths(), signIn, mailAddress)) {
@@ -47,25 +65,42 @@ void storeSignIn(Program &program, const SignIn &signIn, const QString &mailAddr
         const SharedState &state = settings.state();
         settings.storeServer(state.smtpServer, server, state.mailAddress, state.apopFlag != 0);
     }
-    if (SignInDialog *dialog = loadedDialog(program))
+    if (const QString unkept = unkeptSentence(kept); !unkept.isEmpty())
+        tellDialog(program, unkept);
+    else if (SignInDialog *dialog = loadedDialog(program))
         dialog->close();
     updateIdleWatch(program);
     runMailCheck(program);
 }
 
+// The refresh token held for this very sign-in and mail address, which a provider that
+// gives no new one (as on a second consent) leaves valid; empty for another sign-in,
+// whose token must not go to this one's provider.
+QString heldRefreshToken(Program &program, const SignIn &signIn, const QString &mailAddress)
+{
+    const SettingsModel &settings = program.settings;
+    if (settings.signIn() != signIn || readAccount(settings.paths()).userId != mailAddress)
+        return {};
+    return settings.refreshToken().token();
+}
+
 void signedIn(Program &program, const SignIn &signIn, const QString &mailAddress, const OAuthTokens &tokens)
 {
     endSignIn(program);
-    program.accessTokens->use(signIn, tokens.refresh, tokens);
     RefreshTokenKeeper &refreshToken = program.settings.refreshToken();
-    if (tokens.refresh.isEmpty()) { // the provider gave none: an older one is of no use
-        refreshToken.forget();
-        return storeSignIn(program, signIn, mailAddress);
+    if (tokens.refresh.isEmpty()) { // the provider gave none: only the one held for this sign-in is of use
+        const QString held = heldRefreshToken(program, signIn, mailAddress);
+        program.accessTokens->use(signIn, held, tokens);
+        if (held.isEmpty())
+            refreshToken.forget();
+        return storeSignIn(program, signIn, mailAddress, Kept::Stored);
     }
+    program.accessTokens->use(signIn, tokens.refresh, tokens);
     // Kept before the sign-in is written: a crash between leaves an unused token, never
     // a sign-in without one.
-    refreshToken.keep(tokens.refresh,
-                      [&program, signIn, mailAddress](bool) { storeSignIn(program, signIn, mailAddress); });
+    refreshToken.keep(tokens.refresh, [&program, signIn, mailAddress](Kept kept) {
+        storeSignIn(program, signIn, mailAddress, kept);
+    });
 }
 
 void startSignIn(Program &program, const SignIn &signIn, const QString &mailAddress)
@@ -73,11 +108,11 @@ void startSignIn(Program &program, const SignIn &signIn, const QString &mailAddr
     endSignIn(program);
     auto *started = new OAuthSignIn(signIn, mailAddress, *program.network, program.accessTokens.get());
     program.signingIn = started;
+    // The address is shown either way: a browser may fail after it started, or be wanted elsewhere.
     QObject::connect(started, &OAuthSignIn::openBrowser, started, [&program](const QUrl &authorization) {
-        if (QDesktopServices::openUrl(authorization))
-            return;
-        endSignIn(program);
-        tellDialog(program, QStringLiteral("ブラウザを開けませんでした。"));
+        const bool opened = QDesktopServices::openUrl(authorization);
+        if (SignInDialog *dialog = loadedDialog(program))
+            dialog->showAuthorizationAddress(authorization, opened);
     });
     QObject::connect(started, &OAuthSignIn::signedIn, started,
                      [&program, signIn, mailAddress](const OAuthTokens &tokens) {

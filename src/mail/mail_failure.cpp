@@ -22,6 +22,8 @@ int failureCode(MailProblem problem)
     case P::TokenRejected:
     case P::SignInAgain:
     case P::SignInFailed:
+    case P::UnsafeSignInAddress:
+    case P::SignInUnanswered:
         return pop3::kLoginRejected;
     case P::TokenLoginUnavailable:
         return pop3::kTokenLoginUnavailable;

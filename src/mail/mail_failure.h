@@ -60,6 +60,8 @@ enum class MailProblem {
     SignInAgain,            // the provider refused the refresh token (revoked, expired): only a new browser sign-in helps
     SignInFailed,           // the browser sign-in gave no tokens; the provider's words: its error JSON or text
     TokenServiceUnavailable, // the provider could not be reached, or the server could not check the token now: retryable
+    UnsafeSignInAddress,    // facts: the address; a sign-in address neither https nor plainly this machine's: nothing was sent
+    SignInUnanswered,       // facts: minutes; the browser never came back to the sign-in
 };
 
 // The failure code the mail library returns for a problem (see pop3_failure.h).

@@ -93,9 +93,28 @@ std::optional<QByteArray> decodeTransfer(QChar encoding, QStringView text)
     return QByteArray::fromPercentEncoding(QByteArray(ascii).replace('_', ' '), '=');
 }
 
+// One more encoded word's bytes onto those of the words before it in the same charset.
+// ISO-2022 senders end each word back in ASCII and start the next with its shift;
+// joined as they are, the two escapes make an empty segment, which the decoder refuses
+// (a guard against escapes hiding text), so the return just before a shift goes.
+void appendWordBytes(QByteArray &run, const QByteArray &charset, const QByteArray &bytes)
+{
+    constexpr QByteArrayView toAscii[] = {"\x1b(B", "\x1b(J"};
+    if (charset.startsWith("iso-2022") && bytes.startsWith('\x1b')) {
+        for (const QByteArrayView reset : toAscii) {
+            if (run.endsWith(reset)) {
+                run.chop(reset.size());
+                break;
+            }
+        }
+    }
+    run += bytes;
+}
+
 // Text with its RFC 2047 encoded words decoded; the whitespace between two encoded words
 // goes. Neighbouring words in one charset are decoded together, since some senders split
-// a character across two words. A word that cannot be decoded stays as it came.
+// a character, or an ISO-2022 shift, across two words. A word that cannot be decoded
+// stays as it came.
 QString decodeEncodedWords(const QString &text)
 {
     // =?charset[*language]?B|Q?text?=
@@ -127,7 +146,7 @@ QString decodeEncodedWords(const QString &text)
         if (charset != runCharset)
             endRun();
         runCharset = charset;
-        runBytes += *bytes;
+        appendWordBytes(runBytes, charset, *bytes);
     }
     endRun();
     decoded += QStringView(text).sliced(plainStart);

@@ -121,6 +121,12 @@ QString sentenceFor(MailProblem problem)
     case P::TokenServiceUnavailable:
         return QStringLiteral("今はアクセストークンを確かめられないので、ログインできませんでした"
                               "（認可サーバーにつながらないか、応答がありません）。");
+    case P::UnsafeSignInAddress:
+        return QStringLiteral("サインインのアドレス「%1」は https でも、このパソコンの中を指すものでもないので、何も送りませんでした。"
+                              "設定の「ブラウザでサインイン…」で、アドレスを確かめてサインインし直してください。");
+    case P::SignInUnanswered:
+        return QStringLiteral("%1 分待ってもブラウザからサインインの結果が届かなかったので、待つのをやめました。"
+                              "もう一度「サインイン」を押してください。");
     }
     return {};
 }

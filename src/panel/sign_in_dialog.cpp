@@ -2,8 +2,10 @@
 
 #include "panel/form_layout.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -74,12 +76,20 @@ SignInDialog::SignInDialog(QWidget *parent) : QDialog(parent), scale_(TwipsScale
     status_->setObjectName(QStringLiteral("SignInStatus"));
     status_->setWordWrap(true);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    addressShown_ = new QLineEdit(this);
+    addressShown_->setObjectName(QStringLiteral("AuthorizationAddress"));
+    addressShown_->setAccessibleName(QStringLiteral("ブラウザで開くアドレス"));
+    addressShown_->setReadOnly(true);
+    copyCommand_ = new QPushButton(QStringLiteral("コピー"), this);
+    copyCommand_->setObjectName(QStringLiteral("CopyAddress"));
+    connect(copyCommand_, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(addressShown_->text()); });
     okCommand_ = new QPushButton(QStringLiteral("サインイン"), this);
     okCommand_->setObjectName(QStringLiteral("SignInOk"));
     okCommand_->setDefault(true);
     cancelCommand_ = new QPushButton(QStringLiteral("キャンセル"), this);
     cancelCommand_->setObjectName(QStringLiteral("SignInCancel"));
-    for (QPushButton *button : {okCommand_, cancelCommand_})
+    for (QPushButton *button : {okCommand_, cancelCommand_, copyCommand_})
         button->setAutoDefault(true); // Enter on a focused button presses that button
 
     connect(providerCombo_, &QComboBox::currentIndexChanged, this, [this] {
@@ -131,6 +141,15 @@ void SignInDialog::layOut()
     status_->setGeometry(scale_.toPixelsX(margin), scale_.toPixelsY(top), statusWidth, statusHeight);
     top += float(statusHeight * scale_.perPixelY) + rowGap;
 
+    if (!address_.isEmpty()) {
+        const float height = std::max(rowHeight, std::max(twipsHigh(addressShown_), twipsHigh(copyCommand_)));
+        const float copyWidth = std::max(buttonWidth, twipsWide(copyCommand_));
+        const float addressWidth = right - margin - copyWidth - columnGap;
+        addressShown_->setGeometry(scale_.toPixels(TwipsRect{margin, top, addressWidth, height}));
+        copyCommand_->setGeometry(scale_.toPixels(TwipsRect{right - copyWidth, top, copyWidth, height}));
+        top += height + rowGap;
+    }
+
     const float height = std::max(buttonHeight, std::max(twipsHigh(okCommand_), twipsHigh(cancelCommand_)));
     float buttonRight = right;
     for (QPushButton *button : {cancelCommand_, okCommand_}) {
@@ -152,7 +171,7 @@ void SignInDialog::showFor(const SignIn &current, const QString &mailAddress)
     fillFor(current.provider);
     showFromStart(addressText_, mailAddress);
     failure_.clear();
-    waiting_ = false;
+    stage_ = Stage::Editing;
     showEntriesState();
     show();
     raise();
@@ -161,21 +180,32 @@ void SignInDialog::showFor(const SignIn &current, const QString &mailAddress)
 
 void SignInDialog::showWaiting()
 {
-    waiting_ = true;
+    stage_ = Stage::Waiting;
     showEntriesState();
+}
+
+void SignInDialog::showAuthorizationAddress(const QUrl &address, bool browserOpened)
+{
+    if (!waiting())
+        return;
+    stage_ = browserOpened ? Stage::Waiting : Stage::BrowserNotOpened;
+    address_ = address;
+    showEntriesState();
+    if (!browserOpened)
+        copyCommand_->setFocus();
 }
 
 void SignInDialog::showFailure(const QString &sentence)
 {
-    waiting_ = false;
+    stage_ = Stage::Editing;
     failure_ = sentence;
     showEntriesState();
 }
 
 void SignInDialog::reject()
 {
-    if (waiting_) {
-        waiting_ = false;
+    if (waiting()) {
+        stage_ = Stage::Editing;
         const QPointer<SignInDialog> alive(this);
         emit cancelled();
         if (!alive)
@@ -189,7 +219,7 @@ void SignInDialog::closeEvent(QCloseEvent *event)
     // Only the user's close box is a cancel; the program closes the dialog when the
     // sign-in has ended.
     if (!event->spontaneous())
-        waiting_ = false;
+        stage_ = Stage::Editing;
     QDialog::closeEvent(event);
 }
 
@@ -246,7 +276,9 @@ QString SignInDialog::refusal() const
 
 void SignInDialog::showEntriesState()
 {
-    const bool editable = !waiting_;
+    const bool editable = !waiting();
+    if (editable)
+        address_.clear();
     providerCombo_->setEnabled(editable);
     addressText_->setEnabled(editable);
     clientIdText_->setEnabled(editable);
@@ -256,8 +288,24 @@ void SignInDialog::showEntriesState()
 
     const bool usable = isUsable(typed()) && looksLikeMailAddress(addressText_->text().trimmed());
     okCommand_->setEnabled(editable && usable);
+    const bool addressShown = !address_.isEmpty();
+    const QString address = address_.toString(QUrl::FullyEncoded);
+    if (addressShown_->isHidden() == addressShown || addressShown_->text() != address) {
+        showFromStart(addressShown_, address);
+        addressShown_->setVisible(addressShown);
+        copyCommand_->setVisible(addressShown);
+        layOut();
+    }
     const QString refused = refusal();
-    if (waiting_)
+    if (stage_ == Stage::BrowserNotOpened)
+        setStatus(QStringLiteral("ブラウザを開けませんでした。下のアドレスをコピーして、ブラウザで開いてください"
+                                 "（サインインが済むまで待っています）。"),
+                  statusRed());
+    else if (stage_ == Stage::Waiting && addressShown)
+        setStatus(QStringLiteral("ブラウザが開きます。サインインして、メールの読み取りを許可してください…"
+                                 "開かないときや別のブラウザで開くときは、下のアドレスをコピーしてください。"),
+                  form::blue());
+    else if (stage_ == Stage::Waiting)
         setStatus(QStringLiteral("ブラウザが開きます。サインインして、メールの読み取りを許可してください…"), form::blue());
     else if (!refused.isEmpty())
         setStatus(refused, statusRed());

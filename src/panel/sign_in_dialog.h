@@ -16,7 +16,9 @@ namespace kingyo {
 // the user registered with the provider. A known provider's addresses and scope are its
 // own and shown greyed; その他 takes them typed. サインイン is enabled only while the entries
 // make a sign-in that may be tried, and a refused address says why in the status line.
-// Switching providers keeps what was typed for each one's client.
+// Switching providers keeps what was typed for each one's client. While it waits, the
+// address the browser was sent to is shown, selectable, with a button that copies it, for
+// a browser that did not open or is wanted elsewhere.
 class SignInDialog : public QDialog { // objectName "SignInDialog"
     Q_OBJECT
 public:
@@ -29,6 +31,9 @@ public:
     // The browser is open: says so, the rows and サインイン greyed, キャンセル stays. The
     // dialog enters it by itself when サインイン is pressed, before signInRequested.
     void showWaiting();
+    // While waiting: the authorization address, shown to be opened by hand; when the
+    // browser could not be opened, the status line says so in red and the wait goes on.
+    void showAuthorizationAddress(const QUrl &address, bool browserOpened);
     void showFailure(const QString &sentence); // back to editable, the sentence shown in the dialog
 
     // キャンセル, Esc or the close box while waiting emits cancelled() and closes. The
@@ -57,6 +62,7 @@ private:
     void showEntriesState();
     void setStatus(const QString &text, const QColor &colour);
     void requestSignIn();
+    bool waiting() const { return stage_ != Stage::Editing; }
 
     QComboBox *providerCombo_;
     QLineEdit *addressText_;
@@ -68,12 +74,15 @@ private:
     TwipsScale scale_;
     QList<QPair<QLabel *, QWidget *>> rows_; // label and entry, top to bottom
     QLabel *status_;
+    QLineEdit *addressShown_;
+    QPushButton *copyCommand_;
     QPushButton *okCommand_;
     QPushButton *cancelCommand_;
     QMap<SignIn::Provider, SignIn> typedFor_; // each provider's entries, kept while another is shown
     SignIn::Provider shown_ = SignIn::Provider::Google;
     QString failure_;
-    bool waiting_ = false;
+    enum class Stage { Editing, Waiting, BrowserNotOpened } stage_ = Stage::Editing;
+    QUrl address_; // the authorization address, once known while waiting
 };
 
 } // namespace kingyo

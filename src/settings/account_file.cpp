@@ -104,6 +104,7 @@ std::optional<SignIn> readSignIn(const AppPaths &paths)
 bool writeSignIn(const AppPaths &paths, const SignIn &signIn, const QString &mailAddress)
 {
     const Keys keys = {{QStringLiteral("NAME"), mailAddress},
+                       {passwordKey, QString()},
                        {providerKey, nameOf(signIn.provider)},
                        {QStringLiteral("OAUTHAUTHURL"), signIn.authorizationUrl.toString(QUrl::FullyEncoded)},
                        {QStringLiteral("OAUTHTOKENURL"), signIn.tokenUrl.toString(QUrl::FullyEncoded)},

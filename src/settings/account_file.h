@@ -26,6 +26,9 @@ struct PasswordPlace {
     static PasswordPlace file() { return {File, {}}; }
     static PasswordPlace keyring(const QString &id) { return {Keyring, id}; }
     bool isKeyring() const { return kind == Keyring; }
+    // Whether the user wants the keyring: as the file says, else an installed copy does
+    // and a portable one does not.
+    bool wantsKeyring(bool installed) const { return kind == Unchosen ? installed : isKeyring(); }
 };
 
 // A missing file, section or key gives an empty text; values are cut to 255 bytes.
@@ -55,7 +58,8 @@ bool writePasswordPlace(const AppPaths &paths, const PasswordPlace &place, const
 // file's, else the ones built in.
 std::optional<SignIn> readSignIn(const AppPaths &paths);
 
-// A sign-in that succeeded, in one write: its keys and "NAME" = the mail address. False,
+// A sign-in that succeeded, in one write: its keys, "NAME" = the mail address and "NAME2"
+// blanked, as the account has no password any more. False,
 // and nothing stored, when the file could not be written or a value would not read back
 // the same (see fitsAccountFile()).
 bool writeSignIn(const AppPaths &paths, const SignIn &signIn, const QString &mailAddress);

@@ -13,8 +13,7 @@ using Outcome = SecretStore::Outcome;
 using MoveFailure = PasswordKeeper::MoveFailure;
 
 const QString kPasswordKind = QStringLiteral("password");
-// Written and removed again only to learn whether the keyring is locked.
-const QString kLockProbeKey = QStringLiteral("lock-probe");
+const QString kLockProbeKey = SecretStore::lockProbeKey();
 
 QString passwordKey(const QString &keyringId) { return accountSecretKey(kPasswordKind, keyringId); }
 
@@ -44,8 +43,7 @@ PasswordKeeper::PasswordKeeper(const AppPaths &paths, QObject *parent) : QObject
 
 bool PasswordKeeper::wantsKeyring() const
 {
-    const PasswordPlace place = readPasswordPlace(paths_);
-    return place.kind == PasswordPlace::Unchosen ? paths_.installed : place.isKeyring();
+    return readPasswordPlace(paths_).wantsKeyring(paths_.installed);
 }
 
 bool PasswordKeeper::keptInKeyring(const Account &file, const PasswordPlace &place) const
@@ -143,17 +141,8 @@ void PasswordKeeper::settle()
 
 void PasswordKeeper::lookUp(const QString &keyringId, Answer answer)
 {
-    store_->read(passwordKey(keyringId), this, [this, answer](const SecretStore::Result &found) {
-        if (found.outcome != Outcome::NotFound)
-            return answer(found);
-        // A locked keyring whose unlock prompt was dismissed reads as empty; only a write
-        // tells it is locked.
-        store_->write(kLockProbeKey, QString(), this, [this, answer, found](const SecretStore::Result &probe) {
-            if (probe.outcome != Outcome::Done)
-                return answer(probe);
-            store_->remove(kLockProbeKey, this, [answer, found](const SecretStore::Result &) { answer(found); });
-        });
-    });
+    // A locked keyring whose unlock prompt was dismissed reads as empty.
+    store_->readTellingLocked(passwordKey(keyringId), this, std::move(answer));
 }
 
 void PasswordKeeper::readKept(const QString &keyringId, Step then)

@@ -73,7 +73,7 @@ void RefreshTokenKeeper::load()
     const bool signedIn = readSignIn(paths_).has_value();
     const PasswordPlace place = readPasswordPlace(paths_);
     if (signedIn && store_ && place.isKeyring()) {
-        store_->read(refreshKey(place.keyringId), this, [this](const SecretStore::Result &result) {
+        store_->readTellingLocked(refreshKey(place.keyringId), this, [this](const SecretStore::Result &result) {
             if (result.outcome == Outcome::Done && isTokenText(result.secret.toLatin1())) {
                 token_ = result.secret;
             } else {
@@ -100,20 +100,28 @@ void RefreshTokenKeeper::keep(const QString &token, Done done)
     token_ = token;
     withheld_ = false;
     const PasswordPlace place = readPasswordPlace(paths_);
-    if (!store_ || place.kind == PasswordPlace::File)
+    if (!store_ || !place.wantsKeyring(paths_.installed))
         return keepInFile(token, done);
     const QString id = place.isKeyring() ? place.keyringId : newKeyringId();
     const QString key = refreshKey(id);
-    store_->write(key, token, this, [this, key, token, id, place, done](const SecretStore::Result &written) {
+    const auto locked = [this, done] {
+        logProblem(QStringLiteral("the keyring is locked; kept until kingyo ends"));
+        finish(Kept::KeyringLocked, done);
+    };
+    store_->write(key, token, this, [this, key, token, id, place, done, locked](const SecretStore::Result &written) {
+        if (written.outcome == Outcome::Locked)
+            return locked();
         if (written.outcome != Outcome::Done)
             return keepInFile(token, done);
-        store_->read(key, this, [this, token, id, place, done](const SecretStore::Result &back) {
+        store_->read(key, this, [this, token, id, place, done, locked](const SecretStore::Result &back) {
+            if (back.outcome == Outcome::Locked)
+                return locked();
             const bool named = place.isKeyring() || writePasswordPlace(paths_, PasswordPlace::keyring(id), {});
             if (back.outcome != Outcome::Done || back.secret != token || !named)
                 return keepInFile(token, done);
             removeTokenFile(filePath()); // an older token, from a time without a keyring
             if (done)
-                done(true);
+                done(Kept::Stored);
         });
     });
 }
@@ -126,13 +134,13 @@ void RefreshTokenKeeper::keepInFile(const QString &token, const Done &done)
         && replaceSettingsFile(path, bytes + '\n', NewFileAccess::OwnerOnly);
     if (!stored)
         logProblem(QStringLiteral("could not be stored in %1; kept until kingyo ends").arg(path));
-    finish(stored, done);
+    finish(stored ? Kept::Stored : Kept::NotStored, done);
 }
 
-void RefreshTokenKeeper::finish(bool stored, const Done &done)
+void RefreshTokenKeeper::finish(Kept kept, const Done &done)
 {
     if (done)
-        QMetaObject::invokeMethod(this, [stored, done] { done(stored); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [kept, done] { done(kept); }, Qt::QueuedConnection);
 }
 
 void RefreshTokenKeeper::forget()

@@ -11,11 +11,13 @@ struct AppPaths;
 
 // The refresh token of the account's sign-in through the browser: it stands for the
 // user's consent, so it is kept as a secret. In the keyring under
-// accountSecretKey("refresh", this copy's keyring ID) when one answers, else in the file
-// "oauth-refresh-token" in the data folder, readable by its owner only; a user who chose
-// the file for the account's password ("KEYRING=0") gets the file. A link, folder, FIFO
-// or anything but a plain file in the file's place is neither read nor written through.
-// Read once at start-up and then kept in memory; nothing waits for the keyring.
+// accountSecretKey("refresh", this copy's keyring ID) where the account's password would
+// be (PasswordPlace::wantsKeyring(): an installed copy, or one whose user chose the
+// keyring) and a keyring answers; else in the file "oauth-refresh-token" in the data
+// folder, readable by its owner only. A keyring that is there but locked is never
+// passed over for the file. A link, folder, FIFO or anything but a plain file in the
+// file's place is neither read nor written through. Read once at start-up and then kept
+// in memory; nothing waits for the keyring.
 class RefreshTokenKeeper : public QObject {
     Q_OBJECT
 public:
@@ -38,11 +40,16 @@ public:
     // answer), and the file has none either.
     bool withheld() const { return withheld_; }
 
-    using Done = std::function<void(bool stored)>;
+    enum class Kept {
+        Stored,
+        KeyringLocked, // the keyring it belongs in is locked: in memory only
+        NotStored,     // neither the keyring nor the file took it: in memory only
+    };
+    using Done = std::function<void(Kept kept)>;
     // A new token: in use at once, then written into the keyring and read back, or else
     // into the file. A copy new to the keyring gets its keyring ID written into the
-    // account file ("KEYRING") first. `done`, from the event loop, says whether the token
-    // was stored; a token that is not kept anywhere stays in memory for the run.
+    // account file ("KEYRING") first. `done`, from the event loop, says where it ended; a
+    // token that is not kept anywhere stays in memory for the run.
     void keep(const QString &token, Done done = {});
     // The sign-in ended: the token leaves memory, the keyring and the file.
     void forget();
@@ -53,7 +60,7 @@ signals:
 private:
     void markLoaded();
     void keepInFile(const QString &token, const Done &done);
-    void finish(bool stored, const Done &done);
+    void finish(Kept kept, const Done &done);
     QString filePath() const;
 
     const AppPaths &paths_;

@@ -72,6 +72,20 @@ void SecretStore::remove(const QString &key, const QObject *context, Answer answ
     });
 }
 
+void SecretStore::readTellingLocked(const QString &key, const QObject *context, Answer answer) const
+{
+    const QString probeKey = lockProbeKey();
+    read(key, context, [this, context, probeKey, answer = std::move(answer)](const Result &found) {
+        if (found.outcome != Outcome::NotFound)
+            return answer(found);
+        write(probeKey, QString(), context, [this, context, probeKey, answer, found](const Result &probe) {
+            if (probe.outcome != Outcome::Done)
+                return answer(probe);
+            remove(probeKey, context, [answer, found](const Result &) { answer(found); });
+        });
+    });
+}
+
 QString accountSecretKey(const QString &kind, const QString &keyringId)
 {
     return QStringLiteral("%1:%2").arg(kind, keyringId);

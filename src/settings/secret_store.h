@@ -32,6 +32,8 @@ public:
     using Answer = std::function<void(const Result &)>;
 
     static constexpr std::chrono::milliseconds kTimeout{10000};
+    // A key written and removed again only to learn whether the keyring is locked.
+    static QString lockProbeKey() { return QStringLiteral("lock-probe"); }
 
     explicit SecretStore(QString service, std::chrono::milliseconds timeout = kTimeout)
         : service_(std::move(service)), timeout_(timeout)
@@ -42,6 +44,9 @@ public:
     void write(const QString &key, const QString &secret, const QObject *context, Answer answer) const;
     // Done also when there was nothing to remove.
     void remove(const QString &key, const QObject *context, Answer answer) const;
+    // As read(), but a NotFound is checked with a throwaway write, which a locked keyring
+    // refuses: Locked then, instead of NotFound.
+    void readTellingLocked(const QString &key, const QObject *context, Answer answer) const;
 
 private:
     QString service_;

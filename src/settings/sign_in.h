@@ -27,8 +27,11 @@ SignIn knownSignIn(SignIn::Provider provider);
 // Other.
 QString providerMailServer(SignIn::Provider provider);
 
-// An address a sign-in may talk to: https, or http to a loopback address (a local test
-// server or bridge). Nothing else, so that no code or token crosses a network in clear.
+// An address a sign-in may talk to: https, or http to a loopback host written plainly
+// (as QUrl reads it: 127.x.x.x, ::1 or localhost; not an IPv4-mapped or dotted-off form),
+// a local test server or bridge. Nothing else, so that no code or token crosses a
+// network in clear. The one rule for every address a sign-in opens or posts to, whoever
+// wrote it.
 bool isAcceptableEndpoint(const QUrl &url);
 
 // Both addresses acceptable and a client ID given.

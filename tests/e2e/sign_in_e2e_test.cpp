@@ -5,7 +5,8 @@
 // IDLE watch telling a delivered message on the desktop (python3-dbusmock on a private
 // session bus). The provider's tokens live two seconds here, so every check and the
 // watch use one refreshed since, and the user sees nothing of it. The refresh token is
-// in the keyring (gnome-keyring on the same bus), never in the account file.
+// in the keyring (gnome-keyring on the same bus) this portable copy's user chose, never
+// in the account file.
 #include "e2e_support.h"
 #include "mail/test_oauth_provider.h"
 #include "settings/secret_store.h"
@@ -81,6 +82,7 @@ TEST(SignInE2e, SignedInThroughTheBrowserChecksWithRefreshedTokensAndKeepsTheRef
     KingyoFolder folder;
     folder.makePortable({"imaps://127.0.0.1:" + std::to_string(port), kUser, "", "NEWONLY=1\r\nINTERVAL=1\r\nNOTIFY=1\r\n"});
     trustCertificate(folder, server, port);
+    std::ofstream(folder.mailData() / "iniIdPass.ini", std::ios::app) << "KEYRING=e2e-copy\r\n"; // the keyring row ticked
     const std::string address = bus.address().toStdString();
     KingyoProcess kingyo(folder, {{"DBUS_SESSION_BUS_ADDRESS", address},
                                   {"DBUS_SYSTEM_BUS_ADDRESS", address},

@@ -122,12 +122,15 @@ void TestOAuthProvider::fault(const QString &client, const Fault &fault)
     EXPECT_EQ(post(network, url(QStringLiteral("/test/fault")), form)->error(), QNetworkReply::NoError);
 }
 
-bool TestOAuthProvider::browse(const QUrl &authorization)
+bool TestOAuthProvider::browse(const QUrl &authorization, QString *page)
 {
     QNetworkAccessManager browser;
     QNetworkRequest request(authorization);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    return finished(browser.get(request))->error() == QNetworkReply::NoError;
+    const auto reply = finished(browser.get(request));
+    if (page)
+        *page = QString::fromUtf8(reply->readAll());
+    return reply->error() == QNetworkReply::NoError;
 }
 
 } // namespace kingyo::test

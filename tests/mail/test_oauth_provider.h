@@ -26,7 +26,7 @@ public:
     void setCodePrefix(const QString &client, const QString &prefix);
     struct Fault {
         const char *endpoint; // authorize, token or introspect
-        const char *answer;   // slow, broken, error, wrong_state or other_challenge
+        const char *answer;   // slow, broken, error, html, no_refresh_token, wrong_state or other_challenge
         const char *error = ""; // the OAuth2 error code of an error
         double seconds = 5;   // slow
         int times = 1;
@@ -37,9 +37,9 @@ public:
     QUrl url(const QString &path) const;
 
     // What the browser does: follows the authorization address to the program's loopback
-    // handler, where the provider redirects it. Waits for the handler's page: false when
-    // none came.
-    static bool browse(const QUrl &authorization);
+    // handler, where the provider redirects it. Waits for the handler's page (into
+    // `page` when given): false when none came.
+    static bool browse(const QUrl &authorization, QString *page = nullptr);
 
 private:
     quint16 port_;

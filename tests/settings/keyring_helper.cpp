@@ -86,8 +86,8 @@ int main(int argc, char **argv)
             say(read.withheld() ? QStringLiteral("withheld") : QStringLiteral("token ") + read.token());
             QCoreApplication::quit();
         });
-        kept.keep(arguments.value(2), [&read](bool stored) {
-            say(stored ? QStringLiteral("stored") : QStringLiteral("unstored"));
+        kept.keep(arguments.value(2), [&read](RefreshTokenKeeper::Kept stored) {
+            say(stored == RefreshTokenKeeper::Kept::Stored ? QStringLiteral("stored") : QStringLiteral("unstored"));
             read.load();
         });
         return app.exec();

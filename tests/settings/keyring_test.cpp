@@ -261,12 +261,15 @@ INSTANTIATE_TEST_SUITE_P(Keyring, KeyringElsewhere,
                                            ElsewhereCase{"silent", KeyringState::Silent, MoveFailure::NoService}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// The sign-in's refresh token goes into the keyring when one answers, else into a file
-// only its owner reads, and a new start finds it there; never into the account file.
+// The sign-in's refresh token goes where the account's password would: into the keyring
+// when one answers, else into a file only its owner reads, and a new start finds it
+// there; never into the account file. A locked keyring gets it neither into the file
+// nor at the next start, which says it is withheld.
 struct RefreshCase {
     const char *name;
     KeyringState keyring;
-    bool inKeyring;
+    bool installed;
+    enum { Keyring, File, Nowhere } kept;
 };
 
 class RefreshTokenPlace : public Keyring, public ::testing::WithParamInterface<RefreshCase> {};
@@ -276,31 +279,38 @@ TEST_P(RefreshTokenPlace, TheTokenIsKeptWhereTheKeyringLetsAndReadBackAtTheNextS
     test::PrivateBus own;
     const QProcessEnvironment bus = helperEnvironment(GetParam().keyring, own);
     ASSERT_FALSE(bus.isEmpty());
-    Copy copy(false);
+    const RefreshCase &row = GetParam();
+    Copy copy(row.installed);
+    if (row.keyring == KeyringState::Locked) { // signed in earlier, the token put into the keyring then
+        ASSERT_TRUE(writePasswordPlace(copy.paths, PasswordPlace::keyring(QStringLiteral("signed-in")), {}));
+    }
     SignIn signIn = knownSignIn(SignIn::Provider::Google);
     signIn.clientId = QStringLiteral("kingyo-test");
     ASSERT_TRUE(writeSignIn(copy.paths, signIn, QStringLiteral("taro@example.jp")));
-    const QString token = QStringLiteral("1//refresh-") + QString::fromLatin1(GetParam().name);
+    const QString token = QStringLiteral("1//refresh-") + QString::fromLatin1(row.name);
 
-    EXPECT_EQ(runHelper(bus, {QStringLiteral("refresh"), copy.dir.path(), QStringLiteral("portable"), token}),
-              QStringLiteral("stored\ntoken ") + token);
+    EXPECT_EQ(runHelper(bus, {QStringLiteral("refresh"), copy.dir.path(),
+                              row.installed ? QStringLiteral("installed") : QStringLiteral("portable"), token}),
+              row.kept == RefreshCase::Nowhere ? QStringLiteral("unstored\nwithheld") : QStringLiteral("stored\ntoken ") + token);
     const QString file = copy.paths.dataDir() + u'/' + RefreshTokenKeeper::fileName();
-    if (GetParam().inKeyring) {
-        EXPECT_FALSE(QFile::exists(file));
+    EXPECT_EQ(QFile::exists(file), row.kept == RefreshCase::File);
+    if (row.kept == RefreshCase::Keyring) {
         const QString id = readPasswordPlace(copy.paths).keyringId;
         EXPECT_EQ(read(accountSecretKey(QStringLiteral("refresh"), id)).secret, token);
-    } else {
+    } else if (row.kept == RefreshCase::File) {
         EXPECT_EQ(contentsOf(file).trimmed(), token.toLatin1());
         EXPECT_EQ(QFile::permissions(file) & 0x0fff, QFileDevice::ReadUser | QFileDevice::WriteUser);
+        EXPECT_NE(readPasswordPlace(copy.paths).kind, PasswordPlace::Keyring) << "no keyring named unasked";
     }
     EXPECT_FALSE(copy.contents().contains(token.toLatin1()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Keyring, RefreshTokenPlace,
-                         ::testing::Values(RefreshCase{"unlocked", KeyringState::Unlocked, true},
-                                           RefreshCase{"locked", KeyringState::Locked, false},
-                                           RefreshCase{"absent", KeyringState::Absent, false},
-                                           RefreshCase{"silent", KeyringState::Silent, false}),
+                         ::testing::Values(RefreshCase{"unlocked", KeyringState::Unlocked, true, RefreshCase::Keyring},
+                                           RefreshCase{"portable", KeyringState::Unlocked, false, RefreshCase::File},
+                                           RefreshCase{"locked", KeyringState::Locked, true, RefreshCase::Nowhere},
+                                           RefreshCase{"absent", KeyringState::Absent, true, RefreshCase::File},
+                                           RefreshCase{"silent", KeyringState::Silent, true, RefreshCase::File}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

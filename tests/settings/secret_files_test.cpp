@@ -78,14 +78,16 @@ TEST(SecretFiles, TheRefreshTokenFileIsPrivateAndALinkInItsPlaceIsNotFollowed)
         QTemporaryDir dir;
         const AppPaths paths{.programDir = dir.path()};
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("★MailData")));
+        ASSERT_TRUE(writeAccount(paths, {QStringLiteral("me"), QStringLiteral("old-password")}, true));
         ASSERT_TRUE(writeSignIn(paths, knownSignIn(SignIn::Provider::Microsoft), QStringLiteral("me@example.jp")));
+        EXPECT_FALSE(contentsOf(paths.accountFile()).contains("old-password")) << "a sign-in has no password";
         const QString path = paths.dataDir() + u'/' + RefreshTokenKeeper::fileName();
         const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
         ASSERT_TRUE(place.plant(path, elsewhere));
 
         RefreshTokenKeeper keeper(paths);
         std::optional<bool> stored;
-        keeper.keep(token, [&stored](bool done) { stored = done; });
+        keeper.keep(token, [&stored](RefreshTokenKeeper::Kept kept) { stored = kept == RefreshTokenKeeper::Kept::Stored; });
         ASSERT_TRUE(QTest::qWaitFor([&stored] { return stored.has_value(); }));
         EXPECT_EQ(*stored, place.stored);
         EXPECT_EQ(keeper.token(), token) << "in use for the run either way";

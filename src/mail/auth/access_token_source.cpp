@@ -109,6 +109,8 @@ void AccessTokenSource::refreshAnswered(const TokenGrant &grant)
             answerWaiting({}, failure);
         return;
     }
+    if (grant.outcome == TokenGrant::Outcome::UnsafeAddress) // the refresh token stays: the address is what is wrong
+        return answerWaiting({}, unsafeAddressFailure(signIn_.tokenUrl));
     if (grant.outcome == TokenGrant::Outcome::Unavailable) {
         scheduleAhead();
         return answerWaiting({}, {MailProblem::TokenServiceUnavailable, {}, grant.serverText});

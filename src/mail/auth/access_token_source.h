@@ -57,12 +57,15 @@ public:
     // came first), SignInAgain (no refresh token held, or the provider refused it:
     // signInNeeded() said so first), TokenServiceUnavailable (the provider did not
     // answer in time, could not be reached, failed or answered something else: retry
-    // later). The provider's words are the failure's serverText, never a token.
+    // later), UnsafeSignInAddress (the sign-in's token address is not one a refresh
+    // token may go to: nothing was sent, the refresh token is kept). The provider's
+    // words are the failure's serverText, never a token.
     void fetch(QDeadlineTimer deadline, Answer answer);
 
 signals:
     void refreshed(const kingyo::MailSecret &token);        // a new access token (the IDLE watcher takes it)
-    void refreshTokenChanged(const QString &refreshToken);  // the provider rotated it: store it
+    void refreshTokenChanged(const QString &refreshToken);  // the provider rotated it: store it (a refresh
+                                                            // that brings none keeps the one held)
     void signInNeeded(const kingyo::MailFailure &failure);  // the provider refused the refresh token (dropped)
 
 private:

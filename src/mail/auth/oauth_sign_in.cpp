@@ -49,11 +49,19 @@ QByteArray challengeOf(const QByteArray &verifier)
 }
 
 // The handler hands the redirect's values over partly decoded (delimiters such as
-// "%2F" and "%25" stay encoded): decoded once more, they are as the provider sent them.
+// "%2F", "%2B" and "%25" stay encoded, '+' stays): form-decoded, they are as the
+// provider sent them.
 QString redirectValue(const QVariantMap &answer, const char *name)
 {
-    return QUrl::fromPercentEncoding(answer.value(QLatin1String(name)).toString().toUtf8());
+    return QUrl::fromPercentEncoding(answer.value(QLatin1String(name)).toString().toUtf8().replace('+', ' '));
 }
+
+const QString kPageAccepted = QStringLiteral("kingyo: このページを閉じて、kingyo に戻ってください。");
+const QString kPageNotAccepted =
+    QStringLiteral("kingyo: このサインインは受け付けませんでした（kingyo が今待っているサインインのものではありません）。"
+                   "kingyo のサインインの画面を確かめてください。");
+
+MailFailure signInFailure(const QString &serverText) { return {MailProblem::SignInFailed, {}, serverText}; }
 
 } // namespace
 
@@ -62,6 +70,11 @@ OAuthSignIn::OAuthSignIn(const SignIn &signIn, const QString &mailAddress, QNetw
     : QObject(parent), signIn_(signIn), mailAddress_(mailAddress), network_(network), flow_(&network)
 {
     silenceNetworkAuthOnce();
+    redirectWait_.setSingleShot(true);
+    connect(&redirectWait_, &QTimer::timeout, this, [this] {
+        const auto minutes = std::chrono::ceil<std::chrono::minutes>(timings_.redirectWait).count();
+        fail({MailProblem::SignInUnanswered, {QString::number(minutes)}, {}});
+    });
 }
 
 OAuthSignIn::~OAuthSignIn() = default;
@@ -71,12 +84,15 @@ void OAuthSignIn::start()
     if (stage_ != Stage::New)
         return;
     stage_ = Stage::AwaitingRedirect;
+    for (const QUrl &address : {signIn_.authorizationUrl, signIn_.tokenUrl}) {
+        if (!isAcceptableEndpoint(address))
+            return fail(unsafeAddressFailure(address));
+    }
     if (!isUsable(signIn_))
-        return fail({});
+        return fail(signInFailure({}));
     handler_ = new QOAuthHttpServerReplyHandler(QHostAddress(QHostAddress::LocalHost), 0, &flow_);
     if (!handler_->isListening())
-        return fail({});
-    handler_->setCallbackText(QStringLiteral("kingyo: このページを閉じて、kingyo に戻ってください。"));
+        return fail(signInFailure({}));
     connect(handler_, &QAbstractOAuthReplyHandler::callbackReceived, this, &OAuthSignIn::redirected);
 
     verifier_ = randomText(32); // 43 characters, as RFC 7636 asks at least
@@ -98,22 +114,27 @@ void OAuthSignIn::start()
             value = QString::fromLatin1(QUrl::toPercentEncoding(value.toString()));
     });
     const QUrl authorization = flow_.buildAuthenticateUrl();
+    redirectWait_.start(timings_.redirectWait);
     QMetaObject::invokeMethod(
         this, [this, authorization] { emit openBrowser(authorization); }, Qt::QueuedConnection);
 }
 
+// The handler sends its page once this returns, with the text set here.
 void OAuthSignIn::redirected(const QVariantMap &answer)
 {
-    if (stage_ != Stage::AwaitingRedirect || redirectValue(answer, "state") != flow_.state())
+    const bool ours = redirectValue(answer, "state") == flow_.state();
+    handler_->setCallbackText(ours ? kPageAccepted : kPageNotAccepted);
+    if (stage_ != Stage::AwaitingRedirect || !ours)
         return;
     const QString error = redirectValue(answer, "error");
     if (!error.isEmpty()) {
         const QString description = redirectValue(answer, "error_description");
-        return fail(cleanServerText((description.isEmpty() ? error : error + QStringLiteral(": ") + description).toStdString(), {}));
+        return fail(signInFailure(
+            cleanServerText((description.isEmpty() ? error : error + QStringLiteral(": ") + description).toStdString(), {})));
     }
     const QString code = redirectValue(answer, "code");
     if (code.isEmpty())
-        return fail({});
+        return fail(signInFailure({}));
     trade(code);
 }
 
@@ -123,6 +144,7 @@ void OAuthSignIn::redirected(const QVariantMap &answer)
 void OAuthSignIn::trade(const QString &code)
 {
     stage_ = Stage::Trading;
+    redirectWait_.stop();
     TokenForm form{{QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
                    {QStringLiteral("code"), code},
                    {QStringLiteral("redirect_uri"), handler_->callback()},
@@ -131,19 +153,20 @@ void OAuthSignIn::trade(const QString &code)
     if (!signIn_.clientSecret.isEmpty())
         form.append({QStringLiteral("client_secret"), signIn_.clientSecret});
     const QStringList secrets{code, QString::fromLatin1(verifier_), signIn_.clientSecret};
-    requestToken(network_, signIn_.tokenUrl, form, secrets, tokenTimeout_, now_, this, [this](const TokenGrant &grant) {
+    requestToken(network_, signIn_.tokenUrl, form, secrets, timings_.tokenTimeout, now_, this, [this](const TokenGrant &grant) {
+        if (grant.outcome == TokenGrant::Outcome::UnsafeAddress)
+            return fail(unsafeAddressFailure(signIn_.tokenUrl));
         if (grant.outcome != TokenGrant::Outcome::Granted)
-            return fail(grant.serverText);
+            return fail(signInFailure(grant.serverText));
         end();
         QMetaObject::invokeMethod(
             this, [this, tokens = grant.tokens] { emit signedIn(tokens); }, Qt::QueuedConnection);
     });
 }
 
-void OAuthSignIn::fail(const QString &serverText)
+void OAuthSignIn::fail(const MailFailure &failure)
 {
     end();
-    const MailFailure failure{MailProblem::SignInFailed, {}, serverText};
     QMetaObject::invokeMethod(
         this, [this, failure] { emit failed(failure); }, Qt::QueuedConnection);
 }
@@ -153,6 +176,7 @@ void OAuthSignIn::fail(const QString &serverText)
 void OAuthSignIn::end()
 {
     stage_ = Stage::Ended;
+    redirectWait_.stop();
     if (handler_)
         QMetaObject::invokeMethod(handler_, &QOAuthHttpServerReplyHandler::close, Qt::QueuedConnection);
 }

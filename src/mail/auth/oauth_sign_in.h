@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QOAuth2AuthorizationCodeFlow>
 #include <QString>
+#include <QTimer>
 #include <QVariantMap>
 #include <chrono>
 
@@ -23,14 +24,21 @@ public:
     using QOAuth2AuthorizationCodeFlow::buildAuthenticateUrl;
 };
 
+struct SignInTimings {
+    std::chrono::milliseconds redirectWait{std::chrono::minutes(10)}; // for the browser to come back
+    std::chrono::milliseconds tokenTimeout{std::chrono::seconds(30)}; // for the token endpoint's answer
+};
+
 // One browser sign-in: the OAuth2 authorization code flow with PKCE (S256) and a
 // redirect to a handler of ours on 127.0.0.1. The browser brings the provider's answer
 // there; the code is traded for tokens at the token endpoint. Delete it to cancel.
 //
 // A redirect whose state is not this sign-in's (a stray or forged request to the port)
 // is ignored, so that it cannot end the user's real sign-in, and its code is never
-// traded; a redirect after the first is ignored too. Neither codes nor tokens reach any
-// log: Qt's own sign-in logging is silenced.
+// traded (the browser's page says the sign-in was not accepted); a redirect after the
+// first is ignored too. A browser that never comes back ends the wait after
+// SignInTimings::redirectWait. Neither codes nor tokens reach any log: Qt's own sign-in
+// logging is silenced.
 class OAuthSignIn : public QObject {
     Q_OBJECT
 public:
@@ -38,8 +46,8 @@ public:
                 QObject *parent = nullptr);
     ~OAuthSignIn() override;
 
-    // How long the token endpoint may take to answer the code (30 s); before start().
-    void setTokenTimeout(std::chrono::milliseconds timeout) { tokenTimeout_ = timeout; }
+    // Before start().
+    void setTimings(const SignInTimings &timings) { timings_ = timings; }
     // The clock the tokens' expiry is reckoned on (the system's wall clock).
     void setWallClock(WallClock now) { now_ = std::move(now); }
 
@@ -50,13 +58,15 @@ public:
 
 signals:
     void openBrowser(const QUrl &authorization);
-    void signedIn(const kingyo::OAuthTokens &tokens);   // once, or failed() once; nothing after
-    void failed(const kingyo::MailFailure &failure);    // SignInFailed; the provider's JSON/text as serverText
+    void signedIn(const kingyo::OAuthTokens &tokens); // once, or failed() once; nothing after
+    // SignInFailed, the provider's JSON/text as serverText; UnsafeSignInAddress (nothing
+    // sent); SignInUnanswered (the wait ran out).
+    void failed(const kingyo::MailFailure &failure);
 
 private:
     void redirected(const QVariantMap &answer);
     void trade(const QString &code);
-    void fail(const QString &serverText);
+    void fail(const MailFailure &failure);
     void end();
 
     SignIn signIn_;
@@ -65,7 +75,8 @@ private:
     AuthorizationFlow flow_;
     QOAuthHttpServerReplyHandler *handler_ = nullptr;
     QByteArray verifier_;
-    std::chrono::milliseconds tokenTimeout_{std::chrono::seconds(30)};
+    SignInTimings timings_;
+    QTimer redirectWait_;
     WallClock now_ = [] { return std::chrono::system_clock::now(); };
     enum class Stage { New, AwaitingRedirect, Trading, Ended } stage_ = Stage::New;
 };

@@ -1,6 +1,7 @@
 #include "mail/auth/token_endpoint.h"
 
 #include "mail/mail_failure.h"
+#include "settings/sign_in.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -51,11 +52,22 @@ TokenGrant granted(const QByteArray &body, const WallClock &now)
     return grant;
 }
 
-TokenGrant refused(int status, const QByteArray &body, const QStringList &secrets)
+// The answer's words as the user may read them: an HTML page (a proxy's, say) is no
+// sentence, so it is told by its status line.
+QString errorText(const QNetworkReply &reply, int status, const QByteArray &body, const QStringList &secrets)
+{
+    const bool html = reply.header(QNetworkRequest::ContentTypeHeader).toString().contains(QLatin1String("html"))
+        || body.trimmed().startsWith('<');
+    if (!html && !body.trimmed().isEmpty())
+        return cleanServerText(body.toStdString(), secrets);
+    const QString reason = reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    return cleanServerText(QStringLiteral("HTTP %1 %2").arg(status).arg(reason).toStdString(), secrets);
+}
+
+TokenGrant refused(const QNetworkReply &reply, int status, const QByteArray &body, const QStringList &secrets)
 {
     TokenGrant grant;
-    grant.serverText = body.trimmed().isEmpty() ? QStringLiteral("HTTP %1").arg(status)
-                                                : cleanServerText(body.toStdString(), secrets);
+    grant.serverText = errorText(reply, status, body, secrets);
     const QString error = QJsonDocument::fromJson(body).object().value(QLatin1String("error")).toString();
     const bool passing = error == QLatin1String("temporarily_unavailable") || error == QLatin1String("server_error");
     if (status >= 400 && status < 500 && !error.isEmpty() && !passing)
@@ -65,10 +77,22 @@ TokenGrant refused(int status, const QByteArray &body, const QStringList &secret
 
 } // namespace
 
+MailFailure unsafeAddressFailure(const QUrl &address)
+{
+    const QString shown = address.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment);
+    return {MailProblem::UnsafeSignInAddress, {cleanServerText(shown.toStdString(), {})}, {}};
+}
+
 void requestToken(QNetworkAccessManager &network, const QUrl &endpoint, const TokenForm &form,
                   const QStringList &secrets, std::chrono::milliseconds timeout, const WallClock &now,
                   QObject *context, std::function<void(const TokenGrant &)> answer)
 {
+    if (!isAcceptableEndpoint(endpoint)) {
+        TokenGrant unsafe;
+        unsafe.outcome = TokenGrant::Outcome::UnsafeAddress;
+        QMetaObject::invokeMethod(context, [unsafe, answer = std::move(answer)] { answer(unsafe); }, Qt::QueuedConnection);
+        return;
+    }
     QNetworkRequest request(endpoint);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader("Accept", "application/json");
@@ -90,7 +114,7 @@ void requestToken(QNetworkAccessManager &network, const QUrl &endpoint, const To
         if (reply->error() == QNetworkReply::OperationCanceledError || status == 0)
             return answer({});
         const QByteArray body = reply->read(kMaxAnswerBytes);
-        answer(status >= 200 && status < 300 ? granted(body, now) : refused(status, body, secrets));
+        answer(status >= 200 && status < 300 ? granted(body, now) : refused(*reply, status, body, secrets));
     });
 }
 

@@ -1,15 +1,23 @@
 // The access token kept fresh against the test provider beside the private Dovecot: a
 // token near its end (by the wall clock the test sets) is refreshed once for all who
 // ask and logs in; one nearing its end is refreshed by itself; a revoked refresh token
-// asks for a new sign-in, a provider slow, broken or failing is a failure worth a retry.
+// asks for a new sign-in, a provider slow, broken or failing is a failure worth a retry;
+// a refresh that brings no refresh token keeps the one held; a token address planted in
+// the account file gets nothing.
 #include "mail/auth/access_token_source.h"
 #include "mail/auth/imap_token_count.h"
 #include "mail/qt_printers.h"
+#include "settings/account_file.h"
+#include "settings/app_paths.h"
+#include "settings/profile_file.h"
 #include "test_oauth_provider.h"
 #include "test_pop3_server.h"
 
+#include <QDir>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <optional>
@@ -54,7 +62,7 @@ protected:
     }
     static void waitFor(const std::shared_ptr<Fetched> &fetched)
     {
-        QTRY_VERIFY_WITH_TIMEOUT(fetched->answered, 10000);
+        ASSERT_TRUE(QTest::qWaitFor([&fetched] { return fetched->answered; }, 10000)); // a failure gtest sees
     }
 
     static constexpr const char *kUser = "orla@kingyo.test";
@@ -128,6 +136,8 @@ TEST_F(AccessTokenSourceTest, ARefusedRefreshAsksForASignInAndAFailingProviderFo
         {"broken", TestOAuthProvider::Fault{"token", "broken"}, MailProblem::TokenServiceUnavailable},
         {"failing", TestOAuthProvider::Fault{"token", "error", "server_error"}, MailProblem::TokenServiceUnavailable,
          R"({"error": "server_error"})"},
+        {"proxyPage", TestOAuthProvider::Fault{"token", "html"}, MailProblem::TokenServiceUnavailable,
+         "HTTP 502 Bad Gateway"},
         {"pastTheDeadline", TestOAuthProvider::Fault{"token", "slow", "", 3}, MailProblem::TooLong, "", 30s, 200ms},
     };
     for (const Row &row : rows) {
@@ -150,6 +160,71 @@ TEST_F(AccessTokenSourceTest, ARefusedRefreshAsksForASignInAndAFailingProviderFo
         const bool refused = row.problem == MailProblem::SignInAgain;
         EXPECT_EQ(signInNeeded.size(), refused ? 1 : 0);
         EXPECT_EQ(source.signedIn(), !refused);
+    }
+}
+
+TEST_F(AccessTokenSourceTest, ARefreshThatBringsNoRefreshTokenKeepsTheOneHeld)
+{
+    const QString client = QStringLiteral("kingyo-no-rotation");
+    const TestOAuthProvider::Tokens tokens = provider->signIn(QString::fromUtf8(kUser), client);
+    provider->fault(client, {"token", "no_refresh_token", "", 0, 2});
+    AccessTokenSource source(network, clock);
+    QSignalSpy rotated(&source, &AccessTokenSource::refreshTokenChanged);
+    source.use(signInFor(client), tokens.refresh);
+    for (int refresh = 0; refresh < 2; ++refresh, now += 2h) {
+        const auto fetched = fetch(source);
+        waitFor(fetched);
+        EXPECT_EQ(fetched->failure, MailFailure{}) << "refresh " << refresh;
+        EXPECT_TRUE(fetched->token.isAccessToken());
+    }
+    EXPECT_TRUE(source.signedIn());
+    EXPECT_EQ(rotated.size(), 0);
+}
+
+// Whoever wrote the account file, a refresh token goes only to an address a sign-in may
+// use: a listener on loopback notes every connection made to it.
+TEST_F(AccessTokenSourceTest, ATokenAddressPlantedInTheAccountFileGetsNothing)
+{
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    QObject::connect(&listener, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *socket = listener.nextPendingConnection()) {
+            ++connections;
+            socket->close();
+        }
+    });
+    const struct {
+        const char *planted;
+        bool reached;
+    } rows[] = {
+        {"http://[::ffff:127.0.0.1]:%1/token", false},
+        {"http://localhost.:%1/token", false},
+        {"http://127.0.0.1:%1/token", true}, // a loopback address as written: the listener hears it
+    };
+    const QString client = QStringLiteral("kingyo-planted");
+    const TestOAuthProvider::Tokens tokens = provider->signIn(QString::fromUtf8(kUser), client);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.planted);
+        QTemporaryDir dir;
+        const AppPaths paths{.programDir = dir.path()};
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("★MailData")));
+        ASSERT_TRUE(writeSignIn(paths, signInFor(client), QString::fromUtf8(kUser)));
+        const QString planted = QString::fromLatin1(row.planted).arg(listener.serverPort());
+        ASSERT_TRUE(writeProfileStrings(paths.accountFile(), QStringLiteral("EXEINI"),
+                                        {{QStringLiteral("OAUTHTOKENURL"), planted}}, NewFileAccess::OwnerOnly));
+        const std::optional<SignIn> signIn = readSignIn(paths);
+        ASSERT_TRUE(signIn);
+        connections = 0;
+        AccessTokenSource source(network, clock);
+        source.setTimings({500ms});
+        source.use(*signIn, tokens.refresh);
+        const auto fetched = fetch(source);
+        waitFor(fetched);
+        EXPECT_EQ(connections > 0, row.reached);
+        EXPECT_EQ(fetched->failure.problem,
+                  row.reached ? MailProblem::TokenServiceUnavailable : MailProblem::UnsafeSignInAddress);
+        EXPECT_TRUE(source.signedIn()) << "the refresh token is kept: the address is what is wrong";
     }
 }
 

@@ -1,7 +1,7 @@
 // The browser sign-in against the test provider beside the private Dovecot: its tokens
 // log in over IMAP and count the mail; a provider that answers slowly, brokenly or with
-// an error, a stray or second redirect and an address that is not safe end in one clear
-// outcome, and no code or token reaches stderr.
+// an error, a stray or second redirect, a browser that never comes back and an address
+// that is not safe end in one clear outcome, and no code or token reaches stderr.
 #include "mail/auth/imap_token_count.h"
 #include "mail/auth/oauth_sign_in.h"
 #include "mail/qt_printers.h"
@@ -47,13 +47,13 @@ protected:
         std::unique_ptr<QSignalSpy> browser, tokens, failures;
         int outcomes() const { return int(tokens->size() + failures->size()); }
     };
-    Run begin(const SignIn &signIn, std::chrono::milliseconds tokenTimeout = 30s)
+    Run begin(const SignIn &signIn, std::chrono::milliseconds tokenTimeout = 30s, std::chrono::milliseconds redirectWait = 10min)
     {
         Run run{std::make_unique<OAuthSignIn>(signIn, QString::fromUtf8(kUser), network), {}, {}, {}};
         run.browser = std::make_unique<QSignalSpy>(run.signIn.get(), &OAuthSignIn::openBrowser);
         run.tokens = std::make_unique<QSignalSpy>(run.signIn.get(), &OAuthSignIn::signedIn);
         run.failures = std::make_unique<QSignalSpy>(run.signIn.get(), &OAuthSignIn::failed);
-        run.signIn->setTokenTimeout(tokenTimeout);
+        run.signIn->setTimings({redirectWait, tokenTimeout});
         run.signIn->start();
         return run;
     }
@@ -97,16 +97,20 @@ TEST_F(OAuthSignInTest, EndsOnceWithoutATokenInStderrWhateverTheProviderAnswers)
         bool strayFirst = false;    // the first redirect is not ours: nothing may come of it
         bool secondRedirect = false; // the browser comes again right after the first
         std::chrono::milliseconds tokenTimeout = 30s;
+        bool browses = true; // false: the browser never comes back
+        MailProblem problem = MailProblem::SignInFailed;
     };
     const Row rows[] = {
         {"slow", TestOAuthProvider::Fault{"token", "slow", "", 3}, false, "", false, false, 300ms},
         {"broken", TestOAuthProvider::Fault{"token", "broken"}, false},
         {"error", TestOAuthProvider::Fault{"token", "error", "invalid_client"}, false, R"({"error": "invalid_client"})"},
-        {"denied", TestOAuthProvider::Fault{"authorize", "error", "access_denied"}, false, "access_denied"},
+        {"denied", TestOAuthProvider::Fault{"authorize", "error", "access_denied"}, false,
+         "access_denied: the user said no"},
         {"otherVerifier", TestOAuthProvider::Fault{"authorize", "other_challenge"}, false,
          R"({"error": "invalid_grant", "error_description": "code_verifier does not match the code_challenge"})"},
         {"wrongState", TestOAuthProvider::Fault{"authorize", "wrong_state"}, true, "", true},
         {"secondRedirect", TestOAuthProvider::Fault{"token", "slow", "", 1}, true, "", false, true}, // while trading
+        {"unanswered", std::nullopt, false, "", false, false, 30s, false, MailProblem::SignInUnanswered},
     };
     QStringList tokensGot;
     ::testing::internal::CaptureStderr(); // fd 2, where Qt's messages go
@@ -115,17 +119,19 @@ TEST_F(OAuthSignInTest, EndsOnceWithoutATokenInStderrWhateverTheProviderAnswers)
         const QString client = QStringLiteral("kingyo-%1").arg(QString::fromLatin1(row.name));
         if (row.fault)
             provider->fault(client, *row.fault);
-        Run run = begin(signInFor(client), row.tokenTimeout);
+        Run run = begin(signInFor(client), row.tokenTimeout, row.browses ? 10min : 300ms);
         ASSERT_TRUE(run.browser->wait(5000));
-        EXPECT_TRUE(TestOAuthProvider::browse(authorization(run)));
+        QString page;
+        EXPECT_EQ(row.browses && TestOAuthProvider::browse(authorization(run), &page), row.browses);
         if (row.strayFirst) {
             QTest::qWait(500);
             EXPECT_EQ(run.outcomes(), 0);
+            EXPECT_TRUE(page.contains(QStringLiteral("受け付けませんでした"))) << page.toStdString();
             EXPECT_TRUE(TestOAuthProvider::browse(authorization(run)));
         }
         if (row.secondRedirect)
             TestOAuthProvider::browse(authorization(run)); // may find the handler closed already
-        QTRY_VERIFY_WITH_TIMEOUT(run.outcomes() > 0, 5000);
+        ASSERT_TRUE(QTest::qWaitFor([&run] { return run.outcomes() > 0; }, 5000)); // a failure gtest sees
         QTest::qWait(1200); // nothing after, not even once a slow exchange ends
         ASSERT_EQ(run.outcomes(), 1);
         ASSERT_EQ(run.tokens->size(), row.signedIn ? 1 : 0);
@@ -135,7 +141,7 @@ TEST_F(OAuthSignInTest, EndsOnceWithoutATokenInStderrWhateverTheProviderAnswers)
             continue;
         }
         const auto failure = run.failures->first().first().value<MailFailure>();
-        EXPECT_EQ(failure.problem, MailProblem::SignInFailed);
+        EXPECT_EQ(failure.problem, row.problem);
         EXPECT_EQ(failure.serverText, QString::fromUtf8(row.serverText));
     }
 
@@ -145,7 +151,7 @@ TEST_F(OAuthSignInTest, EndsOnceWithoutATokenInStderrWhateverTheProviderAnswers)
     Run run = begin(unsafe);
     ASSERT_TRUE(run.failures->wait(5000));
     EXPECT_EQ(run.browser->size(), 0);
-    EXPECT_EQ(run.failures->first().first().value<MailFailure>().problem, MailProblem::SignInFailed);
+    EXPECT_EQ(run.failures->first().first().value<MailFailure>().problem, MailProblem::UnsafeSignInAddress);
 
     const QByteArray written = QByteArray::fromStdString(::testing::internal::GetCapturedStderr());
     for (const QString &secret : tokensGot + QStringList{QStringLiteral("broken"), kCodePrefix.left(4),
