@@ -561,7 +561,11 @@ void ImapSession::greeted(const ImapResponse &response)
         return die(failure(MailProblem::ClosedByServer, {}, response.text));
     if (word != "OK" && word != "PREAUTH")
         return die(failure(MailProblem::NotImap, {}, response.opening));
-    authenticated_ = word == "PREAUTH"; // no password at stake: nothing to protect by TLS
+    authenticated_ = word == "PREAUTH"; // a login already made: no secret goes out
+    // In the clear where STARTTLS was seen, PREAUTH strips it as surely as a missing
+    // capability: the mailbox would be read over a connection someone between us made.
+    if (authenticated_ && !login_.encrypted && login_.startTlsSeenBefore)
+        return endLogin(failure(MailProblem::EncryptionWithdrawn));
     const ImapToken *code = response.code();
     if (!code || code->items.empty() || !code->items.front().is("CAPABILITY"))
         return askCapabilities();

@@ -103,7 +103,8 @@ public:
     // kLoginRejected with TokenRejected and the JSON the server sent as its words, or
     // with [UNAVAILABLE] as kNotConnected with TokenServiceUnavailable (retryable). The
     // first message rides on the command with SASL-IR. A PREAUTH greeting is a login
-    // already made, nothing sent. On a plain connection the secret never goes out when the
+    // already made, nothing sent; in the clear where STARTTLS was seen before it is
+    // refused as EncryptionWithdrawn. On a plain connection the secret never goes out when the
     // server lists LOGINDISABLED (LoginDisabled) or once offered STARTTLS and no longer
     // does (EncryptionWithdrawn). One per session; a second is answered with kNotConnected
     // (NoLoginPossible). A user or password holding CR, LF or NUL, or a token that
