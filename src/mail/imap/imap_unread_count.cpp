@@ -65,8 +65,8 @@ void countFrom(const CountingPtr &counting, std::uint32_t fromUid)
 }
 
 // The count is STATUS's; the unread among the messages up to position `last` are looked
-// for, a window at a time, until enough are found for the names. `found`: those of the
-// windows after this one.
+// for, a window at a time, until enough are found for the names (or all there are).
+// `found`: those of the windows after this one; `searched`: how many messages they hold.
 void searchBack(const CountingPtr &counting, std::int64_t last, std::int64_t width, std::int64_t searched,
                 std::vector<std::uint32_t> found)
 {
@@ -77,7 +77,8 @@ void searchBack(const CountingPtr &counting, std::int64_t last, std::int64_t wid
             return fail(counting, event);
         found.insert(found.begin(), event.uids.begin(), event.uids.end());
         const std::int64_t covered = searched + last - first + 1;
-        if (found.size() >= std::size_t(counting->summaries) || first == 1 || covered >= kNamesWithin)
+        const auto enough = std::size_t(std::min<std::int64_t>(counting->summaries, counting->told.unseen));
+        if (found.size() >= enough || first == 1 || covered >= kNamesWithin)
             return readNewest(counting, found);
         searchBack(counting, first - 1, std::min(width * kWindowGrowth, kWidestWindow), covered, std::move(found));
     });
