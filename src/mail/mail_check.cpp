@@ -189,7 +189,7 @@ void MailCheck::loggedIn(int count)
     waiting_ = count;
     if (seenStore_) {
         setStep(Step::ListingIds);
-        mail_.messageIds(handle_, [this](int listed, const std::vector<std::string> &ids) { idsListed(listed, ids); });
+        mail_.messageIds(handle_, [this](int listed, std::vector<std::string> ids) { idsListed(listed, std::move(ids)); });
         return;
     }
     setStep(Step::Fetching);
@@ -217,7 +217,7 @@ void MailCheck::fetchFrom(int message)
 // The new messages among the waiting ones, learnt from their unique IDs, which are to
 // become the seen ones. What this run remembers for a store that could not be written
 // is newer than the store. A server that keeps no IDs gives the waiting count.
-void MailCheck::idsListed(int listed, const std::vector<std::string> &ids)
+void MailCheck::idsListed(int listed, std::vector<std::string> ids)
 {
     if (listed == pop3::kServerError) {
         summarize(newestMessages(waiting_, anyMessage), waiting_);
@@ -228,16 +228,16 @@ void MailCheck::idsListed(int listed, const std::vector<std::string> &ids)
         return;
     }
     if (const auto found = unstoredSeen_.find(seenStore_->path()); found != unstoredSeen_.end()) {
-        seenLoaded(ids, found->second);
+        seenLoaded(std::move(ids), found->second);
         return;
     }
     // On the worker: a large store's read could stall the fish.
     setStep(Step::LoadingSeen);
     worker_.run([store = *seenStore_] { return std::make_shared<const std::set<std::string>>(store.load()); },
-                [this, ids](const IdSet &seen) { seenLoaded(ids, seen); });
+                [this, ids = std::move(ids)](const IdSet &seen) mutable { seenLoaded(std::move(ids), seen); });
 }
 
-void MailCheck::seenLoaded(const std::vector<std::string> &ids, const IdSet &seen)
+void MailCheck::seenLoaded(std::vector<std::string> ids, const IdSet &seen)
 {
     const int fresh = countNewMessages(*seen, ids);
     std::vector<int> newest;
@@ -248,7 +248,7 @@ void MailCheck::seenLoaded(const std::vector<std::string> &ids, const IdSet &see
     // Nothing came and nothing went: the store says so already, and rewriting it would
     // cost a sync to disk on every check.
     if (fresh > 0 || seen->size() != ids.size())
-        seenToStore_ = SeenIds{*seenStore_, ids};
+        seenToStore_ = SeenIds{*seenStore_, std::move(ids)};
     summarize(std::move(newest), fresh);
 }
 

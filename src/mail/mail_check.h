@@ -138,8 +138,8 @@ private:
     void countUnreadSince(std::optional<UnreadMark> since);
     void unreadCounted(const UnreadCount &count);
     void fetchFrom(int message);
-    void idsListed(int listed, const std::vector<std::string> &ids);
-    void seenLoaded(const std::vector<std::string> &ids, const IdSet &seen);
+    void idsListed(int listed, std::vector<std::string> ids);
+    void seenLoaded(std::vector<std::string> ids, const IdSet &seen);
     // Reads the headers of these messages, the newest first, then closes with count.
     void summarize(std::vector<int> messages, int count);
     void failed(std::int64_t result);

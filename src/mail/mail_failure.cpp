@@ -36,6 +36,7 @@ int failureCode(MailProblem problem)
     case P::CountUnreadable:
     case P::ListUnreadable:
     case P::ListMismatch:
+    case P::TooManyIds:
         return pop3::kProtocolError;
     case P::TlsFailed:
     case P::StlsRefused:

@@ -39,6 +39,7 @@ enum class MailProblem {
     SizeUnreadable,         // facts: message number
     UidlRefused,            // the server keeps no unique IDs
     UidlUnreadable,         // the unique-ID list is malformed or does not match the count
+    TooManyIds,             // facts: how many IDs new-only counting keeps at most; the server lists more
     MessageRefused,         // facts: message number
     NoSuchMessage,          // facts: message number
     NotLoggedIn,

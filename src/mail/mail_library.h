@@ -30,7 +30,7 @@ struct UnreadCount {
 class MailLibrary {
 public:
     using Answer = std::function<void(std::int64_t result)>;
-    using IdsAnswer = std::function<void(int result, const std::vector<std::string> &ids)>;
+    using IdsAnswer = std::function<void(int result, std::vector<std::string> ids)>; // the IDs are the answer's
     using HeadersAnswer = std::function<void(int result, const QByteArray &headers)>;
 
     virtual ~MailLibrary() = default;
@@ -61,7 +61,8 @@ public:
     virtual void fetchMail(int handle, int message, Answer answer) = 0;
     // Answers every message's unique ID (UIDL), in message order, with their count, or a
     // negative failure code (kServerError when the server keeps none or lists them
-    // unreadably).
+    // unreadably; kProtocolError, TooManyIds, for more than a SeenMessageStore holds,
+    // none of which is kept meanwhile).
     virtual void messageIds(int handle, IdsAnswer answer) = 0;
     // Answers a message's header block, never its body, the message left unread (POP3
     // TOP), at most kHeaderBlockLimit bytes of it: 0, or a negative failure code

@@ -167,8 +167,10 @@ void NetworkMailLibrary::messageIds(int handle, IdsAnswer answer)
     Pop3Channel *channel = pop3(handle);
     if (!channel)
         return answerUnknown(handle, [answer = std::move(answer)] { answer(pop3::kNotConnected, {}); });
-    channel->listIds([this, answer = std::move(answer)](const Pop3Event &event) {
-        answer(int(noted(event)), event.ids);
+    // Only what the seen store can keep: the rest would be held in memory for nothing.
+    const IdListLimit limit{SeenMessageStore::kMaxIds, SeenMessageStore::kFileLimit};
+    channel->listIds(limit, [this, answer = std::move(answer)](Pop3Event &&event) {
+        answer(int(noted(event)), std::move(event.ids));
     });
 }
 

@@ -33,16 +33,25 @@ std::set<std::string> SeenMessageStore::load() const
     const std::optional<QByteArray> contents = readSettingsFile(path_, kFileLimit);
     if (!contents)
         return ids;
-    for (const QByteArray &line : contents->split('\n')) {
-        const QByteArray id = line.trimmed();
+    // Line by line in place: a list of every line would cost far more than the file.
+    const QByteArrayView all(*contents);
+    for (qsizetype start = 0, end = 0; start < all.size(); start = end + 1) {
+        end = all.indexOf('\n', start);
+        if (end < 0)
+            end = all.size();
+        const QByteArrayView id = all.sliced(start, end - start).trimmed();
         if (!id.isEmpty())
-            ids.insert(id.toStdString());
+            ids.emplace(id.data(), std::size_t(id.size()));
+        if (ids.size() > kMaxIds)
+            return {}; // as a file too big to be read
     }
     return ids;
 }
 
 bool SeenMessageStore::save(const std::vector<std::string> &ids) const
 {
+    if (ids.size() > kMaxIds)
+        return false; // it could not be read back
     QByteArray contents;
     for (const std::string &id : ids)
         contents += QByteArray::fromStdString(id) + '\n';

@@ -13,20 +13,22 @@ namespace kingyo {
 // only), so a later check can tell which messages are new.
 class SeenMessageStore {
 public:
-    // Room for about 118,000 IDs of RFC 1939's longest; a bigger file is not read, and
-    // more IDs than fit are not stored.
+    // Room for about 118,000 IDs of RFC 1939's longest, and for kMaxIds at most of any
+    // length (the memory the IDs take grows with their number as much as with their
+    // bytes); a bigger store is not read, and more IDs than fit are not stored.
     static constexpr qint64 kFileLimit = 8 * 1024 * 1024;
+    static constexpr std::size_t kMaxIds = 250000;
 
     SeenMessageStore(const QString &folder, const QString &server, const QString &user);
 
     const QString &path() const { return path_; }
     // The IDs stored; empty when there is no store yet or it cannot be read (over
-    // kFileLimit, say).
+    // kFileLimit or kMaxIds, say).
     std::set<std::string> load() const;
     // Replaces the stored IDs with ids, so IDs the server no longer holds are dropped.
     // Written beside the old store and renamed over it, even one too big to be read: it
     // only repeats what the server lists. False when nothing was stored, as for more IDs
-    // than kFileLimit holds.
+    // than kFileLimit or kMaxIds holds.
     bool save(const std::vector<std::string> &ids) const;
 
 private:

@@ -69,6 +69,9 @@ QString sentenceFor(MailProblem problem)
     case P::UidlRefused:
     case P::UidlUnreadable:
         return QStringLiteral("メッセージの一覧をもらえませんでした。");
+    case P::TooManyIds:
+        return QStringLiteral("サーバーのメッセージが多すぎて（%1 件を超えています）、新着のみ数えることができませんでした。"
+                              "サーバーのメッセージを減らすか、設定の「新着のみ数える」を外してください。");
     case P::ListMismatch:
         return QStringLiteral("サーバーの伝えたメッセージ数（%1 件）と一覧（%2 件）が合いません。");
     case P::SizeUnreadable:

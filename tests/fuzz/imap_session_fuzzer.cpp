@@ -182,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
             checker.asked({Kind::Examined});
             break;
         case 6:
-            session.searchUnseen(arg);
+            session.searchUnseen({arg, 0, 0, {}});
             checker.asked({Kind::Searched, arg});
             break;
         case 7: {

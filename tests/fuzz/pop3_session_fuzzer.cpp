@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
             checker.asked(Kind::Retrieved, message);
             break;
         case 5:
-            session.listIds();
+            session.listIds({3, 64});
             checker.asked(Kind::IdsListed);
             break;
         case 6:

@@ -108,7 +108,7 @@ public:
     std::int64_t lastBodySize() const { return lastBodySize_; }
     int uniqueIds(std::vector<std::string> *ids)
     {
-        const Pop3Event event = awaitAnswer<Pop3Event>([&](auto done) { channel_.listIds(done); });
+        const Pop3Event event = awaitAnswer<Pop3Event>([&](auto done) { channel_.listIds({SeenMessageStore::kMaxIds, SeenMessageStore::kFileLimit}, done); });
         *ids = event.ids;
         return int(noted(event));
     }

@@ -111,6 +111,20 @@ TEST(SeenMessageStore, AFileOverTheBoundIsNotReadAndTheNextSaveReplacesIt)
     EXPECT_TRUE(store.load().empty());
     ASSERT_TRUE(store.save({"a"}));
     EXPECT_EQ(store.load(), (std::set<std::string>{"a"}));
+
+    // Short IDs: their number is bound as well as their bytes.
+    std::vector<std::string> most;
+    for (std::size_t n = 0; n < SeenMessageStore::kMaxIds; ++n)
+        most.push_back(std::to_string(n));
+    ASSERT_TRUE(store.save(most));
+    EXPECT_EQ(store.load().size(), SeenMessageStore::kMaxIds);
+    most.push_back("one-more");
+    EXPECT_FALSE(store.save(most));
+    QByteArray lines;
+    for (const std::string &id : most)
+        lines += QByteArray::fromStdString(id) + '\n';
+    ASSERT_TRUE(writeBytes(store.path(), lines));
+    EXPECT_TRUE(store.load().empty());
 }
 
 Pop3Settings settingsFor(const test::FakePop3Server &server)

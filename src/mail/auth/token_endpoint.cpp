@@ -8,6 +8,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 namespace kingyo {
@@ -15,6 +16,9 @@ namespace {
 
 constexpr qint64 kMaxAnswerBytes = 256 * 1024; // token answers are a few hundred bytes
 constexpr std::chrono::seconds kLifetimeWhenUntold{3600};
+// Providers give an hour or so; a longer claim is not believed past a day, and a huge one
+// would run the clock past its end.
+constexpr std::chrono::seconds kLongestLifetime{24 * 3600};
 
 QByteArray formBody(const TokenForm &form)
 {
@@ -27,16 +31,16 @@ QByteArray formBody(const TokenForm &form)
     return body;
 }
 
-// expires_in as a number, or a string of digits as some providers send it.
+// expires_in as a number, or a string of one as some providers send it.
 std::chrono::seconds lifetimeOf(const QJsonValue &value)
 {
     bool ok = value.isDouble();
-    qint64 seconds = value.toInteger(-1);
+    double seconds = value.toDouble(-1);
     if (value.isString())
-        seconds = value.toString().toLongLong(&ok);
-    if (!ok || seconds < 0)
+        seconds = value.toString().toDouble(&ok);
+    if (!ok || !(seconds >= 0)) // NaN too
         return kLifetimeWhenUntold;
-    return std::chrono::seconds(seconds);
+    return std::chrono::seconds(qint64(std::min(seconds, double(kLongestLifetime.count()))));
 }
 
 TokenGrant granted(const QByteArray &body, const WallClock &now)

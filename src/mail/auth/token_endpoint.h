@@ -41,7 +41,8 @@ using TokenForm = QList<std::pair<QString, QString>>;
 // endpoint isAcceptableEndpoint() refuses is not contacted (UnsafeAddress): whatever
 // wrote it, a code or refresh token never goes anywhere else. An
 // answer not finished within timeout is aborted (Unavailable). The expiry is
-// expires_in from now() (an hour when missing). No redirect is followed. Nothing is
+// expires_in from now(), at most a day (an hour when missing, negative or not a
+// number). No redirect is followed. Nothing is
 // logged. secrets (a code, a refresh token, ...) are hidden in the server's text.
 // Deleting context aborts the request, and answer is not called.
 void requestToken(QNetworkAccessManager &network, const QUrl &endpoint, const TokenForm &form,

@@ -24,7 +24,7 @@ template <class Session>
 class ProtocolChannel : public QObject {
 public:
     using Event = typename Session::Event;
-    using Answer = std::function<void(const Event &)>;
+    using Answer = std::function<void(Event &&)>; // the event is the answer's to keep (a long ID list, say)
 
     template <class... SessionArguments>
     explicit ProtocolChannel(const ConnectionSettings &settings, SessionArguments &&...sessionArguments)
@@ -185,7 +185,7 @@ private:
         // Always after the call that asked returned, whether the answer came from the
         // server or from the session at once: callers never meet themselves.
         if (answer)
-            later([answer = std::move(answer), event = std::move(event)] { answer(event); });
+            later([answer = std::move(answer), event = std::move(event)]() mutable { answer(std::move(event)); });
     }
 
     void dropAnswers()

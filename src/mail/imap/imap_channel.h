@@ -33,9 +33,9 @@ public:
     {
         request(std::move(answer), [&] { mutableSession().examine(); });
     }
-    void searchUnseen(std::uint32_t fromUid, Answer answer)
+    void searchUnseen(const UnseenSearch &search, Answer answer)
     {
-        request(std::move(answer), [&] { mutableSession().searchUnseen(fromUid); });
+        request(std::move(answer), [&] { mutableSession().searchUnseen(search); });
     }
     void fetchHeaders(const std::vector<std::uint32_t> &uids, Answer answer)
     {

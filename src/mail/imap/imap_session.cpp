@@ -194,7 +194,7 @@ void ImapSession::fail(const MailFailure &failure)
 
 ImapSession::Request &ImapSession::addRequest(Kind kind)
 {
-    return requests_.emplace_back(Request{nextSerial_++, kind, {}, 0, {}, false, false, std::nullopt});
+    return requests_.emplace_back(Request{nextSerial_++, kind, {}, {}, {}, false, false, std::nullopt});
 }
 
 bool ImapSession::mayStart() const
@@ -256,10 +256,13 @@ void ImapSession::start(Request &request)
         messages_ = -1;
         return send(Verb::Examine, serial, {"EXAMINE " + mailboxArgument(request.mailbox) + "\r\n"});
     case Kind::Searched: {
-        QByteArray from; // n:* always matches the highest UID, so the answer is filtered too
-        if (request.fromUid > 1)
-            from = " UID " + QByteArray::number(request.fromUid) + ":*";
-        return send(Verb::Search, serial, {"UID SEARCH UNSEEN" + from + "\r\n"});
+        const UnseenSearch &search = request.search;
+        QByteArray command = "UID SEARCH UNSEEN";
+        if (search.firstMessage > 0)
+            command += ' ' + QByteArray::number(search.firstMessage) + ':' + QByteArray::number(search.lastMessage);
+        if (search.fromUid > 1) // n:* always matches the highest UID, so the answer is filtered too
+            command += " UID " + QByteArray::number(search.fromUid) + ":*";
+        return send(Verb::Search, serial, {command + "\r\n"});
     }
     case Kind::HeadersRead:
         if (request.uids.empty())
@@ -524,6 +527,9 @@ void ImapSession::answerCommand(Command &command, const ImapResponse &response)
     event.uids = std::move(command.uids);
     std::sort(event.uids.begin(), event.uids.end());
     event.uids.erase(std::unique(event.uids.begin(), event.uids.end()), event.uids.end());
+    const std::int64_t unseen = request->search.told.unseen;
+    if (command.verb == Verb::Search && unseen >= 0 && std::int64_t(event.uids.size()) > unseen)
+        return answerFailed(command.request, failure(MailProblem::ImapReplyUnreadable, {word}, command.searchLine));
     event.headers = std::move(command.headers);
     selected_ |= command.verb == Verb::Examine;
     answer(command.request, std::move(event));
@@ -561,7 +567,11 @@ void ImapSession::greeted(const ImapResponse &response)
         return die(failure(MailProblem::ClosedByServer, {}, response.text));
     if (word != "OK" && word != "PREAUTH")
         return die(failure(MailProblem::NotImap, {}, response.opening));
-    authenticated_ = word == "PREAUTH"; // no password at stake: nothing to protect by TLS
+    authenticated_ = word == "PREAUTH"; // a login already made: no secret goes out
+    // In the clear where STARTTLS was seen, PREAUTH strips it as surely as a missing
+    // capability: the mailbox would be read over a connection someone between us made.
+    if (authenticated_ && !login_.encrypted && login_.startTlsSeenBefore)
+        return endLogin(failure(MailProblem::EncryptionWithdrawn));
     const ImapToken *code = response.code();
     if (!code || code->items.empty() || !code->items.front().is("CAPABILITY"))
         return askCapabilities();
@@ -715,18 +725,21 @@ void ImapSession::readStatus(const ImapResponse &response)
     }
 }
 
-// "* SEARCH 4 9": UIDs below the one asked from are dropped (n:* matches the highest).
+// "* SEARCH 4 9": UIDs below the one asked from are dropped (n:* matches the highest),
+// and those STATUS said cannot be there yet.
 void ImapSession::readSearch(const ImapResponse &response)
 {
     const Request *request = findRequest(command_->request);
-    const std::uint32_t from = request ? request->fromUid : 0;
+    const UnseenSearch search = request ? request->search : UnseenSearch{};
+    if (command_->searchLine.empty())
+        command_->searchLine = response.opening;
     for (std::size_t i = 1; i < response.tokens.size(); ++i) {
         std::int64_t uid = 0;
         if (!readNumber(response.tokens[i], &uid) || uid == 0) {
             command_->unreadable = true;
             return;
         }
-        if (uid >= from)
+        if (uid >= search.fromUid && (search.told.uidNext < 0 || uid < search.told.uidNext))
             command_->uids.push_back(static_cast<std::uint32_t>(uid));
     }
     if (command_->uids.size() > kMaxSearchUids)
@@ -795,9 +808,9 @@ void ImapSession::examine(const QString &mailbox)
     startRequests();
 }
 
-void ImapSession::searchUnseen(std::uint32_t fromUid)
+void ImapSession::searchUnseen(const UnseenSearch &search)
 {
-    addRequest(Kind::Searched).fromUid = fromUid;
+    addRequest(Kind::Searched).search = search;
     startRequests();
 }
 

@@ -29,6 +29,15 @@ struct ImapMailboxStatus {
     std::int64_t messages = -1, unseen = -1, uidNext = -1, uidValidity = -1; // -1: not told
 };
 
+// A search for the unread messages of the selected mailbox, and what STATUS told of it,
+// which no true answer contradicts.
+struct UnseenSearch {
+    std::uint32_t fromUid = 0;      // UID fromUid:* (none for 0 or 1)
+    std::uint32_t firstMessage = 0; // and the messages firstMessage:lastMessage by position (none for 0)
+    std::uint32_t lastMessage = 0;
+    ImapMailboxStatus told;         // uidNext and unseen bound the answer (-1: no bound)
+};
+
 // What the session has to say, in the order it happened. Every request (logIn,
 // status, examine, searchUnseen, fetchHeaders, idle, noop, logout) is answered by
 // exactly one event of its kind: result >= 0 on success, else a code from
@@ -40,7 +49,8 @@ struct ImapEvent {
         LoggedIn,       // result 0, or kLoginRejected, kTlsFailure, kUnsafeCredentials, ...
         StatusRead,     // result 0 with status, or kServerError (MailboxRefused, ImapReplyUnreadable), ...
         Examined,       // result 0 with status: messages from EXISTS, uidNext, uidValidity (unseen -1)
-        Searched,       // result 0 with uids, ascending, each >= the one asked from
+        Searched,       // result 0 with uids, ascending, once each, each >= the one asked from and
+                        // below told.uidNext; more than told.unseen: kServerError (ImapReplyUnreadable)
         HeadersRead,    // result 0 with headers: (uid, header block of at most kHeaderBlockLimit bytes)
                         // for each message asked for that the server gave, in the server's order
         Idling,         // the server accepted IDLE: silence is normal until done()
@@ -103,7 +113,8 @@ public:
     // kLoginRejected with TokenRejected and the JSON the server sent as its words, or
     // with [UNAVAILABLE] as kNotConnected with TokenServiceUnavailable (retryable). The
     // first message rides on the command with SASL-IR. A PREAUTH greeting is a login
-    // already made, nothing sent. On a plain connection the secret never goes out when the
+    // already made, nothing sent; in the clear where STARTTLS was seen before it is
+    // refused as EncryptionWithdrawn. On a plain connection the secret never goes out when the
     // server lists LOGINDISABLED (LoginDisabled) or once offered STARTTLS and no longer
     // does (EncryptionWithdrawn). One per session; a second is answered with kNotConnected
     // (NoLoginPossible). A user or password holding CR, LF or NUL, or a token that
@@ -118,9 +129,12 @@ public:
     // EXAMINE: selects the mailbox read-only, so nothing is ever marked. NO: MailboxRefused,
     // and no mailbox is selected any more.
     void examine(const QString &mailbox = QStringLiteral("INBOX"));
-    // UID SEARCH UNSEEN UID fromUid:* in the selected mailbox (plain UID SEARCH UNSEEN
-    // for 0 or 1). NoMailboxSelected at once without one.
-    void searchUnseen(std::uint32_t fromUid);
+    // UID SEARCH UNSEEN in the selected mailbox, within the positions and from the UID
+    // asked. UIDs at or past told.uidNext are dropped (mail that came since STATUS, or
+    // none that can exist); more left than told.unseen is a broken answer: kServerError
+    // (ImapReplyUnreadable, SEARCH) with the server's line as its words.
+    // NoMailboxSelected at once without a selected mailbox.
+    void searchUnseen(const UnseenSearch &search);
     // One UID FETCH of BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)] for all of uids: never a
     // body, never \Seen. Answered at once with no headers for no UIDs (0 is none);
     // NoMailboxSelected at once without a selected mailbox.
@@ -167,7 +181,7 @@ private:
         std::uint64_t serial;
         Kind kind;
         QString mailbox;
-        std::uint32_t fromUid = 0;
+        UnseenSearch search;
         std::vector<std::uint32_t> uids;
         bool started = false;
         bool doneAsked = false; // idle(): done() came
@@ -184,6 +198,7 @@ private:
         bool capabilitiesHeard = false;
         bool unreadable = false;
         std::optional<std::string> tokenRefusal; // the error a refused token was answered with
+        std::string searchLine; // SEARCH: the server's answer, for a failure to quote
         ImapMailboxStatus status;
         std::vector<std::uint32_t> uids;
         std::vector<std::pair<std::uint32_t, QByteArray>> headers;

@@ -33,9 +33,9 @@ public:
     {
         request(std::move(answer), [&] { mutableSession().retrieve(message); });
     }
-    void listIds(Answer answer)
+    void listIds(const IdListLimit &limit, Answer answer)
     {
-        request(std::move(answer), [&] { mutableSession().listIds(); });
+        request(std::move(answer), [&] { mutableSession().listIds(limit); });
     }
     void readHeaders(int message, Answer answer)
     {

@@ -120,9 +120,12 @@ class Pop3Session::Sinks : public Pop3ReplyParser::Sink {
 public:
     explicit Sinks(Pop3Session &session) : session_(session) {}
 
-    void begin(Expected::Reply reply)
+    void begin(const Expected &expected)
     {
-        reply_ = reply;
+        reply_ = expected.reply;
+        idLimit_ = expected.idLimit;
+        idBytes_ = 0;
+        tooMany = false;
         result = Status::Invalid;
         text.clear();
         bytes = 0;
@@ -166,6 +169,7 @@ public:
     std::size_t lines = 0; // lines past the message count are counted, never stored
     bool readable = true;
     std::vector<std::string> ids;
+    bool tooMany = false; // more IDs than idLimit_: none kept
 
 private:
     void readLine(std::string_view line)
@@ -214,11 +218,20 @@ private:
             readable = false;
             return;
         }
+        if (tooMany)
+            return;
+        idBytes_ += std::int64_t(id.size()) + 1;
+        if (ids.size() == idLimit_.ids || idBytes_ > idLimit_.bytes) {
+            tooMany = true;
+            return std::vector<std::string>().swap(ids); // what was kept goes at once
+        }
         ids.emplace_back(id);
     }
 
     Pop3Session &session_;
     Expected::Reply reply_ = Expected::Reply::Greeting;
+    IdListLimit idLimit_;
+    std::int64_t idBytes_ = 0;
     Pop3LineSplitter splitter_;
 };
 
@@ -273,7 +286,7 @@ void Pop3Session::fail(const MailFailure &failure)
 
 Pop3Session::Request &Pop3Session::addRequest(Kind kind, int message)
 {
-    return requests_.emplace_back(Request{nextSerial_++, kind, message, false, std::nullopt});
+    return requests_.emplace_back(Request{nextSerial_++, kind, message, {}, false, std::nullopt});
 }
 
 bool Pop3Session::mayStart() const
@@ -323,7 +336,7 @@ void Pop3Session::start(Request &request)
     case Kind::IdsListed:
         if (state_ != State::Ready)
             return answerFailed(request.serial, failure(MailProblem::NotLoggedIn));
-        return send({Expected::Reply::Uidl, 0, request.serial}, "UIDL\r\n");
+        return send({Expected::Reply::Uidl, 0, request.serial, kReplyByteBudget, request.idLimit}, "UIDL\r\n");
     case Kind::HeadersRead:
         if (checkMessage(request.message, &why) < 0)
             return answerFailed(request.serial, why);
@@ -417,7 +430,7 @@ void Pop3Session::consume(std::string_view input)
                                    reply == Expected::Reply::Retr || reply == Expected::Reply::Uidl ||
                                    reply == Expected::Reply::Top;
             parser_.start(multiLine ? Shape::MultiLine : Shape::SingleLine);
-            sinks_->begin(reply);
+            sinks_->begin(expected_.front());
         }
         const std::size_t used = parser_.feed(input, *sinks_);
         input.remove_prefix(used);
@@ -695,9 +708,9 @@ void Pop3Session::retrieve(int message)
     drainPending();
 }
 
-void Pop3Session::listIds()
+void Pop3Session::listIds(const IdListLimit &limit)
 {
-    addRequest(Kind::IdsListed, 0);
+    addRequest(Kind::IdsListed, 0).idLimit = limit;
     startRequests();
     drainPending();
 }
@@ -787,6 +800,8 @@ void Pop3Session::idsListed(const Expected &expected)
         return answerFailed(expected.request, failure(MailProblem::UidlRefused, {}, reply.text));
     if (!reply.readable || reply.lines != messageCount_)
         return answerFailed(expected.request, failure(MailProblem::UidlUnreadable));
+    if (reply.tooMany)
+        return answerFailed(expected.request, failure(MailProblem::TooManyIds, {number(expected.idLimit.ids)}));
     Pop3Event event = eventOf(Kind::IdsListed, 0, static_cast<std::int64_t>(messageCount_));
     event.ids = std::move(reply.ids);
     answer(expected.request, std::move(event));

@@ -32,6 +32,13 @@ struct Pop3Pipeline {
 inline constexpr int kMaxPipelineWindow = 1000;
 int pipelineWindowFor(const std::vector<std::int64_t> &sizes, const Pop3Pipeline &pipeline);
 
+// The most unique IDs a UIDL answer may bring, in number and in bytes (each ID with a
+// line end), as whoever keeps them can hold them.
+struct IdListLimit {
+    std::size_t ids = 0;
+    std::int64_t bytes = 0;
+};
+
 struct Pop3Login {
     QString user; // the mail address for an access token
     MailSecret secret;
@@ -52,7 +59,8 @@ struct Pop3Event {
         StartTls,   // the server agreed to STLS: hand the connection to TLS now, then tlsStarted()
         LoggedIn,   // result: the message count, or kLoginRejected, kTlsFailure, ...
         Retrieved,  // message; result 0 with bodySize, or kServerError (refused), ...
-        IdsListed,  // result: the count with ids, or kServerError (UidlRefused, UidlUnreadable), ...
+        IdsListed,  // result: the count with ids, or kServerError (UidlRefused, UidlUnreadable),
+                    // kProtocolError (TooManyIds), ...
         HeadersRead, // message; result 0 with headers (at most kHeaderBlockLimit bytes), or kServerError, ...
         Closed,     // QUIT answered, or nothing more can come: the connection may close
     };
@@ -117,7 +125,9 @@ public:
     // kNoSuchMessage / kNotConnected at once for a number outside 1..count or before
     // the login.
     void retrieve(int message);
-    void listIds();             // UIDL
+    // UIDL. A list past limit is read to its end, keeping no ID, and refused with
+    // kProtocolError (TooManyIds, the limit's number of IDs), the session living on.
+    void listIds(const IdListLimit &limit);
     void readHeaders(int message); // TOP message 0
     // Says goodbye: Closed once the server answered QUIT, at once when replies to
     // RETRs asked ahead are still to come (they are not waited for).
@@ -146,12 +156,14 @@ private:
         int message = 0;
         std::uint64_t request = 0; // the request it answers; 0 for a RETR asked ahead
         std::int64_t byteBudget = kReplyByteBudget;
+        IdListLimit idLimit = {}; // UIDL
     };
     // A request and, once known, its answer; answers leave in request order.
     struct Request {
         std::uint64_t serial;
         Pop3Event::Kind kind;
         int message;
+        IdListLimit idLimit = {}; // listIds()
         bool started = false;
         std::optional<Pop3Event> answer;
     };

@@ -50,7 +50,9 @@ Seen seen(const ImapEvent &event)
 // A request the driver makes before the step's server bytes arrive.
 struct Ask {
     K what; // StatusRead, Examined, Searched, HeadersRead, IdleEnded, NoopDone, Closed; Idling: done()
-    std::vector<std::uint32_t> numbers = {}; // the UID searched from, or those fetched
+    // Those fetched, or the UID searched from, then STATUS's UIDNEXT and UNSEEN, then
+    // the positions searched.
+    std::vector<std::uint32_t> numbers = {};
     const char *mailbox = "INBOX";
 };
 
@@ -74,6 +76,21 @@ struct Played {
     std::string awaits;
 };
 
+UnseenSearch search(const std::vector<std::uint32_t> &numbers)
+{
+    UnseenSearch search;
+    search.fromUid = numbers.at(0);
+    if (numbers.size() >= 3) {
+        search.told.uidNext = numbers[1];
+        search.told.unseen = numbers[2];
+    }
+    if (numbers.size() >= 5) {
+        search.firstMessage = numbers[3];
+        search.lastMessage = numbers[4];
+    }
+    return search;
+}
+
 // Plays a dialogue as a connection would, each step's server bytes cut into chunks
 // by the given split.
 template <typename Split>
@@ -95,7 +112,7 @@ Played play(const Dialogue &dialogue, Split split)
             switch (ask.what) {
             case K::StatusRead: session.status(mailbox); break;
             case K::Examined: session.examine(mailbox); break;
-            case K::Searched: session.searchUnseen(ask.numbers.at(0)); break;
+            case K::Searched: session.searchUnseen(search(ask.numbers)); break;
             case K::HeadersRead: session.fetchHeaders(ask.numbers); break;
             case K::IdleEnded: session.idle(); break;
             case K::Idling: session.done(); break;
@@ -231,9 +248,13 @@ std::vector<Dialogue> dialogues()
         {"STARTTLS refused: nothing sent", plain(),
          {{{}, "* OK [CAPABILITY IMAP4rev1 STARTTLS AUTH=PLAIN] ready\r\nk1 NO not now\r\n"}}, "k1 STARTTLS\r\n",
          {{K::LoggedIn, pop3::kTlsFailure, P::StartTlsRefused, "|not now"}}},
-        {"PREAUTH in the clear: logged in with no password at stake", plain(true),
+        {"PREAUTH in the clear from a server never seen with STARTTLS: logged in, nothing at stake", plain(),
          {{{{K::Closed}}, "* PREAUTH [CAPABILITY IMAP4rev1 IDLE] welcome\r\n* BYE\r\n"}}, "k1 LOGOUT\r\n",
          {{K::LoggedIn, 0}, {K::Closed, 0}}},
+        {"PREAUTH in the clear where STARTTLS was seen: a strip, nothing asked", plain(true),
+         {{{{K::StatusRead}, {K::Closed}}, "* PREAUTH [CAPABILITY IMAP4rev1 IDLE] welcome\r\n"}}, "",
+         {{K::LoggedIn, pop3::kTlsFailure, P::EncryptionWithdrawn, "|"},
+          {K::StatusRead, pop3::kNotConnected, P::NotLoggedIn, "|"}, {K::Closed, 0}}},
         {"STATUS, a refused mailbox named in UTF-7, a malformed SEARCH: the session lives on", login("u", "p"),
          {{{{K::StatusRead}, {K::StatusRead, {}, "日記 &"}, {K::Examined}, {K::Searched, {1}}, {K::NoopDone}},
            kBare + "k1 OK [CAPABILITY IMAP4rev1] Logged in\r\n"
@@ -244,6 +265,15 @@ std::vector<Dialogue> dialogues()
          {{K::LoggedIn, 0}, {K::StatusRead, 0, P::None, "3/1/9/77"},
           {K::StatusRead, pop3::kServerError, P::MailboxRefused, "日記 &|Mailbox doesn't exist"}, kThreeExist, kExamined,
           {K::Searched, pop3::kServerError, P::ImapReplyUnreadable, "SEARCH|"}, {K::NoopDone, 0}}},
+        {"SEARCH against STATUS: UIDs past UIDNEXT and repeats dropped; more than UNSEEN is a broken answer", login(),
+         {{{{K::Examined}, {K::Searched, {0, 4, 2}}, {K::Searched, {0, 4, 2, 2, 3}}, {K::Searched, {2, 4, 2}}},
+           kLoggedIn + examined("k2") + "* SEARCH 7 8 9 4294967295 2147483648 1 1 1 2 2\r\nk3 OK\r\n"
+           "* SEARCH 1 2 3 9\r\nk4 OK\r\n* SEARCH 2 3 4\r\nk5 OK\r\n"}},
+         kLoginSent + "k2 EXAMINE INBOX\r\nk3 UID SEARCH UNSEEN\r\nk4 UID SEARCH UNSEEN 2:3\r\n"
+                      "k5 UID SEARCH UNSEEN UID 2:*\r\n",
+         {{K::LoggedIn, 0}, kThreeExist, kExamined, {K::Searched, 0, P::None, "1 2 "},
+          {K::Searched, pop3::kServerError, P::ImapReplyUnreadable, "SEARCH|* SEARCH 1 2 3 9"},
+          {K::Searched, 0, P::None, "2 3 "}}},
         {"IDLE: accepted, one message goes and one comes, DONE, its OK ends it", login(),
          {{{{K::Examined}, {K::IdleEnded}}, kLoggedIn + examined("k2") + "+ idling\r\n* 2 EXPUNGE\r\n* 3 EXISTS\r\n"},
           {{{K::Idling}, {K::NoopDone}}, "* OK Still here\r\nk3 OK Idle completed.\r\nk4 OK\r\n"}},

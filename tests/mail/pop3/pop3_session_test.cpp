@@ -47,7 +47,7 @@ Seen seen(const Pop3Event &event)
 struct Action {
     std::size_t afterEvents;
     K what; // Retrieved, IdsListed, HeadersRead or Closed
-    int message = 0;
+    int message = 0; // IdsListed: the most IDs kept (1000 when 0), in at most 6 bytes
 };
 
 struct Dialogue {
@@ -76,7 +76,7 @@ Played play(const Dialogue &dialogue, Split split)
     const auto request = [&session](const Action &action) {
         switch (action.what) {
         case K::Retrieved: return session.retrieve(action.message);
-        case K::IdsListed: return session.listIds();
+        case K::IdsListed: return session.listIds({action.message > 0 ? std::size_t(action.message) : 1000, 6});
         case K::HeadersRead: return session.readHeaders(action.message);
         default: return session.quit();
         }
@@ -210,6 +210,16 @@ std::vector<Dialogue> dialogues()
           {K::HeadersRead, 1, 0, P::None, std::to_string(kHeaderBlockLimit)},
           {K::HeadersRead, 2, pop3::kServerError, P::MessageRefused, "no TOP"},
           {K::Retrieved, 1, pop3::kServerError, P::SizeUnreadable},
+          {K::Closed, 0, 0}}},
+        {"new-only: a UIDL past the IDs or the bytes kept is refused, read to its end", newOnly,
+         {{0, K::IdsListed, 2}, {0, K::IdsListed}, {0, K::IdsListed}, {0, K::Closed}},
+         {kLogin + "+OK 3 9\r\n+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n+OK\r\n1 a\r\n2 bb\r\n3 c\r\n.\r\n"
+                   "+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n+OK\r\n"},
+         kSent + "UIDL\r\nUIDL\r\nUIDL\r\nQUIT\r\n",
+         {{K::LoggedIn, 0, 3},
+          {K::IdsListed, 0, pop3::kProtocolError, P::TooManyIds},
+          {K::IdsListed, 0, pop3::kProtocolError, P::TooManyIds},
+          {K::IdsListed, 0, 3, P::None, "a b c "},
           {K::Closed, 0, 0}}},
         {"LIST longer than STAT", login(), {}, {kLogin + "+OK 1 3\r\n+OK\r\n1 3\r\n2 3\r\n.\r\n"}, kSent + "LIST\r\n",
          {{K::LoggedIn, 0, pop3::kProtocolError, P::ListMismatch}}},
