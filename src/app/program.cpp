@@ -68,6 +68,11 @@ Program::~Program() = default;
 
 void wireWindows(Program &program)
 {
+    // A save through the keyring that could not write the file brings the account back.
+    QObject::connect(&program.settings.passwords(), &PasswordKeeper::saveFailed, &program.settings.passwords(),
+                     [&program](const Account &account, const QString &why) {
+                         program.idPassForm.show()->showNotStored(account, why);
+                     });
     program.controlPanel.setFactory([&program] { return makeControlPanel(program); });
     program.setForm.setFactory([&program] { return makeSetForm(program); });
     program.idPassForm.setFactory([&program] {

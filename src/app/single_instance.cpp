@@ -1,5 +1,8 @@
 #include "app/single_instance.h"
 
+#include "settings/app_paths.h"
+#include "settings/settings_storage.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -84,9 +87,12 @@ void hangUp(QLocalSocket *caller)
 
 QString instanceSocketPath(const QProcessEnvironment &environment, uint uid)
 {
-    const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
-    const QString folder = QDir::isAbsolutePath(runtime) ? QDir::cleanPath(runtime) + QStringLiteral("/kingyo")
-                                                         : QStringLiteral("/tmp/kingyo-%1").arg(uid);
+    QString base = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
+    if (!QDir::isAbsolutePath(base))
+        base = xdgBaseFolder(environment, QStringLiteral("XDG_CACHE_HOME"), environment.value(QStringLiteral("HOME")),
+                             QStringLiteral("/.cache"));
+    const QString folder = base.isEmpty() ? QStringLiteral("/tmp/kingyo-%1").arg(uid)
+                                          : QDir::cleanPath(base) + QStringLiteral("/kingyo");
     return folder + QStringLiteral("/display-") + displayKey(environment) + QStringLiteral(".socket");
 }
 
@@ -112,8 +118,10 @@ bool makePrivateFolder(const QString &folder, QString *problem)
 QString sessionSocketPath()
 {
     const QString path = instanceSocketPath(QProcessEnvironment::systemEnvironment(), ::geteuid());
-    QString problem;
-    if (makePrivateFolder(QFileInfo(path).path(), &problem))
+    const QString folder = QFileInfo(path).path();
+    // A runtime folder is there already; a cache folder may be missing.
+    QString problem = kingyo::makePrivateFolder(QFileInfo(folder).path());
+    if (problem.isEmpty() && makePrivateFolder(folder, &problem))
         return path;
     warn(problem + QStringLiteral("; this kingyo runs on its own"));
     return {};

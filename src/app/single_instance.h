@@ -11,8 +11,10 @@ class QLocalSocket;
 namespace kingyo {
 
 // The socket through which one user's kingyo on one X display hears of later starts:
-// "<folder>/display-<DISPLAY>.socket" in $XDG_RUNTIME_DIR/kingyo, or in /tmp/kingyo-<uid>
-// when XDG_RUNTIME_DIR is unset or relative. The screen part of DISPLAY is dropped
+// "<folder>/display-<DISPLAY>.socket" in $XDG_RUNTIME_DIR/kingyo. When XDG_RUNTIME_DIR
+// is unset or relative, the folder is "kingyo" in the user's cache folder
+// ($XDG_CACHE_HOME, else HOME/.cache), where no other user can make it first; only
+// without a home either, /tmp/kingyo-<uid>. The screen part of DISPLAY is dropped
 // (":0" and ":0.0" are one desktop). Only computes the path.
 QString instanceSocketPath(const QProcessEnvironment &environment, uint uid);
 
@@ -21,8 +23,8 @@ QString instanceSocketPath(const QProcessEnvironment &environment, uint uid);
 // link, another user's folder, or one open to others is never used.
 bool makePrivateFolder(const QString &folder, QString *problem);
 
-// This process's socket with its folder made; empty (and said on stderr) when the folder
-// cannot be used.
+// This process's socket with its folder made (and the cache folder above it, when
+// missing); empty (and said on stderr) when the folder cannot be used.
 QString sessionSocketPath();
 
 // One kingyo per user and display. start() either hands the start over to a kingyo that

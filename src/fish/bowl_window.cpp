@@ -64,6 +64,8 @@ BowlWindow::BowlWindow(RandomSource &random, const Clock &clock, const BowlFrame
     living_ = std::make_unique<LivingBowl>(*this, random_, clock_);
 }
 
+BowlWindow::~BowlWindow() = default;
+
 void BowlWindow::addPicture(QWidget *picture, const SmallFishAt &smallFishAt)
 {
     pictures_.insert(picture, smallFishAt);
@@ -113,6 +115,9 @@ void BowlWindow::setVisible(bool visible)
         window->installEventFilter(this);
         addNetWmStates(window, {QByteArrayLiteral("_NET_WM_STATE_SKIP_TASKBAR"),
                                 QByteArrayLiteral("_NET_WM_STATE_SKIP_PAGER")});
+        // Destroyed from outside, the bowl gets no close event, and kingyo would live on unseen.
+        if (!destroyedWatch_)
+            destroyedWatch_ = watchX11WindowDestroyed(window, [this] { emit unloadRequested(); });
     }
     QWidget::setVisible(visible);
 }

@@ -10,6 +10,7 @@
 #include <array>
 #include <memory>
 
+class QAbstractNativeEventFilter;
 class QLabel;
 class QMouseEvent;
 class QTimer;
@@ -33,6 +34,7 @@ public:
     BowlWindow(RandomSource &random, const Clock &clock, const BowlFrames &frames, QWidget *parent = nullptr);
     // The bowl with the program's own pictures.
     BowlWindow(RandomSource &random, const Clock &clock, QWidget *parent = nullptr);
+    ~BowlWindow() override;
 
     static BowlFrames loadFrames();
 
@@ -56,7 +58,7 @@ public:
 signals:
     // A double-click on the bowl, its pictures or the small fish.
     void panelRequested();
-    // The window was closed from outside: the program unloads.
+    // The window was closed from outside, or destroyed: the program unloads.
     void unloadRequested();
     // A right press on a bowl picture: the program ends at once.
     void endRequested();
@@ -95,6 +97,7 @@ private:
     QPoint dragStartGlobal_;
     QPoint dragStartPosition_;
     std::unique_ptr<LivingBowl> living_;
+    std::unique_ptr<QAbstractNativeEventFilter> destroyedWatch_;
 };
 
 } // namespace kingyo

@@ -3,6 +3,7 @@
 #include "fish/x11_connection.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QWindow>
 
 #if QT_CONFIG(xcb)
@@ -41,8 +42,49 @@ std::vector<xcb_atom_t> atomListProperty(xcb_connection_t *connection, xcb_windo
     return {atoms, atoms + xcb_get_property_value_length(reply.get()) / sizeof(xcb_atom_t)};
 }
 
+// The window's DestroyNotify, which reaches the window's own client through the
+// structure events Qt selects on every top-level window.
+class DestroyedWatch : public QAbstractNativeEventFilter {
+public:
+    DestroyedWatch(QWindow *window, std::function<void()> gone)
+        : window_(window), id_(static_cast<xcb_window_t>(window->winId())), gone_(std::move(gone))
+    {
+    }
+
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t" || !gone_)
+            return false;
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        if ((event->response_type & 0x7f) == XCB_DESTROY_NOTIFY
+            && reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window == id_ && window_)
+            QMetaObject::invokeMethod(window_, std::exchange(gone_, nullptr), Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    QPointer<QWindow> window_; // the call goes nowhere once it is deleted
+    xcb_window_t id_;
+    std::function<void()> gone_;
+};
+
 } // namespace
 #endif
+
+std::unique_ptr<QAbstractNativeEventFilter> watchX11WindowDestroyed(QWindow *window, std::function<void()> gone)
+{
+#if QT_CONFIG(xcb)
+    if (!x11Connection() || !window)
+        return nullptr;
+    auto watch = std::make_unique<DestroyedWatch>(window, std::move(gone));
+    qApp->installNativeEventFilter(watch.get());
+    return watch;
+#else
+    Q_UNUSED(window);
+    Q_UNUSED(gone);
+    return nullptr;
+#endif
+}
 
 xcb_connection_t *x11Connection()
 {

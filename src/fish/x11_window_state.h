@@ -1,5 +1,9 @@
 #pragma once
+#include <QAbstractNativeEventFilter>
 #include <QByteArrayList>
+
+#include <functional>
+#include <memory>
 
 class QWindow;
 
@@ -14,5 +18,10 @@ void addNetWmStates(QWindow *window, const QByteArrayList &states);
 // events arrive, so a shape set from a timer on an idle desktop would otherwise wait
 // for the next mouse move. Does nothing off X11.
 void flushX11Requests();
+
+// Calls gone(), from the event loop, once the X server has destroyed the window: another
+// client destroyed it (as `xdotool windowclose` does), and no close event comes. Watches
+// while the returned filter lives; null off X11.
+std::unique_ptr<QAbstractNativeEventFilter> watchX11WindowDestroyed(QWindow *window, std::function<void()> gone);
 
 } // namespace kingyo

@@ -3,8 +3,12 @@
 #include "settings/settings_storage.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QList>
+#include <QMutex>
+#include <QSet>
 #include <algorithm>
+#include <cstdio>
 
 namespace kingyo {
 namespace {
@@ -19,6 +23,34 @@ QString accountFile(const QString &folder, const QString &server, const QString 
 }
 
 constexpr qint64 kMarkFileLimit = 256;
+
+// Every check stores again, so each file's problem is said once a run. Stores are
+// written on the mail worker.
+void tellOnce(const QString &path, const QString &problem)
+{
+    static QMutex mutex;
+    static QSet<QString> told;
+    const QMutexLocker lock(&mutex);
+    if (!told.contains(path)) {
+        told.insert(path);
+        std::fprintf(stderr, "kingyo: seen messages not stored: %s\n", qPrintable(problem));
+    }
+}
+
+// Replaces the store, unless the one there was too big to be read: it is not kingyo's,
+// and nothing in it was used. Something other than a regular file is refused below.
+bool replaceReadStore(const QString &path, QByteArrayView contents, qint64 limit)
+{
+    const QFileInfo existing(path);
+    if (existing.isFile() && existing.size() > limit) {
+        tellOnce(path, QStringLiteral("%1 is larger than %2 bytes; left as it is").arg(path).arg(limit));
+        return false;
+    }
+    const WriteResult written = replaceSettingsFile(path, contents, NewFileAccess::OwnerOnly);
+    if (!written)
+        tellOnce(path, written.failure);
+    return bool(written);
+}
 
 } // namespace
 
@@ -57,7 +89,7 @@ bool SeenMessageStore::save(const std::vector<std::string> &ids) const
         contents += QByteArray::fromStdString(id) + '\n';
     if (contents.size() > kFileLimit)
         return false; // it could not be read back
-    return replaceSettingsFile(path_, contents, NewFileAccess::OwnerOnly);
+    return replaceReadStore(path_, contents, kFileLimit);
 }
 
 UnreadMarkStore::UnreadMarkStore(const QString &folder, const QString &server, const QString &user)
@@ -83,7 +115,7 @@ std::optional<UnreadMark> UnreadMarkStore::load() const
 bool UnreadMarkStore::save(const UnreadMark &mark) const
 {
     const QByteArray contents = QByteArray::number(mark.uidValidity) + ' ' + QByteArray::number(mark.uidNext) + '\n';
-    return replaceSettingsFile(path_, contents, NewFileAccess::OwnerOnly);
+    return replaceReadStore(path_, contents, kMarkFileLimit);
 }
 
 int countNewMessages(const std::set<std::string> &seen, const std::vector<std::string> &onServer)

@@ -26,9 +26,10 @@ public:
     // kFileLimit or kMaxIds, say).
     std::set<std::string> load() const;
     // Replaces the stored IDs with ids, so IDs the server no longer holds are dropped.
-    // Written beside the old store and renamed over it, even one too big to be read: it
-    // only repeats what the server lists. False when nothing was stored, as for more IDs
-    // than kFileLimit or kMaxIds holds.
+    // Written beside the old store and renamed over it. A store that could not be read
+    // (over kFileLimit or kMaxIds, or not a regular file) is left as it is, said once a
+    // run on stderr. False when nothing was stored, as for more IDs than kFileLimit or
+    // kMaxIds holds.
     bool save(const std::vector<std::string> &ids) const;
 
 private:
@@ -52,7 +53,8 @@ public:
     const QString &path() const { return path_; }
     // None when there is no mark yet or the file does not hold one.
     std::optional<UnreadMark> load() const;
-    // Written beside the old mark and renamed over it. False when nothing was stored.
+    // Written beside the old mark and renamed over it; a file that could not be read is
+    // left as it is, as the seen IDs' store. False when nothing was stored.
     bool save(const UnreadMark &mark) const;
 
 private:

@@ -1,6 +1,7 @@
 #include "panel/id_pass_form.h"
 
 #include "panel/form_layout.h"
+#include "panel/not_stored_box.h"
 #include "settings/settings_model.h"
 
 #include <QCheckBox>
@@ -72,9 +73,20 @@ void IdPassForm::keyPressEvent(QKeyEvent *event)
 
 void IdPassForm::accept()
 {
-    settings_.confirmAccount(Account{idText_->text(), passText_->text()}, check1_->isChecked());
+    const Account account{idText_->text(), passText_->text()};
+    // Stays open, with what the user typed, when nothing could be stored.
+    if (const WriteResult stored = settings_.confirmAccount(account, check1_->isChecked()); !stored)
+        return showNotStored(account, stored.failure);
     close();
     emit accepted();
+}
+
+void IdPassForm::showNotStored(const Account &account, const QString &failure)
+{
+    idText_->setText(account.userId);
+    passText_->setText(account.password);
+    check1_->setChecked(true); // only a save can fail
+    showNotStoredBox(this, failure);
 }
 
 } // namespace kingyo

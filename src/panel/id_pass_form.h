@@ -8,6 +8,7 @@ class QPushButton;
 namespace kingyo {
 
 class SettingsModel;
+struct Account;
 
 // The account dialog: user ID and password, filled from the account file (the password
 // from the keyring, when kept there, once it answers) when it loads; OK makes them the
@@ -19,6 +20,10 @@ public:
 
     QLineEdit *idText() const { return idText_; }
     QLineEdit *passText() const { return passText_; }
+
+    // The account the user confirmed could not be stored (failure says why): it is
+    // shown again, with the box saying so, for another OK once the file can be written.
+    void showNotStored(const Account &account, const QString &failure);
 
 signals:
     void accepted(); // OK: the account in use changed

@@ -1,6 +1,7 @@
 #include "panel/option_form.h"
 
 #include "panel/form_layout.h"
+#include "panel/not_stored_box.h"
 #include "settings/settings_model.h"
 
 #include <QCheckBox>
@@ -73,7 +74,12 @@ void OptionForm::keyPressEvent(QKeyEvent *event)
 
 void OptionForm::accept()
 {
-    settings_.storeServer(smtpText_->text(), pop3Text_->text(), mailText_->text(), apopCheck_->isChecked());
+    const WriteResult stored =
+        settings_.storeServer(smtpText_->text(), pop3Text_->text(), mailText_->text(), apopCheck_->isChecked());
+    if (!stored) {
+        showNotStoredBox(this, stored.failure); // open, with what the user typed
+        return;
+    }
     close();
     emit accepted();
 }

@@ -1,6 +1,7 @@
 #include "panel/set_form.h"
 
 #include "panel/form_layout.h"
+#include "panel/not_stored_box.h"
 #include "settings/autostart_entry.h"
 #include "settings/settings_model.h"
 #include "settings/settings_option.h"
@@ -300,7 +301,9 @@ void SetForm::storeAutostart(bool ticked)
 void SetForm::closeEvent(QCloseEvent *event)
 {
     // Stored on every close; ending the program deletes the window without closing it.
-    settings_.storeOptions();
+    // Its rows stay in effect for the run either way, so it closes.
+    if (const WriteResult stored = settings_.storeOptions(); !stored)
+        showNotStoredBox(nullptr, stored.failure);
     event->accept();
 }
 

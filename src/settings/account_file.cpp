@@ -62,7 +62,7 @@ PasswordPlace readPasswordPlace(const AppPaths &paths)
     return value == QStringLiteral("0") ? PasswordPlace::file() : PasswordPlace::keyring(value);
 }
 
-bool writeAccount(const AppPaths &paths, const Account &account, bool save, const PasswordPlace &place)
+WriteResult writeAccount(const AppPaths &paths, const Account &account, bool save, const PasswordPlace &place)
 {
     Keys keys;
     if (save) {
@@ -78,7 +78,7 @@ bool writeAccount(const AppPaths &paths, const Account &account, bool save, cons
     return writeProfileStrings(paths.accountFile(), section, keys, NewFileAccess::OwnerOnly);
 }
 
-bool writePasswordPlace(const AppPaths &paths, const PasswordPlace &place, const QString &password)
+WriteResult writePasswordPlace(const AppPaths &paths, const PasswordPlace &place, const QString &password)
 {
     Keys keys;
     if (!password.isEmpty())
@@ -115,7 +115,7 @@ bool writeSignIn(const AppPaths &paths, const SignIn &signIn, const QString &mai
         if (!fitsAccountFile(value))
             return false;
     }
-    return writeProfileStrings(paths.accountFile(), section, keys, NewFileAccess::OwnerOnly);
+    return bool(writeProfileStrings(paths.accountFile(), section, keys, NewFileAccess::OwnerOnly));
 }
 
 bool fitsAccountFile(const QString &password)

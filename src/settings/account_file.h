@@ -1,4 +1,5 @@
 #pragma once
+#include "settings/settings_storage.h"
 #include "settings/sign_in.h"
 
 #include <QString>
@@ -41,14 +42,15 @@ PasswordPlace readPasswordPlace(const AppPaths &paths);
 // "NAME3" = "1"; unticked only "NAME3" = "0", so an account stored earlier stays. Saved
 // to the keyring, "NAME2" is left blank and the place written with it. A password given
 // ends a sign-in through the browser ("OAUTH" blanked). One write with every key, or
-// nothing; the file is left readable by its owner only. False when nothing was stored.
-bool writeAccount(const AppPaths &paths, const Account &account, bool save,
+// nothing; the file is left readable by its owner only. False, saying why, when nothing
+// was stored.
+WriteResult writeAccount(const AppPaths &paths, const Account &account, bool save,
                   const PasswordPlace &place = PasswordPlace());
 
 // Writes the place with the file's copy of the password, in one write: "NAME2" holds
 // the password in the file and is blank in the keyring. An empty password writes the
-// place alone. False when nothing was stored.
-bool writePasswordPlace(const AppPaths &paths, const PasswordPlace &place, const QString &password);
+// place alone. False, saying why, when nothing was stored.
+WriteResult writePasswordPlace(const AppPaths &paths, const PasswordPlace &place, const QString &password);
 
 // How the account signs in through the browser: keys "OAUTH" ("google", "microsoft" or
 // "other"), "OAUTHAUTHURL", "OAUTHTOKENURL", "OAUTHSCOPE", "OAUTHCLIENT" and

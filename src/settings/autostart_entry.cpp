@@ -156,7 +156,7 @@ bool setAutostartEnabled(const QString &entryPath, const AutostartLaunch &launch
         return QFile::remove(entryPath) || !QFileInfo::exists(entryPath);
     if (launch.executable.isEmpty() || !makePrivateFolder(QFileInfo(entryPath).absolutePath()).isEmpty())
         return false;
-    return replaceSettingsFile(entryPath, autostartEntryText(launch));
+    return bool(replaceSettingsFile(entryPath, autostartEntryText(launch)));
 }
 
 AutostartRepair repairMovedAutostartEntry(const QString &entryPath, const AutostartLaunch &launch)

@@ -14,7 +14,8 @@ namespace {
 bool isOurTemporary(const QString &name)
 {
     static const QRegularExpression pattern(QStringLiteral(
-        "^(?:vbmail\\.ini|ini\\.ini|iniIdPass\\.ini|servers\\.txt|seen-[0-9a-f]{32}\\.uidl)\\.[A-Za-z]{6}$"));
+        "^(?:vbmail\\.ini|ini\\.ini|iniIdPass\\.ini|servers\\.txt|oauth-refresh-token|seen-[0-9a-f]{32}\\.uid(?:l|next))"
+        "\\.[A-Za-z]{6}$"));
     return pattern.match(name).hasMatch();
 }
 

@@ -160,18 +160,34 @@ void PasswordKeeper::readKept(const QString &keyringId, Step then)
     });
 }
 
+// The entry holds no password in use (the file keeps it, or names another entry), so a
+// copy that failed is removed: a write the keyring answered too late may still land.
 void PasswordKeeper::copyIntoKeyring(const QString &keyringId, const QString &password, Moved then)
 {
     const QString key = passwordKey(keyringId);
-    store_->write(key, password, this, [this, key, password, then](const SecretStore::Result &written) {
+    const auto fail = [this, keyringId, then](const SecretStore::Result &result) {
+        const MoveFailure failure = moveFailureOf(result);
+        if (result.outcome == Outcome::Locked)
+            return then(failure); // nothing was written
+        dropKeyringCopy(keyringId, [then, failure] { then(failure); });
+    };
+    store_->write(key, password, this, [this, key, password, then, fail](const SecretStore::Result &written) {
         noteKeyring(written);
         if (written.outcome != Outcome::Done)
-            return then(moveFailureOf(written));
-        store_->read(key, this, [password, then](const SecretStore::Result &back) {
+            return fail(written);
+        store_->read(key, this, [password, then, fail](const SecretStore::Result &back) {
             if (back.outcome != Outcome::Done || back.secret != password)
-                return then(moveFailureOf(back));
+                return fail(back);
             then(std::nullopt);
         });
+    });
+}
+
+void PasswordKeeper::dropKeyringCopy(const QString &keyringId, Step then)
+{
+    store_->remove(passwordKey(keyringId), this, [then](const SecretStore::Result &removed) {
+        logKeyringProblem(removed);
+        then();
     });
 }
 
@@ -192,8 +208,12 @@ void PasswordKeeper::moveIn()
         // Only the password just copied is blanked: the file may have been changed meanwhile.
         if (readAccount(paths_).password != password)
             return next();
-        if (!writePasswordPlace(paths_, PasswordPlace::keyring(keyringId), password))
-            return failMove(MoveFailure::FileNotWritten);
+        if (const WriteResult named = writePasswordPlace(paths_, PasswordPlace::keyring(keyringId), password);
+            !named) {
+            // Each start tries again; the user may free the disk meanwhile.
+            std::fprintf(stderr, "kingyo: the password stays in the settings file: %s\n", qPrintable(named.failure));
+            return dropKeyringCopy(keyringId, [this] { failMove(MoveFailure::FileNotWritten); });
+        }
         kept_ = Kept{keyringId, password};
         emit stateChanged();
         emit passwordChanged();
@@ -246,33 +266,56 @@ void PasswordKeeper::choose(PasswordPlace::Kind place)
     });
 }
 
-bool PasswordKeeper::save(const Account &account)
+WriteResult PasswordKeeper::save(const Account &account)
 {
     // The keyring only beside a file that can say so.
     if (keyring_ != Keyring::Answers || !wantsKeyring() || !QFileInfo(paths_.dataDir()).isDir())
         return writeAccount(paths_, account, true);
-    const PasswordPlace place = readPasswordPlace(paths_);
-    const QString keyringId = place.isKeyring() ? place.keyringId : newKeyringId();
-    if (account.password.isEmpty())
-        return writeAccount(paths_, account, true, PasswordPlace::keyring(keyringId));
+    if (account.password.isEmpty()) {
+        const PasswordPlace place = readPasswordPlace(paths_);
+        return writeAccount(paths_, account, true,
+                            PasswordPlace::keyring(place.isKeyring() ? place.keyringId : newKeyringId()));
+    }
     saving_ = account;
     emit passwordChanged();
-    enqueue([this, account, keyringId] { saveIntoKeyring(account, keyringId); });
-    return true;
+    // A new entry: the one the file names keeps the old password until the file names this one.
+    enqueue([this, account, keyringId = newKeyringId()] { saveIntoKeyring(account, keyringId); });
+    return {};
 }
 
 void PasswordKeeper::saveIntoKeyring(const Account &account, const QString &keyringId)
 {
     copyIntoKeyring(keyringId, account.password, [this, account, keyringId](std::optional<MoveFailure> failure) {
+        if (!failure)
+            return noteAccountSaved(account, keyringId);
         saving_.reset();
-        if (failure)
-            writeAccount(paths_, account, true);
-        else if (writeAccount(paths_, account, true, PasswordPlace::keyring(keyringId)))
-            kept_ = Kept{keyringId, account.password};
+        if (const WriteResult stored = writeAccount(paths_, account, true); !stored)
+            emit saveFailed(account, stored.failure);
         emit stateChanged();
         emit passwordChanged();
         next();
     });
+}
+
+void PasswordKeeper::noteAccountSaved(const Account &account, const QString &keyringId)
+{
+    const PasswordPlace old = readPasswordPlace(paths_);
+    const WriteResult stored = writeAccount(paths_, account, true, PasswordPlace::keyring(keyringId));
+    saving_.reset();
+    if (stored)
+        kept_ = Kept{keyringId, account.password};
+    const auto done = [this, account, stored] {
+        if (!stored)
+            emit saveFailed(account, stored.failure);
+        emit stateChanged();
+        emit passwordChanged();
+        next();
+    };
+    // The entry the file no longer names, or the one it could not name.
+    const QString unused = stored ? old.keyringId : keyringId;
+    if (unused.isEmpty())
+        return done();
+    dropKeyringCopy(unused, done);
 }
 
 void PasswordKeeper::reread(std::function<void()> then)

@@ -18,8 +18,11 @@ struct AppPaths;
 // A password moves only by steps that leave it whole in one place at least, wherever
 // they stop: into the keyring, it is written there and read back before the file's copy
 // is blanked, in one write that also names the place; out of it, the file is written
-// and read back before the keyring's copy is removed. A step cut short leaves at most an
-// unused copy in the keyring.
+// and read back before the keyring's copy is removed. A new password saved to the
+// keyring goes to an entry of its own, which the file then names beside the new user
+// ID, in one write, before the old entry is removed: the file always names an entry
+// holding its password. A step cut short leaves at most an unused copy in the keyring;
+// a step that fails removes the copy it made.
 //
 // The keyring answers later, so its password is kept in memory once read. Requests run
 // one at a time, in the order made; nothing waits for the keyring.
@@ -60,8 +63,10 @@ public:
     // The account dialog's OK with the save box ticked: into the keyring when the user
     // wants it there and it answers, else into the file, as ever. A keyring that refuses
     // leaves it in the file, to be moved at a later start; an empty password leaves the
-    // keyring's as it was. False when the file could not be written at once.
-    bool save(const Account &account);
+    // keyring's as it was. False, saying why, when the file could not be written at
+    // once; a save through the keyring that cannot write the file says so later, by
+    // saveFailed().
+    WriteResult save(const Account &account);
     // Asks the keyring again for a withheld password, then calls `then`; at once when
     // nothing is withheld and nothing else is under way.
     void reread(std::function<void()> then);
@@ -70,6 +75,9 @@ signals:
     void stateChanged();    // keyring(), busy() or wantsKeyring() may have changed
     void passwordChanged(); // stored() may have changed
     void moveFailed(PasswordKeeper::MoveFailure failure);
+    // A save through the keyring stored nothing, as the file could not be written (see
+    // WriteResult); the keyring keeps no copy of the account's password.
+    void saveFailed(const Account &account, const QString &why);
 
 private:
     // What the keyring said of this copy's password; no password: none there.
@@ -91,6 +99,9 @@ private:
     void moveIn();
     void moveOut();
     void saveIntoKeyring(const Account &account, const QString &keyringId);
+    void noteAccountSaved(const Account &account, const QString &keyringId);
+    // Removes this copy's password entry of that name, which holds nothing in use.
+    void dropKeyringCopy(const QString &keyringId, Step then);
     // Reads the password; an empty answer is told apart from a locked keyring.
     void lookUp(const QString &keyringId, Answer answer);
     void readKept(const QString &keyringId, Step then);

@@ -215,12 +215,13 @@ int readProfileInt(const QString &file, const QString &section, const QString &k
     return value ? profile::leadingInteger(*value) : defaultValue;
 }
 
-bool writeProfileStrings(const QString &file, const QString &section,
-                         const QList<std::pair<QString, QString>> &keyValues, NewFileAccess access)
+WriteResult writeProfileStrings(const QString &file, const QString &section,
+                                const QList<std::pair<QString, QString>> &keyValues, NewFileAccess access)
 {
-    const auto contents = readSettingsFile(file);
-    if (!contents && QFileInfo::exists(file))
-        return false; // a file that cannot be read is never replaced
+    QString whyNotRead;
+    const auto contents = readSettingsFile(file, kSettingsFileLimit, &whyNotRead);
+    if (!contents && !whyNotRead.isEmpty())
+        return {whyNotRead}; // a file that cannot be read is never replaced
     QByteArray written = contents.value_or(QByteArray());
     for (const auto &[key, value] : keyValues)
         written = profile::withValue(written, section.toUtf8(), key.toUtf8(), value.toUtf8());

@@ -42,9 +42,10 @@ QString readProfileString(const QString &file, const QString &section, const QSt
 int readProfileInt(const QString &file, const QString &section, const QString &key, int defaultValue);
 
 // Sets several keys of one section in one write, creating the section or the file
-// when missing (never the folder): all of them are stored, or none; when none, the old
-// file is untouched.
-bool writeProfileStrings(const QString &file, const QString &section,
+// when missing (never the folder): all of them are stored, or none (see
+// replaceSettingsFile()); when none, the old file is untouched, as is a file that cannot
+// be read.
+WriteResult writeProfileStrings(const QString &file, const QString &section,
                          const QList<std::pair<QString, QString>> &keyValues,
                          NewFileAccess access = NewFileAccess::Usual);
 

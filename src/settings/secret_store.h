@@ -14,7 +14,11 @@ namespace kingyo {
 // answers later through the thread's event loop, never from inside the call; nothing
 // waits for the keyring. An answer is dropped when its context object is gone. A
 // request the keyring leaves unanswered for the store's timeout (a keyring library
-// whose own event loop is not running never answers) answers NoService then.
+// whose own event loop is not running never answers) answers NoService then, unless
+// the keyring is asking the user something (its keyring is locked, or not made yet,
+// so a Secret Service prompt is up to unlock or make it): then it waits for the user,
+// looking again after each timeout. Without a session bus there is no keyring to ask: every request
+// answers NoService with nothing to log.
 class SecretStore {
 public:
     enum class Outcome {
@@ -27,7 +31,7 @@ public:
     struct Result {
         Outcome outcome = Outcome::NoService;
         QString secret;
-        QString why; // the keyring's own words, for the log; never holds a secret
+        QString why; // the keyring's own words, for the log; never holds a secret; may be empty
     };
     using Answer = std::function<void(const Result &)>;
 

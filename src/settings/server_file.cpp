@@ -113,7 +113,7 @@ void readServerFile(const QString &path, SharedState &state)
         applyServerFileContents(*contents, state);
 }
 
-bool writeServerFile(const QString &path, const SharedState &state)
+WriteResult writeServerFile(const QString &path, const SharedState &state)
 {
     return replaceSettingsFile(path, serverFileContents(state));
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "settings/settings_storage.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -21,8 +23,9 @@ QByteArray serverFileContents(const SharedState &state);
 // A missing or unreadable file leaves the state as it was.
 void readServerFile(const QString &path, SharedState &state);
 
-// Replaces the whole file; false when nothing was stored (the old file is then intact).
-bool writeServerFile(const QString &path, const SharedState &state);
+// Replaces the whole file; false, saying why, when nothing was stored (the old file is
+// then intact).
+WriteResult writeServerFile(const QString &path, const SharedState &state);
 
 // The number at the start of text as the APOP line reads it: leading blanks skipped,
 // optional sign, digits, fraction and exponent; no number at all gives 0.

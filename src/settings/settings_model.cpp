@@ -9,7 +9,7 @@ bool isComplete(const Account &account) { return !account.userId.isEmpty() && !a
 
 void SettingsModel::loadServerFile() { readServerFile(paths_.serverFile, state_); }
 
-bool SettingsModel::storeServer(const QString &smtp, const QString &pop3, const QString &mail, bool apop)
+WriteResult SettingsModel::storeServer(const QString &smtp, const QString &pop3, const QString &mail, bool apop)
 {
     state_.smtpServer = smtp;
     state_.pop3Server = pop3;
@@ -18,7 +18,7 @@ bool SettingsModel::storeServer(const QString &smtp, const QString &pop3, const 
     return writeServerFile(paths_.serverFile, state_);
 }
 
-bool SettingsModel::confirmAccount(const Account &account, bool save)
+WriteResult SettingsModel::confirmAccount(const Account &account, bool save)
 {
     state_.userId = account.userId;
     state_.userPass = account.password;
@@ -42,7 +42,7 @@ void SettingsModel::loadHangUpOption()
         hangUp_ = stored == 1;
 }
 
-bool SettingsModel::storeOptions() const
+WriteResult SettingsModel::storeOptions() const
 {
     const bool mailWatchChanged = readMailWatchOptions(paths_) != mailWatch_;
     return writeOptionFile(paths_, hangUp_, mailWatchChanged ? std::optional(mailWatch_) : std::nullopt);

@@ -28,8 +28,8 @@ public:
     // The server file into the server fields; a missing file leaves them as they are.
     void loadServerFile();
     // Copies the server dialog's fields in and rewrites the server file; false when the
-    // file could not be stored (the fields are set all the same).
-    bool storeServer(const QString &smtp, const QString &pop3, const QString &mail, bool apop);
+    // file could not be stored, saying why (the fields are set all the same).
+    WriteResult storeServer(const QString &smtp, const QString &pop3, const QString &mail, bool apop);
 
     // Where the password is kept, the file or the keyring, and the moves between them.
     PasswordKeeper &passwords() { return passwords_; }
@@ -38,9 +38,9 @@ public:
     // The account dialog's OK: the account becomes the one in use and is stored as the
     // save box says (the password where the user keeps it). A complete account confirmed
     // this way is remembered for the run, so a user who keeps the password off the disk
-    // can still check mail. False when the file could not be written at once (a save
-    // into the keyring ends later).
-    bool confirmAccount(const Account &account, bool save);
+    // can still check mail. False, saying why, when the file could not be written at once
+    // (a save into the keyring ends later: see PasswordKeeper::saveFailed()).
+    WriteResult confirmAccount(const Account &account, bool save);
     // The account a mail check logs in with: the stored one when it is complete, else
     // the one confirmed in the dialog since start-up when that is complete, else the
     // stored one as it is (which sends the check to the account dialog, unless the
@@ -69,8 +69,9 @@ public:
 
     // The settings window's close, in one write of the option file: the hang-up option,
     // and the mail watcher's options only when they differ from the file's, so a file
-    // whose user never changed them keeps those lines as they were; false when not stored.
-    bool storeOptions() const;
+    // whose user never changed them keeps those lines as they were; false, saying why,
+    // when not stored.
+    WriteResult storeOptions() const;
 
 private:
     AppPaths paths_;

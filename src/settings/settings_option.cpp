@@ -39,7 +39,7 @@ MailWatchOptions readMailWatchOptions(const AppPaths &paths)
     return options;
 }
 
-bool writeOptionFile(const AppPaths &paths, bool hangUp, const std::optional<MailWatchOptions> &mailWatch)
+WriteResult writeOptionFile(const AppPaths &paths, bool hangUp, const std::optional<MailWatchOptions> &mailWatch)
 {
     QList<std::pair<QString, QString>> keys{{key, switchText(hangUp)}};
     if (mailWatch)

@@ -1,4 +1,6 @@
 #pragma once
+#include "settings/settings_storage.h"
+
 #include <optional>
 
 namespace kingyo {
@@ -23,8 +25,8 @@ struct MailWatchOptions {
 MailWatchOptions readMailWatchOptions(const AppPaths &paths);
 
 // Stores "NUMBER" ("1" or "0") and, when given, the mail watcher's three keys, in one
-// write, every other line as it was; false when nothing was stored (for example, no
-// data folder).
-bool writeOptionFile(const AppPaths &paths, bool hangUp, const std::optional<MailWatchOptions> &mailWatch);
+// write, every other line as it was; false, saying why, when nothing was stored (for
+// example, no data folder).
+WriteResult writeOptionFile(const AppPaths &paths, bool hangUp, const std::optional<MailWatchOptions> &mailWatch);
 
 } // namespace kingyo

@@ -21,7 +21,7 @@ constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDev
 // QSaveFile gives its temporary the mode of the file it replaces, so that file is made
 // 0600 first (a missing one is made empty and 0600): the temporary is then never open to
 // others, not even empty, when someone could open it and read what arrives later.
-// True when the empty file was made here.
+// An existing path is a regular file (checked before). True when the empty file was made here.
 bool narrowFileBeforeSecret(const QString &path)
 {
     QFile file(path);
@@ -33,20 +33,30 @@ bool narrowFileBeforeSecret(const QString &path)
     return false;
 }
 
-bool writeThroughTemporary(const QString &path, QByteArrayView contents, bool secret)
+// Empty when stored, else why not.
+QString writeThroughTemporary(const QString &path, QByteArrayView contents, bool secret)
 {
     QSaveFile file(path);
     // Unbuffered, so that a short write shows in write()'s count: a buffered QSaveFile
     // commits a file cut short when its final flush fails.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
+        return file.errorString();
     // Before the contents arrive; a file system that keeps no modes refuses, and there
     // the user chose where the file lives.
     if (secret)
         file.setPermissions(ownerOnly);
     if (file.write(contents.data(), contents.size()) != contents.size())
-        file.cancelWriting();
-    return file.commit();
+        return file.errorString(); // the temporary goes with the QSaveFile
+    return file.commit() ? QString() : file.errorString();
+}
+
+// Empty when path is missing or a regular file (a link leads to what it names).
+QString notRegularFileProblem(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || S_ISREG(info.st_mode))
+        return {};
+    return QStringLiteral("%1 is not a regular file").arg(path);
 }
 
 } // namespace
@@ -84,14 +94,18 @@ std::optional<QByteArray> readSettingsFile(const QString &path, qint64 limit, QS
     return contents;
 }
 
-bool replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAccess access)
+WriteResult replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAccess access)
 {
+    if (QString problem = notRegularFileProblem(path); !problem.isEmpty())
+        return {std::move(problem)};
     const bool secret = access == NewFileAccess::OwnerOnly;
     const bool created = secret && narrowFileBeforeSecret(path);
-    const bool stored = writeThroughTemporary(path, contents, secret);
-    if (!stored && created)
+    const QString why = writeThroughTemporary(path, contents, secret);
+    if (why.isEmpty())
+        return {};
+    if (created)
         QFile::remove(path); // the empty file made above: nothing was stored
-    return stored;
+    return {QStringLiteral("cannot write %1: %2").arg(path, why)};
 }
 
 QString makePrivateFolder(const QString &path)

@@ -22,11 +22,21 @@ inline constexpr qint64 kSettingsFileLimit = 1024 * 1024;
 std::optional<QByteArray> readSettingsFile(const QString &path, qint64 limit = kSettingsFileLimit,
                                            QString *whyNot = nullptr);
 
+// What a write of a settings file did: stored everything (true), or nothing (false),
+// with `failure` saying in one line which file could not be written and why, for the user.
+struct WriteResult {
+    QString failure;
+    explicit operator bool() const { return failure.isEmpty(); }
+};
+
 // Writes a temporary file beside path and renames it over the old one, so the old
 // file stays whole when anything fails. A link is followed: the file it leads to is
-// replaced. The folder is never created. False when nothing was stored. A secret's
-// temporary is never open to others, except where the file system keeps no modes.
-bool replaceSettingsFile(const QString &path, QByteArrayView contents, NewFileAccess access = NewFileAccess::Usual);
+// replaced. Something other than a regular file in the way (a folder, a FIFO) is left
+// as it is, unchanged even in its mode, and nothing is stored. The folder is never
+// created. A secret's temporary is never open to others, except where the file system
+// keeps no modes.
+WriteResult replaceSettingsFile(const QString &path, QByteArrayView contents,
+                                NewFileAccess access = NewFileAccess::Usual);
 
 // Makes the folder and each missing parent, creating them 0700; folders that exist keep
 // their mode. Empty when the folder exists afterwards, else one line saying why not

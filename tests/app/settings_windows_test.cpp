@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -15,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
+
+#include <functional>
 
 namespace kingyo::test {
 namespace {
@@ -220,17 +223,34 @@ TEST_F(AccountDialog, EscKeepsEverything)
     EXPECT_EQ(contentsOf(context.settings.paths().accountFile()), "[EXEINI]\r\nNAME=me\r\nNAME2=secret\r\n");
 }
 
-TEST_F(AccountDialog, OkWithoutDataFolderStillHandsOnTheAccount)
+// The account is handed on for the run all the same; the dialog stays with what was
+// typed, and a box says which file could not be written.
+TEST_F(AccountDialog, OkThatCannotStoreSaysWhyAndStaysOpen)
 {
-    QDir(context.settings.paths().dataDir()).removeRecursively();
-    IdPassForm *form = context.idPassForm.show();
-    form->idText()->setText(QStringLiteral("me"));
-    child<QCheckBox>(form, "Check1")->setChecked(true);
-    QTest::mouseClick(child<QPushButton>(form, "OKCommand"), Qt::LeftButton);
-    runDeferredDeletes();
-    EXPECT_FALSE(context.idPassForm.isLoaded());
-    EXPECT_EQ(context.settings.state().userId, QStringLiteral("me"));
-    EXPECT_FALSE(QDir(context.settings.paths().dataDir()).exists());
+    const QString file = context.settings.paths().accountFile();
+    const std::pair<const char *, std::function<bool()>> blocks[] = {
+        {"a folder in the file's place", [&file] { return QDir().mkpath(file); }},
+        {"no data folder", [&file] { return QDir(QFileInfo(file).path()).removeRecursively(); }},
+    };
+    for (const auto &[name, block] : blocks) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(block());
+        IdPassForm *form = context.idPassForm.show();
+        form->idText()->setText(QStringLiteral("me"));
+        form->passText()->setText(QStringLiteral("typed"));
+        child<QCheckBox>(form, "Check1")->setChecked(true);
+        QTest::mouseClick(child<QPushButton>(form, "OKCommand"), Qt::LeftButton);
+        runDeferredDeletes();
+        ASSERT_TRUE(context.idPassForm.isLoaded());
+        EXPECT_EQ(form->passText()->text(), QStringLiteral("typed"));
+        auto *box = form->findChild<QMessageBox *>(QStringLiteral("NotStoredBox"));
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->isVisible() && !box->isModal());
+        EXPECT_TRUE(box->informativeText().contains(file)) << box->informativeText().toStdString();
+        EXPECT_EQ(context.settings.state().userId, QStringLiteral("me"));
+        form->close();
+        runDeferredDeletes();
+    }
 }
 
 TEST_F(AccountDialog, LayoutCaptionsAndFocusOrder)

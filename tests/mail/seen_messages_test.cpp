@@ -12,10 +12,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace kingyo {
 namespace {
@@ -98,21 +101,41 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-TEST(SeenMessageStore, AFileOverTheBoundIsNotReadAndTheNextSaveReplacesIt)
+// What was not read is not kingyo's: it stays as it was, in its mode too.
+TEST(SeenMessageStore, AFileThatWasNotReadIsLeftAsItIs)
 {
     QTemporaryDir dir;
     const SeenMessageStore store(dir.path(), QStringLiteral("s"), QStringLiteral("u"));
+    const UnreadMarkStore mark(dir.path(), QStringLiteral("s"), QStringLiteral("u"));
     std::set<std::string> ids;
     const QByteArray atBound = idLinesOfSize(SeenMessageStore::kFileLimit, &ids).left(SeenMessageStore::kFileLimit);
     ASSERT_TRUE(writeBytes(store.path(), atBound));
     EXPECT_EQ(store.load().size(), ids.size()) << "a file at the bound is read";
 
-    ASSERT_TRUE(writeBytes(store.path(), atBound + "one-more\n"));
+    const QByteArray overBound = atBound + "one-more\n";
+    ASSERT_TRUE(writeBytes(store.path(), overBound));
     EXPECT_TRUE(store.load().empty());
-    ASSERT_TRUE(store.save({"a"}));
-    EXPECT_EQ(store.load(), (std::set<std::string>{"a"}));
+    EXPECT_FALSE(store.save({"a"}));
+    EXPECT_EQ(QFileInfo(store.path()).size(), overBound.size());
+
+    for (const QString &path : {store.path(), mark.path()}) {
+        QFile::remove(path);
+        ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+    }
+    EXPECT_FALSE(store.save({"a"}));
+    EXPECT_FALSE(mark.save({1, 2}));
+    for (const QString &path : {store.path(), mark.path()}) {
+        EXPECT_EQ(QFileInfo(path).permissions() & 0x0fff, 0x0644) << "still the FIFO, unchanged";
+        ASSERT_TRUE(QFile::remove(path) && QDir(dir.path()).mkdir(QFileInfo(path).fileName()));
+    }
+    EXPECT_FALSE(store.save({"a"}));
+    EXPECT_FALSE(mark.save({1, 2}));
+    for (const QString &path : {store.path(), mark.path()})
+        EXPECT_TRUE(QFileInfo(path).isDir() && (QFileInfo(path).permissions() & QFileDevice::ExeOwner))
+            << "still a folder one may enter";
 
     // Short IDs: their number is bound as well as their bytes.
+    ASSERT_TRUE(QDir(dir.path()).rmdir(QFileInfo(store.path()).fileName()));
     std::vector<std::string> most;
     for (std::size_t n = 0; n < SeenMessageStore::kMaxIds; ++n)
         most.push_back(std::to_string(n));

@@ -196,7 +196,7 @@ TEST(AppPaths, APerUserFolderThatOthersOwnOrMayWriteIsNeitherReadNorWritten)
         SettingsModel settings(decision.paths);
         settings.loadServerFile();
         EXPECT_EQ(settings.state().pop3Server == QStringLiteral("planted"), c.used);
-        EXPECT_EQ(settings.confirmAccount({QStringLiteral("me"), QStringLiteral("secret")}, true), c.used);
+        EXPECT_EQ(bool(settings.confirmAccount({QStringLiteral("me"), QStringLiteral("secret")}, true)), c.used);
         EXPECT_EQ(decision.paths.privateFolders().isEmpty(), !c.used);
         if (!c.used) {
             EXPECT_EQ(treeOf(world.root.path()), before) << "nothing was stored";
@@ -228,8 +228,8 @@ TEST(AppPaths, AFolderThatCannotBeMadeStoresNothing)
         EXPECT_TRUE(decision.paths.installed);
         EXPECT_FALSE(decision.problem.isEmpty());
         SettingsModel settings(decision.paths);
-        EXPECT_EQ(settings.storeServer(QStringLiteral("smtp"), QStringLiteral("pop"), QStringLiteral("me@example.jp"),
-                                       true),
+        EXPECT_EQ(bool(settings.storeServer(QStringLiteral("smtp"), QStringLiteral("pop"),
+                                            QStringLiteral("me@example.jp"), true)),
                   c.serverFileStored);
         EXPECT_FALSE(settings.confirmAccount({QStringLiteral("me"), QStringLiteral("secret")}, true));
         EXPECT_FALSE(settings.storeOptions());

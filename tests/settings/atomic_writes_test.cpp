@@ -63,10 +63,10 @@ TEST(AtomicWrites, EachActionReplacesItsFileOnceWithTheBytesOfKeyByKeyWrites)
         NewFileAccess access;
     } actions[] = {
         {"account, new file", QStringLiteral("iniIdPass.ini"), QByteArray(),
-         [](const AppPaths &p) { return writeAccount(p, {QStringLiteral("me"), QStringLiteral(" pw ")}, true); },
+         [](const AppPaths &p) { return bool(writeAccount(p, {QStringLiteral("me"), QStringLiteral(" pw ")}, true)); },
          {{"NAME", "me"}, {"NAME2", " pw "}, {"NAME3", "1"}}, owner},
         {"account unsaved, own layout", QStringLiteral("iniIdPass.ini"), "; kept\n[exeini]\nname2 = old \n",
-         [](const AppPaths &p) { return writeAccount(p, {QStringLiteral("me"), QStringLiteral("pw")}, false); },
+         [](const AppPaths &p) { return bool(writeAccount(p, {QStringLiteral("me"), QStringLiteral("pw")}, false)); },
          {{"NAME3", "0"}}, owner},
         {"settings window", QStringLiteral("ini.ini"), "[EXEINI]\r\nNUMBER=0\r\nINTERVAL=5\r\n",
          [](const AppPaths &p) {
@@ -74,7 +74,7 @@ TEST(AtomicWrites, EachActionReplacesItsFileOnceWithTheBytesOfKeyByKeyWrites)
              settings.loadMailWatchOptions();
              settings.setHangUpAfterCheck(true);
              settings.setMailWatch(MailWatchOptions{true, 30, false});
-             return settings.storeOptions();
+             return bool(settings.storeOptions());
          },
          {{"NUMBER", "1"}, {"NEWONLY", "1"}, {"INTERVAL", "30"}, {"NOTIFY", "0"}}, NewFileAccess::Usual},
     };

@@ -7,6 +7,8 @@
 //   keyring_helper move FOLDER keyring|file
 //                                    prints the number of the failure, if any
 //   keyring_helper churn FOLDER      moves the password in and out for ever; says "moving" first
+//   keyring_helper resave FOLDER     saves taro's and jiro's accounts by turns for ever, as
+//                                    the account dialog of an installed copy; says "saving" first
 //   keyring_helper refresh FOLDER installed|portable TOKEN
 //                                    keeps the sign-in's refresh token; prints "stored" or
 //                                    "unstored", then what a new start reads: "token T"
@@ -95,6 +97,13 @@ int main(int argc, char **argv)
         const bool intoKeyring = arguments.value(1) == QStringLiteral("keyring");
         endWhenIdle(keeper, [] { return QString(); });
         keeper.choose(intoKeyring ? PasswordPlace::Keyring : PasswordPlace::File);
+    } else if (command == QStringLiteral("resave")) {
+        const Account accounts[] = {{QStringLiteral("taro"), QStringLiteral("pie")},
+                                    {QStringLiteral("jiro"), QStringLiteral("cake")}};
+        int turn = 0;
+        whenIdle(keeper, [&keeper, &accounts, &turn] { keeper.save(accounts[++turn % 2]); });
+        say(QStringLiteral("saving"));
+        keeper.start();
     } else {
         bool intoKeyring = true;
         whenIdle(keeper, [&keeper, &intoKeyring] {

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -221,6 +222,55 @@ TEST_F(Keyring, AMoveKilledAtAnyMomentLosesNoPassword)
         else
             ASSERT_EQ(file.password, kAccount.password);
     }
+}
+
+// Killed while it saves accounts through the keyring, the helper leaves the file naming
+// one account whole: the user ID beside that account's password, which the entry the
+// file names holds.
+TEST_F(Keyring, ASaveKilledAtAnyMomentNeverMixesTwoAccounts)
+{
+    const QHash<QString, QString> passwords{{QStringLiteral("taro"), QStringLiteral("pie")},
+                                            {QStringLiteral("jiro"), QStringLiteral("cake")}};
+    Copy copy(true);
+    ASSERT_TRUE(writeAccount(copy.paths, kAccount, true));
+    started(copy);
+    QRandomGenerator random(20261208);
+    int mixed = 0;
+    for (int kill = 0; kill < 60; ++kill) {
+        QProcess saving;
+        saving.setProcessEnvironment(test::UnlockedKeyring::bus()->keyringEnvironment());
+        saving.start(QStringLiteral(KEYRING_HELPER), {QStringLiteral("resave"), copy.dir.path()});
+        ASSERT_TRUE(saving.waitForReadyRead(10000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(random.bounded(200)));
+        saving.kill();
+        ASSERT_TRUE(saving.waitForFinished(10000));
+
+        const Account file = readAccount(copy.paths);
+        ASSERT_TRUE(passwords.contains(file.userId)) << "the file is whole after kill " << kill;
+        ASSERT_TRUE(file.password.isEmpty()) << "the file keeps no copy";
+        if (read(copy.passwordKey()).secret != passwords[file.userId])
+            ++mixed;
+    }
+    EXPECT_EQ(mixed, 0);
+}
+
+// The first save of an installed copy asks the user to make a keyring; a user who
+// answers after several of the keyring's timeouts finds the password moved there all
+// the same.
+TEST_F(Keyring, AKeyringPromptAnsweredLateIsWaitedFor)
+{
+    test::PrivateBus own;
+    ASSERT_TRUE(own.startDaemon() && own.startKeyring(test::PrivateBus::KeyringLock::Unmade)
+                && own.startLatePrompter(1.5))
+        << qPrintable(own.failure());
+    QProcessEnvironment environment = own.keyringEnvironment();
+    environment.insert(QStringLiteral("KEYRING_HELPER_TIMEOUT_MS"), QStringLiteral("300"));
+    Copy copy(true);
+    ASSERT_TRUE(writeAccount(copy.paths, kAccount, true));
+    EXPECT_EQ(runHelper(environment, {QStringLiteral("start"), copy.dir.path(), QStringLiteral("installed")}),
+              QStringLiteral("password ") + kAccount.password);
+    EXPECT_TRUE(own.mockLog().contains(QStringLiteral("prompt password"))) << qPrintable(own.mockLog());
+    EXPECT_TRUE(readAccount(copy.paths).password.isEmpty()) << "moved into the keyring";
 }
 
 // A keyring that is locked, silent, or no keyring at all, each in a helper process of

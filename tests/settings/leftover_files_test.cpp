@@ -25,6 +25,9 @@ TEST(LeftoverTemporaries, OnlyOldTemporariesOfOurOwnFilesAreRemoved)
     } entries[] = {
         {QStringLiteral("iniIdPass.ini.AbCdEf"), Kind::File, true, true},
         {QStringLiteral("seen-0123456789abcdef0123456789abcdef.uidl.MnOpQr"), Kind::File, true, true},
+        {QStringLiteral("seen-0123456789abcdef0123456789abcdef.uidnext.StUvWx"), Kind::File, true, true},
+        {QStringLiteral("oauth-refresh-token.YzAbCd"), Kind::File, true, true},
+        {QStringLiteral("oauth-refresh-token.LiNkEd"), Kind::Link, true, false},
         {QStringLiteral("iniIdPass.ini.GhIjKl"), Kind::File, false, false}, // a write in progress
         {QStringLiteral("iniIdPass.ini"), Kind::File, true, false},
         {QStringLiteral("iniIdPass.ini.Ab1dEf"), Kind::File, true, false},

@@ -29,13 +29,13 @@ TEST(SecretFiles, EndForTheOwnerOnlyThroughALinkWhileOtherFilesKeepTheirMode)
         bool secret;
     } writers[] = {
         {"account", &AppPaths::accountFile,
-         [](const AppPaths &p) { return writeAccount(p, {QStringLiteral("me"), QStringLiteral("pass")}, true); }, true},
+         [](const AppPaths &p) { return bool(writeAccount(p, {QStringLiteral("me"), QStringLiteral("pass")}, true)); }, true},
         {"trust store", &AppPaths::serverTrustFile,
          [](const AppPaths &p) {
              return ServerTrust(p.serverTrustFile()).pinCertificate(QStringLiteral("pop.example.jp:995"), QByteArray(64, 'c'));
          },
          true},
-        {"option file", &AppPaths::optionFile, [](const AppPaths &p) { return writeOptionFile(p, true, std::nullopt); },
+        {"option file", &AppPaths::optionFile, [](const AppPaths &p) { return bool(writeOptionFile(p, true, std::nullopt)); },
          false},
     };
     const auto readable = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther;

@@ -156,7 +156,7 @@ TEST(SettingsStorage, ReadsOnlyAPlainFileWithinTheBound)
         const std::optional<QByteArray> read = readSettingsFile(path, kSettingsFileLimit, &whyNot);
         EXPECT_EQ(read, c.read);
         EXPECT_EQ(whyNot.isEmpty(), read.has_value()) << whyNot.toStdString();
-        EXPECT_EQ(writeProfileStrings(path, QStringLiteral("SET"), {{QStringLiteral("KEY"), QStringLiteral("1")}}),
+        EXPECT_EQ(bool(writeProfileStrings(path, QStringLiteral("SET"), {{QStringLiteral("KEY"), QStringLiteral("1")}})),
                   read.has_value())
             << "only a file that was read is replaced";
         if (!read) {

@@ -114,6 +114,60 @@ bool PrivateBus::startSilentService(const QString &busName)
     return startMock({QStringLiteral("-c"), script.arg(address_, busName)}, busName);
 }
 
+bool PrivateBus::startLatePrompter(double delaySeconds)
+{
+    // gcr's prompter protocol: the keyring begins, the prompter says it is ready, the
+    // keyring asks, the prompter answers, the keyring stops. The password travels in the
+    // secret exchange: our public key is 1, so the keyring's shared secret is 1 (padded
+    // to the 1536-bit prime) whatever its own key; the transport key is its HKDF-SHA256,
+    // and the password is AES-128-CBC under it.
+    const QString script = QStringLiteral(R"(
+import base64, hashlib, hmac, os, subprocess, dbus, dbus.service, dbus.mainloop.glib
+from gi.repository import GLib
+PROMPTER = 'org.gnome.keyring.internal.Prompter'
+NO_PROPERTIES = dbus.Dictionary({}, signature='sv')
+KEY = hmac.new(hmac.new(bytes(32), bytes(191) + b'\x01', hashlib.sha256).digest(), b'\x01',
+               hashlib.sha256).digest()[:16]
+
+def exchange(password=None):
+    lines = ['[sx-aes-1]', 'public=AQ==']
+    if password is not None:
+        iv = os.urandom(16)
+        sealed = subprocess.run(['openssl', 'enc', '-aes-128-cbc', '-K', KEY.hex(), '-iv', iv.hex()],
+                                input=password, capture_output=True, check=True).stdout
+        lines += ['secret=' + base64.b64encode(sealed).decode(), 'iv=' + base64.b64encode(iv).decode()]
+    return '\n'.join(lines) + '\n'
+
+class Prompter(dbus.service.Object):
+    def call_back(self, sender, path, method, *args):
+        bus.get_object(sender, path, introspect=False).get_dbus_method(method, PROMPTER + '.Callback')(
+            *args, reply_handler=lambda *a: None, error_handler=lambda *a: None)
+        return False
+
+    @dbus.service.method(PROMPTER, in_signature='o', sender_keyword='sender')
+    def BeginPrompting(self, callback, sender):
+        GLib.idle_add(self.call_back, sender, callback, 'PromptReady', '', NO_PROPERTIES, exchange())
+
+    @dbus.service.method(PROMPTER, in_signature='osa{sv}s', sender_keyword='sender')
+    def PerformPrompt(self, callback, kind, properties, received, sender):
+        print('prompt', kind, flush=True)
+        answer = exchange(b'kingyo-test-login' if kind == 'password' else None)
+        GLib.timeout_add(%2, self.call_back, sender, callback, 'PromptReady', 'yes', NO_PROPERTIES, answer)
+
+    @dbus.service.method(PROMPTER, in_signature='o', sender_keyword='sender')
+    def StopPrompting(self, callback, sender):
+        GLib.idle_add(self.call_back, sender, callback, 'PromptDone')
+
+dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+bus = dbus.bus.BusConnection('%1')
+prompter = Prompter(bus, '/org/gnome/keyring/Prompter')
+bus.request_name('org.gnome.keyring.SystemPrompter')
+GLib.MainLoop().run()
+)");
+    return startMock({QStringLiteral("-c"), script.arg(address_).arg(int(delaySeconds * 1000))},
+                     QStringLiteral("org.gnome.keyring.SystemPrompter"));
+}
+
 QProcessEnvironment PrivateBus::keyringEnvironment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -134,8 +188,8 @@ bool PrivateBus::startKeyring(KeyringLock lock)
         failure_ = QStringLiteral("cannot make the keyring's runtime folder");
         return false;
     }
-    if (lock == KeyringLock::Unlocked)
-        return startKeyringDaemon(true);
+    if (lock != KeyringLock::Locked)
+        return startKeyringDaemon(lock == KeyringLock::Unlocked);
     if (!startKeyringDaemon(true))
         return false;
     stop(keyring_);

@@ -25,9 +25,14 @@ public:
     // gnome-keyring-daemon's Secret Service, its keyrings in a folder of this bus's own.
     // Unlocked: it opens the login keyring with a password given on stdin (making it
     // the first time). Locked: the login keyring is made by such a daemon, which is
-    // stopped, and then opened by one that nobody unlocks.
-    enum class KeyringLock { Unlocked, Locked };
+    // stopped, and then opened by one that nobody unlocks. Unmade: there is no keyring
+    // yet; the first save asks the user (see startLatePrompter()) to make one.
+    enum class KeyringLock { Unlocked, Locked, Unmade };
     bool startKeyring(KeyringLock lock);
+    // The desktop's keyring prompter (gcr's system prompter) as a slow user: it answers
+    // every prompt of the keyring "yes" after the delay, a password prompt with the
+    // password "kingyo-test-login". Its log (mockLog()) holds "prompt <type>" for each.
+    bool startLatePrompter(double delaySeconds);
     // What a process needs to reach the keyring on this bus (and only it).
     QProcessEnvironment keyringEnvironment() const;
 
