@@ -13,7 +13,9 @@
 #include "panel/message_box_queue.h"
 #include "panel/msg_form.h"
 #include "panel/new_mail_notification.h"
+#include "panel/option_form.h"
 #include "settings/server_trust.h"
+#include "settings/shared_state.h"
 
 #include <QEvent>
 #include <QLineEdit>
@@ -200,6 +202,10 @@ void runMailCheck(Program &program)
 {
     if (!program.mailCheck || program.mailCheck->isRunning())
         return;
+    if (program.settings.state().pop3Server.isEmpty()) {
+        program.optionForm.show(); // nothing to ask until a server is set
+        return;
+    }
     program.settings.passwords().reread([&program] {
         rereadRefreshToken(program, [&program] { startMailCheck(program, MailRunRules::Origin::Click); });
     });
