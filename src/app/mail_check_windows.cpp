@@ -89,14 +89,24 @@ MailCheckWindows::TrustAnswer MailCheckWindows::trustCertificate(const MailFailu
 
 void MailCheckWindows::showNotice(int count, const QList<MailSummary> &newest)
 {
-    if (!rules.showNotice(count))
+    const SharedState &state = program_.settings.state();
+    const bool news = count >= 0 && rules.noteCount(state.pop3Server + u'\n' + state.userId, count);
+    if (!rules.showNotice(news))
         return; // a quiet check leaves the notice, and the letter, as they were
-    showNoticeWindow(program_, rules.activateNotice())->showResult(count);
     // The letter says what the notice says; a failure leaves it as it was.
     if (count >= 0)
         showMailWaiting(program_, count > 0);
-    if (program_.notification && rules.notifyDesktop(count) && program_.settings.mailWatch().notify)
-        program_.notification->show(count, newest);
+    if (program_.notification && rules.notifyDesktop(news) && program_.settings.mailWatch().notify) {
+        // The desktop says it: the notice waits for the notification's 表示, unless no
+        // notification service answers. One open already is brought up to date.
+        if (program_.msgForm.isLoaded())
+            program_.msgForm.get()->showResult(count);
+        program_.notification->show(count, newest, [&program = program_, count] {
+            showNoticeWindow(program, false)->showResult(count);
+        });
+        return;
+    }
+    showNoticeWindow(program_, rules.activateNotice())->showResult(count);
 }
 
 bool MailCheckWindows::hangUpAfterCheck() { return program_.settings.hangUpAfterCheck(); }
@@ -191,8 +201,10 @@ void startMailCheck(Program &program, MailRunRules::Origin origin)
     if (!program.mailCheck || program.mailCheck->isRunning())
         return;
     const SettingsModel &settings = program.settings;
-    program.mailCheckWindows->rules.begin(origin);
-    program.mailCheck->setNewOnlyFolder(settings.mailWatch().countNewOnly ? settings.paths().dataDir() : QString());
+    const bool newOnly = settings.mailWatch().countNewOnly;
+    program.mailCheckWindows->rules.begin(origin, newOnly ? MailRunRules::Counting::NewOnly
+                                                          : MailRunRules::Counting::Waiting);
+    program.mailCheck->setNewOnlyFolder(newOnly ? settings.paths().dataDir() : QString());
     program.mailCheck->start();
 }
 

@@ -58,7 +58,8 @@ void showMailWaiting(Program &program, bool waiting);
 // Closing the notice takes the letter away.
 void watchNoticeClose(Program &program, QWidget &notice);
 
-// Checks the timer ran tell the desktop through `notification`, when the user wants that.
+// Checks the timer ran tell the desktop through `notification`, when the user wants that,
+// instead of opening the notice (which they open when no notification service answers).
 void wireNotification(Program &program, NewMailNotification &notification);
 // The desktop notification was chosen: the notice comes back with what it said, and the
 // letter with it.
