@@ -8,7 +8,7 @@
 #include "app/qt_translation.h"
 #include "app/single_instance.h"
 #include "app/startup_settings.h"
-#include "app/windows_clear_of_bowl.h"
+#include "app/windows_kept_apart.h"
 #include "base/clock.h"
 #include "base/random_source.h"
 #include "fish/bowl_window.h"
@@ -211,7 +211,7 @@ int runApplication(int argc, char **argv)
 
     BowlWindow bowl(random, clock);
     wireBowl(program, bowl);
-    keepWindowsClearOfBowl(program);
+    keepWindowsApart(program);
     ProgramLifetime lifetime(program);
     lifetime.watch(bowl);
     showPanelOnLaterStarts(program, instance);

@@ -13,7 +13,9 @@
 #include "panel/message_box_queue.h"
 #include "panel/msg_form.h"
 #include "panel/new_mail_notification.h"
+#include "panel/option_form.h"
 #include "settings/server_trust.h"
+#include "settings/shared_state.h"
 
 #include <QEvent>
 #include <QLineEdit>
@@ -87,14 +89,24 @@ MailCheckWindows::TrustAnswer MailCheckWindows::trustCertificate(const MailFailu
 
 void MailCheckWindows::showNotice(int count, const QList<MailSummary> &newest)
 {
-    if (!rules.showNotice(count))
+    const SharedState &state = program_.settings.state();
+    const bool news = count >= 0 && rules.noteCount(state.pop3Server + u'\n' + state.userId, count);
+    if (!rules.showNotice(news))
         return; // a quiet check leaves the notice, and the letter, as they were
-    showNoticeWindow(program_, rules.activateNotice())->showResult(count);
     // The letter says what the notice says; a failure leaves it as it was.
     if (count >= 0)
         showMailWaiting(program_, count > 0);
-    if (program_.notification && rules.notifyDesktop(count) && program_.settings.mailWatch().notify)
-        program_.notification->show(count, newest);
+    if (program_.notification && rules.notifyDesktop(news) && program_.settings.mailWatch().notify) {
+        // The desktop says it: the notice waits for the notification's 表示, unless no
+        // notification service answers. One open already is brought up to date.
+        if (program_.msgForm.isLoaded())
+            program_.msgForm.get()->showResult(count);
+        program_.notification->show(count, newest, [&program = program_, count] {
+            showNoticeWindow(program, false)->showResult(count);
+        });
+        return;
+    }
+    showNoticeWindow(program_, rules.activateNotice())->showResult(count);
 }
 
 bool MailCheckWindows::hangUpAfterCheck() { return program_.settings.hangUpAfterCheck(); }
@@ -189,8 +201,10 @@ void startMailCheck(Program &program, MailRunRules::Origin origin)
     if (!program.mailCheck || program.mailCheck->isRunning())
         return;
     const SettingsModel &settings = program.settings;
-    program.mailCheckWindows->rules.begin(origin);
-    program.mailCheck->setNewOnlyFolder(settings.mailWatch().countNewOnly ? settings.paths().dataDir() : QString());
+    const bool newOnly = settings.mailWatch().countNewOnly;
+    program.mailCheckWindows->rules.begin(origin, newOnly ? MailRunRules::Counting::NewOnly
+                                                          : MailRunRules::Counting::Waiting);
+    program.mailCheck->setNewOnlyFolder(newOnly ? settings.paths().dataDir() : QString());
     program.mailCheck->start();
 }
 
@@ -200,6 +214,10 @@ void runMailCheck(Program &program)
 {
     if (!program.mailCheck || program.mailCheck->isRunning())
         return;
+    if (program.settings.state().pop3Server.isEmpty()) {
+        program.optionForm.show(); // nothing to ask until a server is set
+        return;
+    }
     program.settings.passwords().reread([&program] {
         rereadRefreshToken(program, [&program] { startMailCheck(program, MailRunRules::Origin::Click); });
     });

@@ -41,10 +41,11 @@ void wireMailCheck(Program &program);
 
 // The panel's "受信": starts a check unless one is running, once the keyring was asked
 // again for a password or refresh token it withholds (the user who clicked can unlock
-// it). Without a mail library it does nothing.
+// it). With no server set it opens the server dialog instead, and says nothing about the
+// mailbox. Without a mail library it does nothing.
 void runMailCheck(Program &program);
-// The timer's check: quiet (see MailRunRules); skipped while a check runs or when the
-// account is incomplete (and does not sign in through the browser), unless the keyring
+// The timer's check: quiet (see MailRunRules); skipped while a check runs, with no
+// server set, or when the account is incomplete (and does not sign in through the browser), unless the keyring
 // withholds the password, which the check then tells once.
 void runPeriodicMailCheck(Program &program);
 // The server says mail came: the timer's check, at once, or right after the one
@@ -57,7 +58,8 @@ void showMailWaiting(Program &program, bool waiting);
 // Closing the notice takes the letter away.
 void watchNoticeClose(Program &program, QWidget &notice);
 
-// Checks the timer ran tell the desktop through `notification`, when the user wants that.
+// Checks the timer ran tell the desktop through `notification`, when the user wants that,
+// instead of opening the notice (which they open when no notification service answers).
 void wireNotification(Program &program, NewMailNotification &notification);
 // The desktop notification was chosen: the notice comes back with what it said, and the
 // letter with it.

@@ -59,13 +59,9 @@ void MailCheck::setStep(Step step)
 
 bool MailCheck::start()
 {
-    if (isRunning() || shutDown_)
+    if (isRunning() || shutDown_ || state_.pop3Server.isEmpty())
         return false;
     setStep(Step::Connecting);
-    if (state_.pop3Server.isEmpty()) {
-        QMetaObject::invokeMethod(this, [this] { finish(0); }, Qt::QueuedConnection); // as every check: after start()
-        return true;
-    }
     deadline_ = QDeadlineTimer(budget_);
     ++run_;
     if (surroundings_.signsInWithToken())

@@ -93,7 +93,8 @@ public:
     // Abandons a check under way (as shutDown(false)).
     ~MailCheck() override;
 
-    // Starts a check; false, and nothing done, while one is running.
+    // Starts a check; false, and nothing done, while one is running or no server is set
+    // (nothing can be asked, so nothing is said about the mailbox).
     bool start();
     bool isRunning() const { return step_ != Step::Idle; }
     Step step() const { return step_; }

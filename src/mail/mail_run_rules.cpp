@@ -4,10 +4,26 @@
 
 namespace kingyo {
 
-void MailRunRules::begin(Origin origin)
+void MailRunRules::begin(Origin origin, Counting counting)
 {
     origin_ = origin;
+    counting_ = counting;
     failedThisRun_ = false;
+}
+
+bool MailRunRules::noteCount(const QString &mailbox, int count)
+{
+    if (mailbox != toldMailbox_) {
+        toldMailbox_ = mailbox;
+        toldCounting_ = Counting::Waiting;
+        told_ = 0;
+    }
+    bool news = count > told_;
+    if (toldCounting_ == Counting::NewOnly)
+        news = counting_ == Counting::NewOnly && count > 0;
+    toldCounting_ = counting_;
+    told_ = count;
+    return news;
 }
 
 bool MailRunRules::showError()

@@ -48,13 +48,20 @@ QRect availableAreaHolding(const QRect &frame, const QRect &fallback)
 
 } // namespace
 
-PanelPlacement placeBelowBowl(const QRect &screen, QSize panelFrame, QPoint bowl, const TwipsScale &scale)
+QRect panelWithBowl(QPoint panel, QSize panelFrame, QSize bowl, const TwipsScale &scale)
 {
-    QPoint panel = panelPositionBelow(bowl, scale);
+    return QRect(panel, panelFrame).united(QRect(bowlPositionAbove(panel, scale), bowl));
+}
+
+PanelPlacement placeBelowBowl(const QRect &screen, QSize panelFrame, const QRect &bowl, const TwipsScale &scale)
+{
+    QPoint panel = panelPositionBelow(bowl.topLeft(), scale);
     if (screen.isEmpty())
-        return {panel, bowl};
-    panel = {intoRange(panel.x(), panelFrame.width(), screen.x(), screen.width()),
-             intoRange(panel.y(), panelFrame.height(), screen.y(), screen.height())};
+        return {panel, bowl.topLeft()};
+    const QRect both = panelWithBowl(panel, panelFrame, bowl.size(), scale);
+    panel += QPoint(intoRange(both.x(), both.width(), screen.x(), screen.width()),
+                    intoRange(both.y(), both.height(), screen.y(), screen.height()))
+             - both.topLeft();
     return {panel, bowlPositionAbove(panel, scale)};
 }
 
@@ -76,18 +83,20 @@ void PanelOnScreen::openBelowBowl()
     const QSize frameSize = panel_->frameGeometry().size();
     const QRect below(panelPositionBelow(bowl_->pos(), scale_), frameSize);
     const QRect screen = availableAreaHolding(below, bowlFrame());
-    panel_->move(placeBelowBowl(screen, frameSize, bowl_->pos(), scale_).panel);
+    panel_->move(placeBelowBowl(screen, frameSize, bowlFrame(), scale_).panel);
 }
 
 void PanelOnScreen::keepWhole()
 {
     const QRect frame = panel_->frameGeometry();
     const QRect screen = availableAreaHolding(frame, bowlFrame());
-    if (screen.isEmpty() || screen.contains(frame)) {
+    const QSize bowl = bowlFrame().size();
+    if (screen.isEmpty() || screen.contains(panelWithBowl(frame.topLeft(), frame.size(), bowl, scale_))) {
         guard_.forget();
         return;
     }
-    const QPoint target = placeBelowBowl(screen, frame.size(), bowlPositionAbove(frame.topLeft(), scale_), scale_).panel;
+    const QRect bowlAbove(bowlPositionAbove(frame.topLeft(), scale_), bowl);
+    const QPoint target = placeBelowBowl(screen, frame.size(), bowlAbove, scale_).panel;
     if (target != frame.topLeft() && guard_.allows(frame.topLeft()))
         panel_->move(target);
 }

@@ -22,15 +22,19 @@ struct PanelPlacement {
     friend bool operator==(const PanelPlacement &, const PanelPlacement &) = default;
 };
 
-// The panel opened below a bowl at `bowl`, its frame (title bar included, panelFrame in
-// size) moved with the bowl in tow as little as it takes to lie whole in `screen`, the
-// available area of the screen that holds it. A frame larger than the screen keeps its
-// top-left corner on it. The panel comes first: the bowl may end up above the screen.
-// An empty screen (none known) leaves the panel right below the bowl.
-PanelPlacement placeBelowBowl(const QRect &screen, QSize panelFrame, QPoint bowl, const TwipsScale &scale);
+// What the panel whose frame's corner is at `panel` and the bowl held above it cover
+// together.
+QRect panelWithBowl(QPoint panel, QSize panelFrame, QSize bowl, const TwipsScale &scale);
 
-// Keeps the panel whole on the screen that holds it; the bowl follows through its
-// BowlPin. A frame that changes size (the title bar arriving once the window manager
+// The panel opened below the bowl at `bowl`, its frame (title bar included, panelFrame in
+// size) moved with the bowl in tow as little as it takes for both to lie whole in
+// `screen`, the available area of the screen that holds them. Where the two are larger
+// than the screen, the corner of what they cover together stays on it. An empty screen
+// (none known) leaves the panel right below the bowl.
+PanelPlacement placeBelowBowl(const QRect &screen, QSize panelFrame, const QRect &bowl, const TwipsScale &scale);
+
+// Keeps the panel, and the bowl above it, whole on the screen that holds them; the bowl
+// follows through its BowlPin. A frame that changes size (the title bar arriving once the window manager
 // has framed the panel) is checked at once; a panel dragged partly off comes back once
 // the drag has come to rest. A window manager that refuses the place is not fought.
 // A panel restored from its minimised state comes back below the bowl.

@@ -81,13 +81,16 @@ QDBusConnection &NewMailNotification::connectedBus()
 
 QString NewMailNotification::summary(int count) { return QStringLiteral("新着メール %1 通").arg(count); }
 
-void NewMailNotification::show(int count, const QList<MailSummary> &newest)
+void NewMailNotification::show(int count, const QList<MailSummary> &newest, std::function<void()> unanswered)
 {
-    notify(shownId_, summary(count), body(count, newest), {kDefaultAction, QStringLiteral("表示")},
-           QStringLiteral("email.arrived"), [this, count](uint id) {
-               shownId_ = id;
-               shownCount_ = count;
-           });
+    notify(
+        shownId_, summary(count), body(count, newest), {kDefaultAction, QStringLiteral("表示")},
+        QStringLiteral("email.arrived"),
+        [this, count](uint id) {
+            shownId_ = id;
+            shownCount_ = count;
+        },
+        std::move(unanswered));
 }
 
 void NewMailNotification::showProblem(const QString &summary, const QString &sentence)
@@ -97,11 +100,13 @@ void NewMailNotification::showProblem(const QString &summary, const QString &sen
 
 void NewMailNotification::notify(uint replaces, const QString &summary, const QString &body,
                                  const QStringList &actions, const QString &category,
-                                 std::function<void(uint id)> answered)
+                                 std::function<void(uint id)> answered, std::function<void()> unanswered)
 {
+    if (!unanswered)
+        unanswered = [] {};
     QDBusConnection &bus = connectedBus();
     if (!bus.isConnected())
-        return;
+        return unanswered();
     QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("io.github.kingyo")},
                       {QStringLiteral("category"), category}};
     if (!icon_.isNull())
@@ -110,12 +115,15 @@ void NewMailNotification::notify(uint replaces, const QString &summary, const QS
     const QString name = QStringLiteral("kingyo"); // the program's name and its icon's
     call.setArguments({name, replaces, name, summary, body, actions, hints, -1});
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, int(kCallTimeout.count())), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, answered = std::move(answered)] {
-        watcher->deleteLater();
-        const QDBusPendingReply<uint> reply = *watcher;
-        if (!reply.isError()) // else no service, or one that did not answer in time: no message
-            answered(reply.value());
-    });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [watcher, answered = std::move(answered), unanswered = std::move(unanswered)] {
+                watcher->deleteLater();
+                const QDBusPendingReply<uint> reply = *watcher;
+                if (reply.isError()) // no service, or one that did not answer in time
+                    unanswered();
+                else
+                    answered(reply.value());
+            });
 }
 
 void NewMailNotification::onActionInvoked(uint id, const QString &action)

@@ -31,8 +31,9 @@ public:
 
     // Sends the notification for `count` (> 0) new messages. Its body has a
     // "差出人 — 件名" line for each of `newest` (some of them, newest first), then
-    // "ほか N 通" for the rest.
-    void show(int count, const QList<MailSummary> &newest = {});
+    // "ほか N 通" for the rest. `unanswered`, if given, is called when no service took
+    // it (no bus, no service, or no answer in time), so the caller can say it otherwise.
+    void show(int count, const QList<MailSummary> &newest = {}, std::function<void()> unanswered = {});
     // Tells the desktop why checks by themselves cannot go on until the user acts (a
     // sign-in to renew, say): the summary and the sentence, with nothing to choose. It
     // stands beside a mail notification, never replacing one.
@@ -50,9 +51,11 @@ private slots:
 
 private:
     QDBusConnection &connectedBus(); // on first use, with the service's signals followed
-    // Sends one notification; `answered` gets the id the service gave it.
+    // Sends one notification; `answered` gets the id the service gave it, `unanswered`
+    // (if any) hears that no service took it.
     void notify(uint replaces, const QString &summary, const QString &body, const QStringList &actions,
-                const QString &category, std::function<void(uint id)> answered);
+                const QString &category, std::function<void(uint id)> answered,
+                std::function<void()> unanswered = {});
 
     std::function<QDBusConnection()> busFactory_;
     std::optional<QDBusConnection> bus_;

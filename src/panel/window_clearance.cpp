@@ -1,7 +1,7 @@
 #include "panel/window_clearance.h"
 
 #include <QEvent>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -85,14 +85,25 @@ QPoint clearPlacement(const QRect &wanted, const QRect &screen, const QList<QRec
     return best;
 }
 
-WindowClearance::WindowClearance(Obstacles obstacles, QObject *parent)
-    : QObject(parent), obstacles_(std::move(obstacles))
+namespace {
+
+// Whether the window is one the user sees as a window of its own: not a tooltip, a menu or
+// a drop-down list.
+bool isWindowKind(const QWidget *window)
 {
+    const Qt::WindowType type = window->windowType();
+    return type == Qt::Window || type == Qt::Dialog || type == Qt::Tool;
 }
 
-bool WindowClearance::isObstacle(const QWidget *window) const
+bool isFramed(const QWidget *window) { return window->frameGeometry() != window->geometry(); }
+
+} // namespace
+
+WindowClearance::WindowClearance(Fixed fixed, QObject *parent) : QObject(parent), fixed_(std::move(fixed)) {}
+
+bool WindowClearance::isFixed(const QWidget *window) const
 {
-    const QList<QWidget *> windows = obstacles_();
+    const QList<QWidget *> windows = fixed_();
     return std::find(windows.begin(), windows.end(), window) != windows.end();
 }
 
@@ -100,6 +111,11 @@ bool WindowClearance::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
     case QEvent::Show:
+        // The native window's show: after the widget's own show handling (a dialog centres
+        // itself and takes its size there), before the window manager is asked to map it.
+        if (const auto *handle = qobject_cast<QWindow *>(watched); handle && !event->spontaneous())
+            aboutToMap(handle);
+        return false;
     case QEvent::Move:
     case QEvent::Resize:
     case QEvent::Hide:
@@ -119,23 +135,29 @@ bool WindowClearance::eventFilter(QObject *watched, QEvent *event)
     auto *window = qobject_cast<QWidget *>(watched);
     if (!window || !window->isWindow())
         return false;
-    if (event->type() == QEvent::Show && !event->spontaneous()) {
-        const Qt::WindowType type = window->windowType();
-        if ((type == Qt::Window || type == Qt::Dialog) && !isObstacle(window))
-            placeLater(window);
-    } else if (event->type() == QEvent::Hide) {
+    if (event->type() == QEvent::Hide)
         opening_.removeIf([window](const Opening &opening) { return opening.window == window; });
-    } else {
+    else
         frameMayHaveChanged(window);
-    }
     return false;
+}
+
+void WindowClearance::aboutToMap(const QWindow *handle)
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const auto widget = std::find_if(windows.cbegin(), windows.cend(),
+                                     [handle](const QWidget *window) { return window->windowHandle() == handle; });
+    if (widget == windows.cend() || isFixed(*widget))
+        return;
+    if (const Qt::WindowType type = (*widget)->windowType(); type != Qt::Window && type != Qt::Dialog)
+        return;
+    opening_.removeIf([widget](const Opening &opening) { return opening.window == *widget || !opening.window; });
+    opening_.append(Opening{*widget, {}});
+    place(*widget);
 }
 
 void WindowClearance::placeLater(QWidget *window)
 {
-    opening_.removeIf([window](const Opening &opening) { return opening.window == window || !opening.window; });
-    opening_.append({window, window->frameGeometry().size()});
-    // After the window's own show handling: a dialog centres itself and takes its size there.
     QMetaObject::invokeMethod(
         this, [this, guarded = QPointer<QWidget>(window)] {
             if (guarded)
@@ -146,28 +168,59 @@ void WindowClearance::placeLater(QWidget *window)
 
 void WindowClearance::frameMayHaveChanged(QWidget *window)
 {
-    const auto opening = std::find_if(opening_.cbegin(), opening_.cend(),
+    const auto opening = std::find_if(opening_.begin(), opening_.end(),
                                       [window](const Opening &candidate) { return candidate.window == window; });
-    if (opening != opening_.cend() && opening->frameSize != window->frameGeometry().size())
+    if (opening == opening_.end())
+        return;
+    if (frameOf(window) != opening->frame)
         placeLater(window);
+    else if (isFramed(window))
+        opening_.erase(opening); // the frame came as foreseen: the window is where it belongs
+}
+
+void WindowClearance::learnFrame(const QWidget *window)
+{
+    if (!isFramed(window))
+        return;
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    frameMargins_ = {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                     frame.bottom() - client.bottom()};
+}
+
+QRect WindowClearance::frameOf(const QWidget *window) const
+{
+    if (isFramed(window) || window->windowFlags().testFlag(Qt::FramelessWindowHint))
+        return window->frameGeometry();
+    // Not framed yet: the window manager will put the frame around where the window is.
+    return window->geometry().marginsAdded(frameMargins_);
 }
 
 void WindowClearance::place(QWidget *window)
 {
+    learnFrame(window);
     QList<QRect> covering;
-    for (const QWidget *obstacle : obstacles_()) {
-        if (obstacle && obstacle->isVisible() && !obstacle->isMinimized())
-            covering << obstacle->frameGeometry();
+    for (const QWidget *other : QApplication::topLevelWidgets()) {
+        if (other == window || !isWindowKind(other) || !other->isVisible() || other->isMinimized())
+            continue;
+        learnFrame(other);
+        covering << other->frameGeometry();
     }
-    const QRect frame = window->frameGeometry();
+    const QRect frame = frameOf(window);
     const QScreen *screen = QGuiApplication::screenAt(frame.center());
     if (!screen)
         screen = window->screen();
     const QPoint target = clearPlacement(frame, screen ? screen->availableGeometry() : QRect(), covering);
     if (target != frame.topLeft())
-        window->move(target);
-    if (frame.size() != window->size()) // framed: the title bar will not come again
-        opening_.removeIf([window](const Opening &opening) { return opening.window == window; });
+        window->move(window->pos() + target - frame.topLeft());
+    const auto opening = std::find_if(opening_.begin(), opening_.end(),
+                                      [window](const Opening &candidate) { return candidate.window == window; });
+    if (opening == opening_.end())
+        return;
+    if (isFramed(window)) // the title bar will not come again
+        opening_.erase(opening);
+    else
+        opening->frame = frame.translated(target - frame.topLeft());
 }
 
 } // namespace kingyo

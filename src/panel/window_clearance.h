@@ -1,11 +1,13 @@
 #pragma once
 #include <QList>
+#include <QMargins>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
 #include <functional>
 
 class QWidget;
+class QWindow;
 
 namespace kingyo {
 
@@ -16,19 +18,20 @@ namespace kingyo {
 // corner on it. An empty screen (none known) leaves the window where it wants to be.
 QPoint clearPlacement(const QRect &wanted, const QRect &screen, const QList<QRect> &obstacles);
 
-// Moves each window the program opens (a form, a dialog, a message box) clear of the
-// windows that stay on top of everything, as it is shown and again once the window
-// manager has given it its title bar. A window the user moved later stays where it is.
-// Watches the application's show and move events, so it costs nothing while nothing
-// opens.
+// Moves each window the program opens (a form, a dialog, a message box) clear of every
+// other window it has open, the bowl and the control panel included, so that none hides
+// another. It is placed before the window manager maps it, with the frame the window
+// manager gave the program's other windows, and once more if its own frame turns out
+// otherwise. A window the user moved later stays where it is. Watches the application's
+// show and move events, so it costs nothing while nothing opens.
 class WindowClearance : public QObject {
     Q_OBJECT
 public:
-    // The windows to keep clear of; those hidden or minimised are skipped, and they are
-    // never moved themselves.
-    using Obstacles = std::function<QList<QWidget *>()>;
+    // Windows that others place (the bowl, the control panel): kept clear of, never
+    // moved here.
+    using Fixed = std::function<QList<QWidget *>()>;
 
-    explicit WindowClearance(Obstacles obstacles, QObject *parent = nullptr);
+    explicit WindowClearance(Fixed fixed, QObject *parent = nullptr);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -36,16 +39,23 @@ protected:
 private:
     struct Opening {
         QPointer<QWidget> window;
-        QSize frameSize; // as last placed; a new size means the frame arrived
+        QRect frame; // where it was placed to be, before the window manager framed it
     };
 
-    bool isObstacle(const QWidget *window) const;
+    bool isFixed(const QWidget *window) const;
+    void aboutToMap(const QWindow *handle);
     void placeLater(QWidget *window);
     void place(QWidget *window);
     void frameMayHaveChanged(QWidget *window);
+    // Notes the frame the window manager gave a window, as others will get the same.
+    void learnFrame(const QWidget *window);
+    // The window's frame as the window manager made it, or, before it has, as it made
+    // the others.
+    QRect frameOf(const QWidget *window) const;
 
-    Obstacles obstacles_;
+    Fixed fixed_;
     QList<Opening> opening_;
+    QMargins frameMargins_; // of the last framed window seen
 };
 
 } // namespace kingyo

@@ -201,10 +201,10 @@ TEST_F(ControlPanelTest, APanelDraggedPartlyOffComesBackWithTheBowl)
 {
     const QRect screen = availableScreen();
     ControlPanel *panel = openPanel();
-    panel->move(screen.right() - 20, screen.top() + 100);
+    panel->move(screen.right() - 20, screen.top() + 200); // low enough for the bowl above
     EXPECT_TRUE(eventually([&] { return panel->frameGeometry().right() == screen.right(); }))
         << "panel at " << text(panel->pos());
-    EXPECT_EQ(panel->y(), screen.top() + 100);
+    EXPECT_EQ(panel->y(), screen.top() + 200);
     EXPECT_TRUE(eventually([&] { return bowl->pos() == bowlPositionAbove(panel->pos(), scale); }))
         << "bowl at " << text(bowl->pos());
 }

@@ -10,6 +10,7 @@
 #include "panel/id_pass_form.h"
 #include "panel/message_box_queue.h"
 #include "panel/msg_form.h"
+#include "panel/option_form.h"
 #include "panel/set_form.h"
 #include "settings/account_file.h"
 #include "settings/server_trust.h"
@@ -69,6 +70,7 @@ protected:
     ~MailCheckWindowsTest() override
     {
         context.msgForm.discard();
+        context.optionForm.discard();
         context.idPassForm.discard();
         context.setForm.discard();
     }
@@ -209,6 +211,18 @@ TEST_F(MailCheckWindowsTest, AMissingPasswordOpensTheAccountDialog)
     EXPECT_TRUE(context.idPassForm.get()->isVisible());
     EXPECT_EQ(notice()->text2()->text(), "0");
     EXPECT_TRUE(log.filter("authenticate").isEmpty());
+}
+
+// No server: nothing to ask, and nothing to say about the mailbox.
+TEST_F(MailCheckWindowsTest, NoServerOpensTheServerDialogAndClaimsNothing)
+{
+    context.settings.state().pop3Server.clear();
+    runMailCheck(context);
+    ASSERT_TRUE(context.optionForm.isLoaded());
+    EXPECT_TRUE(context.optionForm.get()->isVisible());
+    EXPECT_FALSE(context.mailCheck->isRunning());
+    EXPECT_EQ(notice(), nullptr);
+    EXPECT_TRUE(log.isEmpty());
 }
 
 // A keyring that is locked (here: none at all) leaves the check without a password: the

@@ -1,6 +1,11 @@
 // The bowl's letter follows the notice: shown when a check finds new mail, taken away by
 // closing the notice or by a check the user ran that finds none.
 #include "app/mail_waiting_fixture.h"
+#include "settings/app_paths.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QTemporaryDir>
 
 namespace kingyo {
 namespace {
@@ -42,6 +47,33 @@ TEST_F(MailWaitingTest, TimedChecksAreQuietWithoutMailAndNeverOverlap)
     ASSERT_TRUE(context.msgForm.isLoaded());
     EXPECT_TRUE(context.msgForm.get()->isVisible());
     EXPECT_TRUE(letter());
+}
+
+// With an interval, the same mail is told once: a timed check tells only of mail beyond
+// what was told, also the first after 新着のみ数える is ticked.
+TEST_F(MailWaitingTest, TimedChecksTellTheSameMailOnceHoweverTheyCount)
+{
+    QTemporaryDir dir; // the seen IDs of the new-only checks
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("★MailData")));
+    context.settings.setPaths(AppPaths{.programDir = dir.path()});
+    // The count the notice told, closed after; empty when it stayed closed.
+    const auto told = [this](int waiting) {
+        timedCheck(waiting);
+        if (!context.msgForm.isLoaded() || !context.msgForm.get()->isVisible())
+            return QString();
+        const QString count = context.msgForm.get()->text2()->text();
+        context.msgForm.get()->close();
+        return count;
+    };
+    context.settings.setMailWatch({.countNewOnly = false, .intervalMinutes = 1});
+    EXPECT_EQ(told(5), "5");
+    EXPECT_EQ(told(5), "");
+    EXPECT_EQ(told(6), "6");
+    mail.ids = std::vector<std::string>{"a", "b", "c", "d", "e", "f"};
+    context.settings.setMailWatch({.countNewOnly = true, .intervalMinutes = 1});
+    EXPECT_EQ(told(6), "") << "the six were told before";
+    mail.ids->push_back("g");
+    EXPECT_EQ(told(7), "1");
 }
 
 } // namespace

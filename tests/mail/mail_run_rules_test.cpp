@@ -24,7 +24,7 @@ std::string shown(const std::vector<Run> &runs)
         if (run.count < 0)
             result += rules.showError() ? 'e' : '-';
         else
-            result += rules.showNotice(run.count) ? 'n' : '-';
+            result += rules.showNotice(rules.noteCount(QStringLiteral("box"), run.count)) ? 'n' : '-';
         rules.end();
     }
     return result;

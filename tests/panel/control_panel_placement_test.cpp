@@ -13,13 +13,15 @@ void PrintTo(const PanelPlacement &placement, std::ostream *out)
 
 namespace {
 
-// A 128 x 15 panel in a frame with a 24-pixel title bar and 1-pixel borders.
+// A 128 x 15 panel in a frame with a 24-pixel title bar and 1-pixel borders; the bowl
+// above it 100 pixels square.
 constexpr QSize kFrame(130, 40);
+constexpr QSize kBowl(100, 100);
 const QRect kScreen(0, 0, 1280, 800);
 // A second monitor right of the first, lower down, with a 32-pixel bar at its bottom.
 const QRect kRightScreen(1280, 100, 1024, 736);
 
-TEST(PanelPlacement, ThePanelAndTheBowlMoveTogetherUntilThePanelIsWhole)
+TEST(PanelPlacement, ThePanelAndTheBowlMoveTogetherUntilBothAreWhole)
 {
     // At 15 twips per pixel the panel's frame lies 107 pixels below the bowl's top and
     // 7 pixels left of it; at 10 twips per pixel (144 DPI), 160 and 10.
@@ -39,19 +41,17 @@ TEST(PanelPlacement, ThePanelAndTheBowlMoveTogetherUntilThePanelIsWhole)
         {"left edge", kScreen, {3, 300}, at96dpi, {{0, 407}, {7, 300}}},
         {"bottom-left corner", kScreen, {-20, 700}, at96dpi, {{0, 760}, {7, 653}}},
         {"bottom-right corner", kScreen, {1200, 720}, at96dpi, {{1150, 760}, {1157, 653}}},
-        // The panel comes first: the bowl is left above the screen.
-        {"top-left corner", kScreen, {-50, -200}, at96dpi, {{0, 0}, {7, -107}}},
-        {"top-right corner", kScreen, {1250, -150}, at96dpi, {{1150, 0}, {1157, -107}}},
+        {"top-left corner", kScreen, {-50, -200}, at96dpi, {{0, 107}, {7, 0}}},
+        {"top-right corner", kScreen, {1250, -150}, at96dpi, {{1150, 107}, {1157, 0}}},
         {"screen not at 0,0: bottom-right", kRightScreen, {2250, 790}, at96dpi, {{2174, 796}, {2181, 689}}},
-        {"screen not at 0,0: left edge", kRightScreen, {1275, 50}, at96dpi, {{1280, 157}, {1287, 50}}},
+        {"screen not at 0,0: top-left", kRightScreen, {1275, 50}, at96dpi, {{1280, 207}, {1287, 100}}},
         {"screen not at 0,0: whole", kRightScreen, {1500, 300}, at96dpi, {{1493, 407}, {1500, 300}}},
-        // A screen smaller than the frame keeps the frame's top-left corner (the close
-        // box's side is lost, the title and the buttons stay).
-        {"screen smaller than the frame", QRect(0, 0, 100, 30), {50, 50}, at96dpi, {{0, 0}, {7, -107}}},
+        // A screen smaller than the two keeps their top-left corner: the bowl's top.
+        {"screen smaller than the two", QRect(0, 0, 100, 30), {50, 50}, at96dpi, {{0, 107}, {7, 0}}},
         {"no screen known", QRect(), {400, 900}, at96dpi, {{393, 1007}, {400, 900}}},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(placeBelowBowl(c.screen, kFrame, c.bowl, c.scale), c.expected) << c.name;
+        EXPECT_EQ(placeBelowBowl(c.screen, kFrame, QRect(c.bowl, kBowl), c.scale), c.expected) << c.name;
     }
 }
 

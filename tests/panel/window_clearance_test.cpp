@@ -70,5 +70,18 @@ TEST_F(ShownWindows, AMessageBoxIsPlacedAfterItHasCentredItself)
     EXPECT_TRUE(box.frameGeometry().adjusted(-1, -1, 1, 1).intersects(bowl.frameGeometry()));
 }
 
+// A window opening keeps clear of the others open too (a notice over the settings window).
+TEST_F(ShownWindows, AWindowKeepsClearOfTheOthersOpen)
+{
+    QWidget settings;
+    settings.setGeometry(QRect(availableScreen().center() - QPoint(150, 100), QSize(300, 200)));
+    settings.show();
+    QWidget notice;
+    notice.setGeometry(QRect(settings.geometry().center(), QSize(200, 40)));
+    notice.show();
+    EXPECT_FALSE(notice.frameGeometry().intersects(settings.frameGeometry()));
+    EXPECT_FALSE(notice.frameGeometry().intersects(bowl.frameGeometry()));
+}
+
 } // namespace
 } // namespace kingyo

@@ -1,4 +1,4 @@
-#include "app/windows_clear_of_bowl.h"
+#include "app/windows_kept_apart.h"
 
 #include "app/program.h"
 #include "fish/bowl_window.h"
@@ -9,17 +9,17 @@
 
 namespace kingyo {
 
-void keepWindowsClearOfBowl(Program &program)
+void keepWindowsApart(Program &program)
 {
     if (!program.bowl)
         return;
     // A child of the bowl, so it never asks about a program that has gone.
     auto *clearance = new WindowClearance(
         [&program] {
-            QList<QWidget *> onTop{program.bowl};
+            QList<QWidget *> placedElsewhere{program.bowl};
             if (program.controlPanel.isLoaded())
-                onTop << program.controlPanel.get();
-            return onTop;
+                placedElsewhere << program.controlPanel.get();
+            return placedElsewhere;
         },
         program.bowl);
     qApp->installEventFilter(clearance);
