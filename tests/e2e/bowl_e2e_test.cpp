@@ -51,7 +51,7 @@ TEST(BowlOnTheDesktop, ShapedTopmostOutsideTheTaskbarAndKeptOnScreen)
         EXPECT_NE(std::find(states.begin(), states.end(), state), states.end()) << state;
 
     // The first bowl tick, about a second in, gives it the bowl's outline.
-    ASSERT_TRUE(waitUntil(2500ms, [&] { return x11.isShaped(bowl); })) << "the window never got a shape";
+    ASSERT_TRUE(waitUntilShaped(x11, bowl)) << "the window never got a shape";
     const std::vector<xcb_rectangle_t> shape = x11.boundingShape(bowl);
     EXPECT_GT(shape.size(), 10u);
     EXPECT_FALSE(shapeContains(shape, 0, 0)) << "the background corner shows the desktop";
@@ -70,10 +70,10 @@ TEST(BowlOnTheDesktop, ShapedTopmostOutsideTheTaskbarAndKeptOnScreen)
     };
     for (const Push &push : pushes) {
         x11.requestMove(bowl, push.x, push.y);
-        ASSERT_TRUE(waitUntil(1s, [&] { return !onScreen(x11.geometry(bowl), screen); }))
+        ASSERT_TRUE(waitUntil(kPatience, [&] { return !onScreen(x11.geometry(bowl), screen); }))
             << "the window manager did not move the bowl to " << push.x << "," << push.y;
         const auto pushed = Clock::now();
-        EXPECT_TRUE(waitUntil(2s, [&] { return onScreen(x11.geometry(bowl), screen); }))
+        EXPECT_TRUE(waitUntil(kPatience, [&] { return onScreen(x11.geometry(bowl), screen); }))
             << "still off screen at " << x11.geometry(bowl).x << "," << x11.geometry(bowl).y;
         const auto pulledBack = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pushed);
         const Geometry back = x11.geometry(bowl);
@@ -84,7 +84,7 @@ TEST(BowlOnTheDesktop, ShapedTopmostOutsideTheTaskbarAndKeptOnScreen)
 
     // Closed from outside, the program unloads and ends cleanly.
     x11.requestClose(bowl);
-    EXPECT_TRUE(waitUntil(3s, [&] { return kingyo.exited(); }));
+    EXPECT_TRUE(waitUntil(kPatience, [&] { return kingyo.exited(); }));
     EXPECT_EQ(kingyo.exitStatus(), 0);
 }
 
@@ -96,7 +96,7 @@ TEST(BowlOnTheDesktop, DragDoubleClickAndRightPressWithTheRealPointer)
     KingyoProcess kingyo;
     const xcb_window_t bowl = findBowl(x11, kingyo);
     ASSERT_NE(bowl, XCB_NONE) << "no bowl window appeared";
-    ASSERT_TRUE(waitUntil(2500ms, [&] { return x11.isShaped(bowl); }));
+    ASSERT_TRUE(waitUntilShaped(x11, bowl));
 
     // A spot on the bowl away from the water box, where the small fish swims.
     const int spotX = 10;
@@ -109,7 +109,7 @@ TEST(BowlOnTheDesktop, DragDoubleClickAndRightPressWithTheRealPointer)
     xdotool(at(before, spotX, spotY) + " sleep 0.2 mousedown 1 sleep 0.1 " + at(before, spotX + 1, spotY + 1) +
             " sleep 0.2 " + at(before, spotX + 60, spotY + 40) + " sleep 0.1 " + at(before, spotX + 150, spotY + 100) +
             " sleep 0.2 mouseup 1");
-    EXPECT_TRUE(waitUntil(1s, [&] {
+    EXPECT_TRUE(waitUntil(kPatience, [&] {
         const Geometry g = x11.geometry(bowl);
         return std::abs(g.x - (before.x + 150)) <= 1 && std::abs(g.y - (before.y + 100)) <= 1;
     })) << "bowl at " << x11.geometry(bowl).x << "," << x11.geometry(bowl).y;
@@ -123,11 +123,11 @@ TEST(BowlOnTheDesktop, DragDoubleClickAndRightPressWithTheRealPointer)
     };
     EXPECT_FALSE(panelShown());
     xdotool(at(x11.geometry(bowl), spotX, spotY) + " sleep 0.2 click --repeat 2 --delay 80 1");
-    EXPECT_TRUE(waitUntil(2s, panelShown)) << "no control panel after a double-click";
+    EXPECT_TRUE(waitUntil(kPatience, panelShown)) << "no control panel after a double-click";
 
     // A right press on the bowl ends the program at once, cleanly.
     xdotool(at(x11.geometry(bowl), spotX, spotY) + " sleep 0.2 click 3");
-    EXPECT_TRUE(waitUntil(2s, [&] { return kingyo.exited(); }));
+    EXPECT_TRUE(waitUntil(kPatience, [&] { return kingyo.exited(); }));
     EXPECT_EQ(kingyo.exitStatus(), 0);
 }
 

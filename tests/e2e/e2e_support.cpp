@@ -253,7 +253,7 @@ int TestDovecot::idlingSessions(const std::string &user) const
 xcb_window_t findWindow(X11Client &x11, KingyoProcess &kingyo, const std::function<bool(xcb_window_t)> &matches)
 {
     xcb_window_t found = XCB_NONE;
-    waitUntil(5s, [&] {
+    waitUntil(kPatience, [&] {
         for (const xcb_window_t window : x11.windowsOfClass("kingyo")) {
             if (matches(window)) {
                 found = window;
@@ -276,6 +276,40 @@ xcb_window_t findBowl(X11Client &x11, KingyoProcess &kingyo)
 xcb_window_t findTitled(X11Client &x11, KingyoProcess &kingyo, const std::string &title)
 {
     return findWindow(x11, kingyo, [&](xcb_window_t window) { return x11.title(window) == title; });
+}
+
+namespace {
+
+// The window with its window manager's frame, on the root window.
+Geometry frameOf(X11Client &x11, xcb_window_t window)
+{
+    const Geometry client = x11.geometry(window);
+    const FrameExtents frame = x11.frameExtents(window);
+    return {client.x - frame.left, client.y - frame.top, client.width + frame.left + frame.right,
+            client.height + frame.top + frame.bottom};
+}
+
+bool overlap(const Geometry &a, const Geometry &b)
+{
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+} // namespace
+
+bool waitUntilPlaced(X11Client &x11, xcb_window_t window, const std::vector<xcb_window_t> &onTop)
+{
+    return waitUntil(kPatience, [&] {
+        if (x11.frameExtents(window).top == 0)
+            return false;
+        const Geometry frame = frameOf(x11, window);
+        return std::none_of(onTop.begin(), onTop.end(),
+                            [&](xcb_window_t other) { return overlap(frame, frameOf(x11, other)); });
+    });
+}
+
+bool waitUntilShaped(X11Client &x11, xcb_window_t bowl)
+{
+    return waitUntil(kPatience, [&] { return x11.isShaped(bowl); });
 }
 
 } // namespace kingyo::e2e

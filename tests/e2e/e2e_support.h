@@ -14,6 +14,11 @@
 
 namespace kingyo::e2e {
 
+// How long a step may take on a loaded machine (tests side by side, builds beside them)
+// before the test calls it a fault: a wait for something to happen ends as soon as it
+// has, so only a real fault waits this long.
+constexpr std::chrono::seconds kPatience{30};
+
 // Polls every 20 ms until the condition holds or the time is up; true when it held.
 bool waitUntil(std::chrono::milliseconds limit, const std::function<bool()> &condition);
 
@@ -117,11 +122,17 @@ private:
     std::map<std::string, std::string> env_;
 };
 
-// The first of kingyo's windows that matches, waiting up to 5 s for one; XCB_NONE when
+// The first of kingyo's windows that matches, waiting up to kPatience for one; XCB_NONE when
 // none came or the program ended first.
 xcb_window_t findWindow(X11Client &x11, KingyoProcess &kingyo, const std::function<bool(xcb_window_t)> &matches);
 // The bowl: kingyo's 100 x 100 window (settings dialogs may open beside it).
 xcb_window_t findBowl(X11Client &x11, KingyoProcess &kingyo);
 xcb_window_t findTitled(X11Client &x11, KingyoProcess &kingyo, const std::string &title);
+// Waits up to kPatience until the window manager has framed the window and the program
+// has moved it clear of the windows it keeps on top (the bowl, the open panel), where it
+// stays; false when that did not happen.
+bool waitUntilPlaced(X11Client &x11, xcb_window_t window, const std::vector<xcb_window_t> &onTop);
+// Waits up to kPatience until the bowl has its outline, which the first bowl tick gives it.
+bool waitUntilShaped(X11Client &x11, xcb_window_t bowl);
 
 } // namespace kingyo::e2e

@@ -63,23 +63,26 @@ TEST_F(InstalledCopy, StoresItsSettingsInThePerUserFolderAndFindsThemAtTheNextSt
         // The server dialog (on top) first: its POP3 box, then its OK button.
         const xcb_window_t server = findTitled(x11, kingyo, "サーバー");
         ASSERT_NE(server, XCB_NONE) << "no server dialog on a first run\n" << kingyo.log();
-        std::this_thread::sleep_for(300ms); // the window manager has placed both dialogs
+        // Both dialogs in their places, clear of the bowl.
+        const xcb_window_t account = findTitled(x11, kingyo, "ID,PASS");
+        ASSERT_NE(account, XCB_NONE) << "no account dialog on a first run";
+        const xcb_window_t bowl = findBowl(x11, kingyo);
+        ASSERT_TRUE(waitUntilPlaced(x11, server, {bowl}) && waitUntilPlaced(x11, account, {bowl}))
+            << "the dialogs were not placed";
         clickIn(x11, server, 48, 73);
         type("127.0.0.1:1110");
         clickIn(x11, server, 74, 180);
-        ASSERT_TRUE(waitUntil(3s, [&] { return fs::exists(perUser / "vbmail.ini"); }))
+        ASSERT_TRUE(waitUntil(kPatience, [&] { return fs::exists(perUser / "vbmail.ini"); }))
             << "the server file was not stored\n" << kingyo.log();
 
         // The account dialog: its save box has the focus; Enter in a box is OK.
-        const xcb_window_t account = findTitled(x11, kingyo, "ID,PASS");
-        ASSERT_NE(account, XCB_NONE) << "no account dialog on a first run";
         clickIn(x11, account, 36, 76);
         clickIn(x11, account, 104, 17);
         type("frank");
         clickIn(x11, account, 104, 49);
         type("secret-1");
         xdotool("key Return");
-        ASSERT_TRUE(waitUntil(3s, [&] { return fs::exists(perUser / "★MailData/iniIdPass.ini"); }))
+        ASSERT_TRUE(waitUntil(kPatience, [&] { return fs::exists(perUser / "★MailData/iniIdPass.ini"); }))
             << "the account was not stored\n" << kingyo.log();
         EXPECT_FALSE(kingyo.exited());
     }
@@ -107,12 +110,9 @@ TEST_F(InstalledCopy, RunsAndSaysWhyWhenThePerUserFolderCannotBeMade)
     std::ofstream(blocked) << "a file where the data home should be";
     KingyoProcess kingyo(folder, {{"XDG_DATA_HOME", blocked.string()}});
     ASSERT_NE(findBowl(x11, kingyo), XCB_NONE) << kingyo.log();
-    std::this_thread::sleep_for(500ms);
+    const std::string said = "kingyo: settings will not be stored: " + blocked.string() + " is not a folder";
+    EXPECT_TRUE(waitUntil(kPatience, [&] { return kingyo.log().find(said) != std::string::npos; })) << kingyo.log();
     EXPECT_FALSE(kingyo.exited());
-    const std::string log = kingyo.log();
-    EXPECT_NE(log.find("kingyo: settings will not be stored: " + blocked.string() + " is not a folder"),
-              std::string::npos)
-        << log;
     EXPECT_EQ(contentsOf(blocked), "a file where the data home should be");
     EXPECT_TRUE(fs::is_empty(folder.work()));
 }

@@ -19,7 +19,7 @@ int startAgain(const char *property)
 {
     const auto started = Clock::now();
     KingyoProcess again(kSettings);
-    waitUntil(10s, [&] { return again.exited(); });
+    waitUntil(kPatience, [&] { return again.exited(); });
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
     ::testing::Test::RecordProperty(property, static_cast<int>(took.count()));
     return again.exitStatus();
@@ -41,13 +41,13 @@ TEST(OneKingyoPerDisplay, ALaterStartShowsTheRunningPanelAndEnds)
     ASSERT_EQ(panel(), XCB_NONE);
 
     EXPECT_EQ(startAgain("second_start_ms"), 0);
-    EXPECT_TRUE(waitUntil(3s, [&] { return panel() != XCB_NONE; })) << "the running kingyo showed no panel";
+    EXPECT_TRUE(waitUntil(kPatience, [&] { return panel() != XCB_NONE; })) << "the running kingyo showed no panel";
 
     // Minimised, the panel comes back with the next start.
     xdotool("windowminimize " + std::to_string(panel()));
-    ASSERT_TRUE(waitUntil(3s, [&] { return panel() == XCB_NONE; })) << "the window manager kept the panel";
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return panel() == XCB_NONE; })) << "the window manager kept the panel";
     EXPECT_EQ(startAgain("third_start_ms"), 0);
-    EXPECT_TRUE(waitUntil(3s, [&] { return panel() != XCB_NONE; })) << "the minimised panel did not come back";
+    EXPECT_TRUE(waitUntil(kPatience, [&] { return panel() != XCB_NONE; })) << "the minimised panel did not come back";
 
     EXPECT_FALSE(first.exited());
 }

@@ -50,7 +50,7 @@ TEST_F(PanelOnTheDesktop, OpensBelowTheBowlTakesItAlongAndChecksTheMail)
 
     const xcb_window_t bowl = findBowl(x11, kingyo);
     ASSERT_NE(bowl, XCB_NONE);
-    std::this_thread::sleep_for(1200ms); // the first bowl tick gives it its shape
+    ASSERT_TRUE(waitUntilShaped(x11, bowl)) << "the bowl never got its shape";
     const Geometry bowlAt = x11.geometry(bowl);
 
     // A double-click on the bowl opens the panel below it, 1600 twips down and 100 left
@@ -59,7 +59,7 @@ TEST_F(PanelOnTheDesktop, OpensBelowTheBowlTakesItAlongAndChecksTheMail)
     const xcb_window_t panel = findTitled(x11, kingyo, "Brimble屋さん");
     ASSERT_NE(panel, XCB_NONE) << "no panel after a double-click";
     FrameExtents frame;
-    ASSERT_TRUE(waitUntil(2s, [&] {
+    ASSERT_TRUE(waitUntil(kPatience, [&] {
         frame = x11.frameExtents(panel);
         const Geometry p = x11.geometry(panel);
         return p.x - frame.left == bowlAt.x - 7 && p.y - frame.top == bowlAt.y + 107;
@@ -74,8 +74,8 @@ TEST_F(PanelOnTheDesktop, OpensBelowTheBowlTakesItAlongAndChecksTheMail)
     xdotool(mouseAt(grabX, grabY) + " sleep 0.2 mousedown 1 sleep 0.1 " + mouseAt(grabX + 5, grabY + 5) +
             " sleep 0.1 " + mouseAt(grabX + 60, grabY + 40) + " sleep 0.1 " + mouseAt(grabX + 120, grabY + 90) +
             " sleep 0.2 mouseup 1");
-    ASSERT_TRUE(waitUntil(2s, [&] { return x11.geometry(panel).x != panelAt.x; })) << "the panel did not move";
-    EXPECT_TRUE(waitUntil(2s, [&] {
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return x11.geometry(panel).x != panelAt.x; })) << "the panel did not move";
+    EXPECT_TRUE(waitUntil(kPatience, [&] {
         const Geometry p = x11.geometry(panel);
         const Geometry b = x11.geometry(bowl);
         return b.x == p.x - frame.left + 7 && b.y == p.y - frame.top - 107;

@@ -49,17 +49,17 @@ protected:
         kingyo = std::make_unique<KingyoProcess>(KingyoSettings{"127.0.0.1:1", "edge", "edge-pass"});
         bowl = findBowl(x11, *kingyo);
         ASSERT_NE(bowl, XCB_NONE);
-        std::this_thread::sleep_for(1200ms); // the first bowl tick gives it its shape
+        ASSERT_TRUE(waitUntilShaped(x11, bowl)) << "the bowl never got its shape";
         bowlAtOpening = x11.geometry(bowl);
         doubleClickTheBowl();
         panel = findTitled(x11, *kingyo, "Brimble屋さん");
         ASSERT_NE(panel, XCB_NONE) << "no panel after a double-click";
     }
 
+    // Aimed at the bowl where it is as the pointer moves, for a bowl let go swims.
     void doubleClickTheBowl()
     {
-        const Geometry at = x11.geometry(bowl);
-        xdotool(mouseAt(at.x + 10, at.y + 60) + " sleep 0.2 click --repeat 2 --delay 80 1");
+        xdotool("mousemove --window " + std::to_string(bowl) + " 10 60 click --repeat 2 --delay 80 1");
     }
 
     Frame panelFrame()
@@ -102,7 +102,7 @@ TEST_F(PanelAtTheScreenEdge, OpenedAtTheBottomEdgeThePanelIsWholeWithTheBowlAbov
     // The bowl's foot 10 pixels above the bottom edge: the panel would open below it.
     openPanelWithTheBowlAt(400, screen.height - 110);
     ASSERT_EQ(bowlAtOpening.y, screen.height - 110) << "the bowl did not start at the pointer";
-    EXPECT_TRUE(waitUntil(3s, [&] {
+    EXPECT_TRUE(waitUntil(kPatience, [&] {
         const Frame f = panelFrame();
         return f.bottom == screen.height && f.left == bowlAtOpening.x - kPanelLeftOfBowl && bowlAboveThePanel();
     })) << where();
@@ -112,7 +112,7 @@ TEST_F(PanelAtTheScreenEdge, OpenedAtTheBottomEdgeThePanelIsWholeWithTheBowlAbov
 TEST_F(PanelAtTheScreenEdge, DraggedPartlyOffTheRightEdgeThePanelComesBackWithTheBowl)
 {
     openPanelWithTheBowlAt(400, 200);
-    ASSERT_TRUE(waitUntil(3s, [&] { return bowlAboveThePanel(); })) << where();
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return bowlAboveThePanel(); })) << where();
 
     // Dragged by its title bar until only a third of it is left on the screen.
     const Frame before = panelFrame();
@@ -122,8 +122,8 @@ TEST_F(PanelAtTheScreenEdge, DraggedPartlyOffTheRightEdgeThePanelComesBackWithTh
     xdotool(mouseAt(grabX, grabY) + " sleep 0.2 mousedown 1 sleep 0.1 " + mouseAt(grabX + 5, grabY + 5) +
             " sleep 0.1 " + mouseAt((grabX + dropX) / 2, grabY + 20) + " sleep 0.1 " + mouseAt(dropX, grabY + 40) +
             " sleep 0.2 mouseup 1");
-    ASSERT_TRUE(waitUntil(2s, [&] { return panelFrame().top != before.top; })) << "the panel was not dragged";
-    EXPECT_TRUE(waitUntil(3s, [&] {
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return panelFrame().top != before.top; })) << "the panel was not dragged";
+    EXPECT_TRUE(waitUntil(kPatience, [&] {
         const Frame f = panelFrame();
         return f.right == screen.width && bowlAboveThePanel();
     })) << where();
@@ -133,7 +133,7 @@ TEST_F(PanelAtTheScreenEdge, DraggedPartlyOffTheRightEdgeThePanelComesBackWithTh
 TEST_F(PanelAtTheScreenEdge, WhileThePanelIsDraggedTheBowlFollowsIt)
 {
     openPanelWithTheBowlAt(400, 200);
-    ASSERT_TRUE(waitUntil(3s, [&] { return bowlAboveThePanel(); })) << where();
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return bowlAboveThePanel(); })) << where();
 
     // The button stays down: the bowl is checked mid-drag.
     const Frame before = panelFrame();
@@ -143,29 +143,29 @@ TEST_F(PanelAtTheScreenEdge, WhileThePanelIsDraggedTheBowlFollowsIt)
     for (int step = 1; step <= 4; ++step) {
         xdotool(mouseAt(grabX + 40 * step, grabY + 30 * step));
         const int leftBefore = before.left + 40 * (step - 1);
-        EXPECT_TRUE(waitUntil(2s, [&] { return panelFrame().left > leftBefore && bowlAboveThePanel(); }))
+        EXPECT_TRUE(waitUntil(kPatience, [&] { return panelFrame().left > leftBefore && bowlAboveThePanel(); }))
             << "step " << step << ": " << where();
     }
     xdotool("mouseup 1");
-    EXPECT_TRUE(waitUntil(2s, [&] { return bowlAboveThePanel(); })) << where();
+    EXPECT_TRUE(waitUntil(kPatience, [&] { return bowlAboveThePanel(); })) << where();
 }
 
 TEST_F(PanelAtTheScreenEdge, AMinimisedPanelComesBackBelowTheBowlWithADoubleClickOnIt)
 {
     openPanelWithTheBowlAt(400, 200);
-    ASSERT_TRUE(waitUntil(3s, [&] { return bowlAboveThePanel(); })) << where();
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return bowlAboveThePanel(); })) << where();
     const auto shown = [&] {
         const auto windows = x11.windowsOfClass("kingyo");
         return std::find(windows.begin(), windows.end(), panel) != windows.end();
     };
     xdotool("windowminimize " + std::to_string(panel));
-    ASSERT_TRUE(waitUntil(2s, [&] { return !shown(); })) << "the panel was not minimised";
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return !shown(); })) << "the panel was not minimised";
 
     // The bowl was let go; wherever it is now, a double-click on it brings the panel
     // back below it.
     doubleClickTheBowl();
-    EXPECT_TRUE(waitUntil(3s, shown)) << "the panel stayed minimised";
-    EXPECT_TRUE(waitUntil(3s, [&] { return bowlAboveThePanel(); })) << where();
+    EXPECT_TRUE(waitUntil(kPatience, shown)) << "the panel stayed minimised";
+    EXPECT_TRUE(waitUntil(kPatience, [&] { return bowlAboveThePanel(); })) << where();
 }
 
 } // namespace

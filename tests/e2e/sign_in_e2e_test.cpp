@@ -91,22 +91,26 @@ TEST(SignInE2e, SignedInThroughTheBrowserChecksWithRefreshedTokensAndKeepsTheRef
     // 設定 on the control panel the bowl's double-click opens.
     const xcb_window_t bowl = findBowl(x11, kingyo);
     ASSERT_NE(bowl, XCB_NONE) << kingyo.log();
-    std::this_thread::sleep_for(1200ms); // the first bowl tick gives it its shape
+    ASSERT_TRUE(waitUntilShaped(x11, bowl)) << "the bowl never got its shape";
     const Geometry bowlAt = x11.geometry(bowl);
     xdotool(mouseAt(bowlAt.x + 10, bowlAt.y + 60) + " sleep 0.2 click --repeat 2 --delay 80 1");
     const xcb_window_t panel = findTitled(x11, kingyo, "Brimble屋さん");
     ASSERT_NE(panel, XCB_NONE);
-    std::this_thread::sleep_for(500ms); // placed below the bowl
+    ASSERT_TRUE(waitUntil(kPatience, [&] {
+        const FrameExtents frame = x11.frameExtents(panel);
+        return frame.top > 0 && x11.geometry(panel).y - frame.top == bowlAt.y + 107;
+    })) << "the panel was not placed below the bowl";
     const Geometry panelAt = x11.geometry(panel);
     xdotool(mouseAt(panelAt.x + 84, panelAt.y + 7) + " sleep 0.2 click 1");
     const xcb_window_t settings = findTitled(x11, kingyo, "設定");
     ASSERT_NE(settings, XCB_NONE);
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(waitUntilPlaced(x11, settings, {bowl, panel}));
     // ブラウザでサインイン… is the last row's button: at the bottom left, 7 pixels of margin below.
     const Geometry settingsAt = x11.geometry(settings);
     xdotool(mouseAt(settingsAt.x + 24, settingsAt.y + settingsAt.height - 16) + " sleep 0.2 click 1");
-    ASSERT_NE(findTitled(x11, kingyo, "ブラウザでサインイン"), XCB_NONE);
-    std::this_thread::sleep_for(500ms);
+    const xcb_window_t dialog = findTitled(x11, kingyo, "ブラウザでサインイン");
+    ASSERT_NE(dialog, XCB_NONE);
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return x11.activeWindow() == dialog; })) << "the dialog has no keyboard";
 
     // From the keyboard: the provider list has the focus, その他 its last entry; the
     // client secret is left blank.
@@ -119,16 +123,16 @@ TEST(SignInE2e, SignedInThroughTheBrowserChecksWithRefreshedTokensAndKeepsTheRef
     xdotool("key Return");
 
     const auto accountFile = folder.mailData() / "iniIdPass.ini";
-    ASSERT_TRUE(waitUntil(10s, [&] { return fileText(accountFile).find("OAUTH=other") != std::string::npos; }))
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return fileText(accountFile).find("OAUTH=other") != std::string::npos; }))
         << "not signed in\n" << kingyo.log() << server.providerLog();
     EXPECT_EQ(windowsTitled(x11, "ブラウザでサインイン"), 0) << "the dialog closes once signed in";
-    ASSERT_TRUE(waitUntil(10s, [&] { return server.idlingSessions(kUser) == 1; })) << kingyo.log() << server.log();
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return server.idlingSessions(kUser) == 1; })) << kingyo.log() << server.log();
 
     std::this_thread::sleep_for(std::chrono::seconds(kTokenLifetime)); // the watch's token has expired
     ASSERT_TRUE(test::deliverToMaildir(QString::fromStdString(server.maildir(kUser).string()),
                                        QStringLiteral("signed-in"),
                                        "From: otto@example.jp\r\nSubject: after the sign-in\r\n\r\nhello\r\n"));
-    ASSERT_TRUE(waitUntil(5s, [&] { return !desktop.notifyCalls().isEmpty(); })) << kingyo.log() << server.log();
+    ASSERT_TRUE(waitUntil(kPatience, [&] { return !desktop.notifyCalls().isEmpty(); })) << kingyo.log() << server.log();
     EXPECT_TRUE(desktop.notifyCalls().first().body.contains(QStringLiteral("after the sign-in")));
     EXPECT_EQ(windowsTitled(x11, "エラー"), 0) << "the user saw a failure";
     // One code traded, then a refresh for each use: the sign-in's check, the watch, the

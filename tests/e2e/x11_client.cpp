@@ -155,6 +155,16 @@ FrameExtents X11Client::frameExtents(xcb_window_t window)
     return {int(values[0]), int(values[1]), int(values[2]), int(values[3])};
 }
 
+xcb_window_t X11Client::activeWindow()
+{
+    auto r = reply(xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, screen_->root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
+        nullptr));
+    if (!r || r->format != 32 || xcb_get_property_value_length(r.get()) != 4)
+        return XCB_NONE;
+    return *static_cast<const xcb_window_t *>(xcb_get_property_value(r.get()));
+}
+
 void X11Client::requestClose(xcb_window_t window)
 {
     xcb_client_message_event_t message = {};

@@ -62,6 +62,8 @@ public:
     std::vector<std::string> netWmState(xcb_window_t window);
     std::string title(xcb_window_t window); // _NET_WM_NAME, UTF-8
     FrameExtents frameExtents(xcb_window_t window); // all 0 without a frame
+    // The window the window manager gave the keyboard (_NET_ACTIVE_WINDOW); XCB_NONE for none.
+    xcb_window_t activeWindow();
     // Asks the window's client to close it, as a window manager's close button does.
     void requestClose(xcb_window_t window);
     // Asks (through the window manager) to move the window's top-left corner.

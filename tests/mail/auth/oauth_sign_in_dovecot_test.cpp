@@ -18,6 +18,10 @@
 namespace kingyo {
 namespace {
 
+// A wait for a signal ends when it comes: only a fault waits this long, also on a
+// loaded machine.
+constexpr int kSignalMs = 30000;
+
 using namespace std::chrono_literals;
 using test::TestOAuthProvider;
 using test::TestPop3Server;
@@ -75,9 +79,9 @@ TEST_F(OAuthSignInTest, ItsTokensLogInOverImapAndCountTheMail)
     for (const char *subject : {"one", "two", "three"})
         server.deliver(user, QByteArray("From: a@example.org\r\nSubject: ") + subject + "\r\n\r\nhello\r\n");
     Run run = begin(signInFor(QStringLiteral("kingyo-signin")));
-    ASSERT_TRUE(run.browser->wait(5000));
+    ASSERT_TRUE(run.browser->wait(kSignalMs));
     TestOAuthProvider::browse(authorization(run));
-    ASSERT_TRUE(run.tokens->wait(5000)) << "failed: " << run.failures->size();
+    ASSERT_TRUE(run.tokens->wait(kSignalMs)) << "failed: " << run.failures->size();
     const auto tokens = run.tokens->first().first().value<OAuthTokens>();
     EXPECT_FALSE(tokens.refresh.isEmpty());
     const auto lifetime = tokens.expiresAt - std::chrono::system_clock::now();
@@ -120,7 +124,7 @@ TEST_F(OAuthSignInTest, EndsOnceWithoutATokenInStderrWhateverTheProviderAnswers)
         if (row.fault)
             provider->fault(client, *row.fault);
         Run run = begin(signInFor(client), row.tokenTimeout, row.browses ? 10min : 300ms);
-        ASSERT_TRUE(run.browser->wait(5000));
+        ASSERT_TRUE(run.browser->wait(kSignalMs));
         QString page;
         EXPECT_EQ(row.browses && TestOAuthProvider::browse(authorization(run), &page), row.browses);
         if (row.strayFirst) {
@@ -131,7 +135,7 @@ TEST_F(OAuthSignInTest, EndsOnceWithoutATokenInStderrWhateverTheProviderAnswers)
         }
         if (row.secondRedirect)
             TestOAuthProvider::browse(authorization(run)); // may find the handler closed already
-        ASSERT_TRUE(QTest::qWaitFor([&run] { return run.outcomes() > 0; }, 5000)); // a failure gtest sees
+        ASSERT_TRUE(QTest::qWaitFor([&run] { return run.outcomes() > 0; }, kSignalMs)); // a failure gtest sees
         QTest::qWait(1200); // nothing after, not even once a slow exchange ends
         ASSERT_EQ(run.outcomes(), 1);
         ASSERT_EQ(run.tokens->size(), row.signedIn ? 1 : 0);
@@ -149,7 +153,7 @@ TEST_F(OAuthSignInTest, EndsOnceWithoutATokenInStderrWhateverTheProviderAnswers)
     SignIn unsafe = signInFor(QStringLiteral("kingyo-unsafe"));
     unsafe.tokenUrl = QUrl(QStringLiteral("http://192.0.2.1/token"));
     Run run = begin(unsafe);
-    ASSERT_TRUE(run.failures->wait(5000));
+    ASSERT_TRUE(run.failures->wait(kSignalMs));
     EXPECT_EQ(run.browser->size(), 0);
     EXPECT_EQ(run.failures->first().first().value<MailFailure>().problem, MailProblem::UnsafeSignInAddress);
 
