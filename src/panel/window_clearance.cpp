@@ -172,9 +172,14 @@ void WindowClearance::frameMayHaveChanged(QWidget *window)
                                       [window](const Opening &candidate) { return candidate.window == window; });
     if (opening == opening_.end())
         return;
-    if (frameOf(window) != opening->frame)
+    const QRect frame = frameOf(window);
+    if (frame != opening->frame) {
+        // Right after reparenting, Qt may report the window at 0,0 and later put it there:
+        // while it opens, its frame stays where it was placed, and is checked again.
+        if (opening->frame.isValid() && frame.topLeft() != opening->frame.topLeft())
+            window->move(window->pos() + opening->frame.topLeft() - frame.topLeft());
         placeLater(window);
-    else if (isFramed(window))
+    } else if (isFramed(window))
         opening_.erase(opening); // the frame came as foreseen: the window is where it belongs
 }
 
