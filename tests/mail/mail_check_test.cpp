@@ -349,15 +349,6 @@ TEST_F(MailCheckTest, AnAccountThatSignsInThroughTheBrowserLogsInWithTheFetchedT
                                 "authenticate 7 taro@example.jp token:ya29 user", "close 7", "notice 0"}));
 }
 
-// No token, no connection: the server never sees an idle, unauthenticated client.
-TEST_F(MailCheckTest, ATokenThatCannotBeHadEndsTheCheckBeforeItConnects)
-{
-    const MailFailure signInAgain{MailProblem::SignInAgain, {}, {}};
-    surroundings.token = {MailSecret(), signInAgain};
-    EXPECT_EQ(run(), signInAgain.code());
-    EXPECT_EQ(log, (QStringList{"fetchToken", "error", QStringLiteral("notice %1").arg(signInAgain.code())}));
-}
-
 // Seen IDs stay in memory when the folder is unwritable, and are stored only after the notice.
 TEST_F(MailCheckTest, EachMessageIsAnnouncedOnceWhetherOrNotItsIdCanBeStored)
 {

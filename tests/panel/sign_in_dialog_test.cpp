@@ -1,7 +1,6 @@
 #include "panel/sign_in_dialog.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
@@ -147,29 +146,6 @@ TEST_F(SignInDialogTest, WaitingGreysTheEntriesUntilAFailureAndOnlyTheUserEnding
         c.end(dialog);
         EXPECT_EQ(cancels.size(), c.cancels ? 1 : 0) << c.name;
         EXPECT_FALSE(dialog.isVisible()) << c.name;
-    }
-}
-
-// A browser that did not open, or is wanted elsewhere: the address it was sent to can be
-// copied while the wait goes on, and goes with the wait.
-TEST_F(SignInDialogTest, WhileWaitingTheBrowsersAddressCanBeCopied)
-{
-    const QUrl address(QStringLiteral("https://accounts.example.jp/auth?client_id=id-1&state=a%2Bb"));
-    auto *shown = child<QLineEdit>("AuthorizationAddress");
-    for (const bool browserOpened : {true, false}) {
-        dialog.showFor(knownSignIn(Provider::Google), QString());
-        request();
-        EXPECT_FALSE(shown->isVisible()) << "no address before the browser is sent to it";
-        dialog.showAuthorizationAddress(address, browserOpened);
-        ASSERT_TRUE(shown->isVisible());
-        EXPECT_TRUE(dialog.rect().contains(shown->geometry()));
-        EXPECT_TRUE(shown->isReadOnly());
-        QGuiApplication::clipboard()->clear();
-        QTest::mouseClick(child<QPushButton>("CopyAddress"), Qt::LeftButton);
-        EXPECT_EQ(QUrl(QGuiApplication::clipboard()->text()), address);
-        EXPECT_FALSE(child<QPushButton>("SignInOk")->isEnabled()) << "still waiting";
-        dialog.showFailure(QStringLiteral("サインインできませんでした。"));
-        EXPECT_FALSE(shown->isVisible());
     }
 }
 
