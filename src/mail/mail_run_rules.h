@@ -30,7 +30,7 @@ public:
     bool noteCount(const QString &mailbox, int count);
     bool showNotice(bool news) const { return origin_ == Origin::Click || news; }
     bool showAccountDialog() const { return origin_ == Origin::Click; }
-    // Whether the check may stop for a modal question; nobody may be there to answer.
+    // Whether the check may ask the user a question; nobody may be there to answer.
     bool mayAsk() const { return origin_ == Origin::Click; }
     // Whether the notice takes the keyboard focus; the user who clicked is waiting for it.
     bool activateNotice() const { return origin_ == Origin::Click; }
